@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "core/result.h"
+
+namespace vellumo {
+
+/// The program's one JSON value type. Objects keep their members sorted by
+/// key in ascending byte order.
+using Json = nlohmann::json;
+
+/// Deepest nesting any parsed value may have. Values nested deeper are
+/// refused before they are built, so that copying, printing and freeing a
+/// value never recurse further than this.
+inline constexpr std::size_t kMaxJsonDepth = 128;
+
+/// Parses exactly one JSON value (RFC 8259; whitespace around it allowed,
+/// nothing else). Refuses a member that appears twice in one object and
+/// nesting deeper than kMaxJsonDepth. The error is the parser's message,
+/// with the line and column where it applies.
+Result<Json, std::string> parse_json(std::string_view text);
+
+/// Called by the writers whenever their buffer has grown large, so that big
+/// values leave in large blocks without being held whole in memory. It must
+/// consume (clear) the buffer.
+using JsonDrain = std::function<void(std::string& buffer)>;
+
+/// Appends `value` as pretty JSON: two-space indent, "{}" and "[]" for empty
+/// containers, no trailing line feed.
+void write_json_pretty(std::string& out, const Json& value, const JsonDrain& drain = {});
+
+/// Appends `value` as compact JSON, with no whitespace between tokens.
+void write_json_compact(std::string& out, const Json& value, const JsonDrain& drain = {});
+
+/// Appends `text` as a quoted JSON string: `"` and `\` escaped, \b \f \n \r
+/// \t for those controls, \u00xx for the other controls, all else as is.
+void write_json_string(std::string& out, std::string_view text);
+
+/// Appends a double in the shortest form that reads back as the same value,
+/// always with a fraction or an exponent: plain decimals from 1e-5 up to
+/// below 1e16 ("0.00001", "1.0", "1000000000000000.0"), exponents beyond
+/// ("1e-6", "1e16", "2.5e-10"). Non-finite values are written as null.
+void write_json_double(std::string& out, double value);
+
+std::string to_json_pretty(const Json& value);
+std::string to_json_compact(const Json& value);
+
+}  // namespace vellumo

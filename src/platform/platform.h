@@ -1,0 +1,127 @@
+#pragma once
+
+// The operating-system layer. Everything the program needs from the system
+// is declared here and implemented twice, in platform-posix.cpp and
+// platform-win32.cpp; the build picks one. Texts are UTF-8 on both sides:
+// the Windows layer converts to and from UTF-16 at each call.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/paths.h"
+#include "core/result.h"
+
+namespace vellumo::platform {
+
+/// How paths are written on this system.
+extern const PathStyle kPathStyle;
+
+/// The app's executable names, tried in this order beside the CLI.
+extern const std::vector<std::string> kAppExecutableNames;
+
+/// The system's message for `code`, without its trailing line break, then
+/// " (os error N)".
+std::string system_error_text(long code);
+
+/// The system error text of the last failed call on this thread
+/// (GetLastError or errno).
+std::string last_error_text();
+
+/// Makes standard output and error binary (no line-feed translation).
+void init_standard_streams();
+
+/// Write all of `bytes` to standard output or error. Failures (a closed
+/// pipe) are ignored: there is nowhere left to report them.
+void write_stdout(std::string_view bytes);
+void write_stderr(std::string_view bytes);
+
+/// The command words after the program name, in UTF-8. On Windows they are
+/// split from GetCommandLineW; on POSIX `argv` is taken as given. Fails
+/// with a message when the command line is not valid Unicode.
+Result<std::vector<std::string>, std::string> command_words(int argc, char** argv);
+
+/// An environment variable in UTF-8; nullopt when unset or not valid
+/// Unicode.
+std::optional<std::string> get_env(const char* name);
+
+/// Full path of the running executable (lossy UTF-8), or the system error
+/// text.
+Result<std::string, std::string> executable_path();
+
+/// True when `path` names an existing regular file (not a folder).
+bool is_regular_file(const std::string& path);
+
+/// The app link path for a user tag: \\.\pipe\Vellumo-cli-<tag> on Windows,
+/// <runtime dir>/Vellumo-cli-<tag> on POSIX.
+std::string link_path(std::string_view tag);
+
+/// One open connection on the app link (either end). Closed on destruction.
+class LinkStream {
+ public:
+  LinkStream() = default;
+  explicit LinkStream(std::intptr_t handle) : handle_(handle) {}
+  LinkStream(LinkStream&& other) noexcept;
+  LinkStream& operator=(LinkStream&& other) noexcept;
+  LinkStream(const LinkStream&) = delete;
+  LinkStream& operator=(const LinkStream&) = delete;
+  ~LinkStream();
+
+  /// Writes every byte, retrying interrupted writes. The error is the
+  /// system error text; a write that accepts no bytes is an error too.
+  Result<void, std::string> write_all(std::string_view bytes);
+
+  /// Reads up to `size` bytes; 0 means the other end closed the stream.
+  Result<std::size_t, std::string> read(char* buffer, std::size_t size);
+
+  std::intptr_t native_handle() const { return handle_; }
+
+ private:
+  void close();
+  std::intptr_t handle_ = -1;
+};
+
+/// Why the link could not be opened. `busy` is set when the server exists
+/// but has no free instance (ERROR_PIPE_BUSY, or EAGAIN from connect), the
+/// one failure worth retrying.
+struct LinkOpenError {
+  bool busy = false;
+  std::string text;
+};
+
+/// Opens the client end of the app link at `path`; one attempt, no retry.
+Result<LinkStream, LinkOpenError> open_link(const std::string& path);
+
+/// A process started by launch_detached. Held only while the caller waits
+/// for it; destroying it releases the process without waiting for it or
+/// ending it.
+class DetachedChild {
+ public:
+  DetachedChild() = default;
+  explicit DetachedChild(std::intptr_t handle) : handle_(handle) {}
+  DetachedChild(DetachedChild&& other) noexcept;
+  DetachedChild& operator=(DetachedChild&& other) noexcept;
+  DetachedChild(const DetachedChild&) = delete;
+  DetachedChild& operator=(const DetachedChild&) = delete;
+  ~DetachedChild();
+
+  /// Whether the process has ended, asked without waiting; nullopt when the
+  /// question itself fails.
+  std::optional<bool> has_ended();
+
+ private:
+  void release();
+  std::intptr_t handle_ = -1;
+};
+
+/// Starts `program` with the single argument `argument`, in the background:
+/// no console or session of the caller's, standard streams on the null
+/// device, none of the caller's handles inherited. The error is the system
+/// error text.
+Result<DetachedChild, std::string> launch_detached(const std::string& program,
+                                                   const std::string& argument);
+
+}  // namespace vellumo::platform
