@@ -1,0 +1,71 @@
+#pragma once
+
+// The client side of the app link: one request line out, one reply line
+// back, one connection per exchange.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/cli_options.h"
+#include "core/json.h"
+#include "core/result.h"
+
+namespace vellumo {
+
+inline constexpr std::uint32_t PROTOCOL_VERSION = 1;
+
+/// Replies are read through a buffer of this size...
+inline constexpr std::size_t kReplyReadBuffer = 8192;
+/// ...and may be at most this long (32 MiB, line feed not counted).
+inline constexpr std::size_t kMaxReplyBytes = 33554432;
+
+/// One request to the app.
+struct Request {
+  std::string command;
+  Json args = Json::object();
+  bool detach = false;
+};
+
+enum class PipeErrorKind {
+  Unreachable,  ///< the link could not be opened: nobody serves it, or it stayed busy
+  Exchange,     ///< anything after the open: write, read, unreadable reply, `ok` false
+};
+
+struct PipeError {
+  PipeErrorKind kind;
+  std::string message;
+};
+
+/// The user tag of the link name: ASCII letters, digits, `-`, `.` and `_`
+/// of `username`, in order, at most 64 of them; "user" when none is left
+/// or the name is unknown.
+std::string user_tag(const std::optional<std::string>& username);
+
+/// The link path of the current user (from USERNAME), built afresh.
+std::string pipe_name();
+
+/// The request as it goes on the wire: compact JSON with the members in
+/// the order version, command, args, detach, then a line feed.
+std::string serialize_request(const Request& request);
+
+/// Interprets one reply line: the result when `ok` is true, an Exchange
+/// error with the app's message (or the unreadable-reply message) otherwise.
+Result<Json, PipeError> parse_response(std::string_view line);
+
+class AppLink {
+ public:
+  /// One exchange: open (retrying a busy link for up to 10 s), write the
+  /// request, read one reply line of at most kMaxReplyBytes, close.
+  static Result<Json, PipeError> send(const Request& request);
+
+  /// The operation commands use: one exchange; when the link is
+  /// unreachable, launch the app beside the CLI (unless `options.no_launch`),
+  /// wait for it and send again. Errors become CliError values.
+  static Result<Json> call(const CliOptions& options, std::string_view command, Json args,
+                           bool detach);
+};
+
+}  // namespace vellumo
