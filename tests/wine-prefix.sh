@@ -14,7 +14,6 @@ case "${1:-}" in
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       "$WINELOADER" wineboot --init </dev/null >/dev/null 2>&1
     fi
-    "$wineserver" -w >/dev/null 2>&1 || true
     ;;
   stop)
     "$wineserver" -k >/dev/null 2>&1 || true
