@@ -39,6 +39,10 @@ void init_standard_streams();
 void write_stdout(std::string_view bytes);
 void write_stderr(std::string_view bytes);
 
+/// Reads up to `size` bytes of standard input; 0 at its end. The error is
+/// the system error text.
+Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
+
 /// The command words after the program name, in UTF-8. On Windows they are
 /// split from GetCommandLineW; on POSIX `argv` is taken as given. Fails
 /// with a message when the command line is not valid Unicode.
