@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "app_link/app_link.h"
+#include "cli/dictation.h"
+#include "cli/meetings.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/texts.h"
@@ -192,6 +194,12 @@ Status dispatch(const Words& words, const CliOptions& options) {
   }
   if (first == "invoke" && (n == 2 || n == 3)) {
     return invoke(options, words);
+  }
+  if (first == "meetings" || first == "meeting") {
+    return run_meetings(Words(words.begin() + 1, words.end()), options);
+  }
+  if (first == "dictation") {
+    return run_dictation(Words(words.begin() + 1, words.end()), options);
   }
   return unknown_command(words);
 }

@@ -52,6 +52,18 @@ bool write_fd(int fd, std::string_view bytes) {
   return true;
 }
 
+// A path as text: bytes that are not UTF-8 become U+FFFD.
+std::string lossy_utf8(std::string bytes) {
+  if (is_valid_utf8(bytes)) {
+    return bytes;
+  }
+  std::string text;
+  for (unsigned char c : bytes) {
+    text += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string("\xEF\xBF\xBD");
+  }
+  return text;
+}
+
 // The socket folder used when XDG_RUNTIME_DIR is not an absolute path.
 std::string fallback_runtime_dir() { return "/tmp/vellumo-" + std::to_string(::getuid()); }
 
@@ -114,6 +126,55 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   }
 }
 
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
+  int flags = O_RDONLY;
+#if defined(O_CLOEXEC)
+  flags |= O_CLOEXEC;
+#endif
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    return Err{last_error_text()};
+  }
+  std::string content;
+  std::string error;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      error = last_error_text();
+      break;
+    }
+    if (n == 0) {
+      break;
+    }
+    if (content.size() + static_cast<std::size_t>(n) > limit) {
+      error = "the file is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (!error.empty()) {
+    return Err{std::move(error)};
+  }
+  return content;
+}
+
+Result<std::string, std::string> current_directory() {
+  std::string path(PATH_MAX, '\0');
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) {
+      return Err{last_error_text()};
+    }
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return lossy_utf8(std::move(path));
+}
+
 Result<std::vector<std::string>, std::string> command_words(int argc, char** argv) {
   std::vector<std::string> words;
   words.reserve(argc > 1 ? static_cast<std::size_t>(argc - 1) : 0);
@@ -152,15 +213,7 @@ Result<std::string, std::string> executable_path() {
   }
   path.resize(static_cast<std::size_t>(n));
 #endif
-  if (!is_valid_utf8(path)) {
-    // Keep the text printable; the path itself cannot be named in UTF-8.
-    std::string lossy;
-    for (unsigned char c : path) {
-      lossy += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string("\xEF\xBF\xBD");
-    }
-    return lossy;
-  }
-  return path;
+  return lossy_utf8(std::move(path));
 }
 
 bool is_regular_file(const std::string& path) {

@@ -130,6 +130,54 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   return static_cast<std::size_t>(got);
 }
 
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
+  HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return Err{last_error_text()};
+  }
+  std::string content;
+  std::string error;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      const DWORD code = ::GetLastError();
+      if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF) {
+        error = system_error_text(static_cast<long>(code));
+      }
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    if (content.size() + got > limit) {
+      error = "the file is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
+    content.append(buffer.data(), got);
+  }
+  ::CloseHandle(file);
+  if (!error.empty()) {
+    return Err{std::move(error)};
+  }
+  return content;
+}
+
+Result<std::string, std::string> current_directory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    if (n == 0) {
+      return Err{last_error_text()};
+    }
+    if (n < path.size()) {
+      return utf16_to_utf8_lossy(u16(path.data(), n));
+    }
+    path.resize(n);
+  }
+}
+
 Result<std::vector<std::string>, std::string> command_words(int, char**) {
   const wchar_t* line = ::GetCommandLineW();
   auto text = utf16_to_utf8(u16(line, std::wcslen(line)));

@@ -46,6 +46,14 @@ bool write_stderr(std::string_view bytes);
 /// the system error text.
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
 
+/// Reads the whole file at `path` (relative to the current folder when
+/// relative), up to `limit` bytes. The error is the system error text, or
+/// a note that the file is larger than `limit`.
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit);
+
+/// The process's current folder (lossy UTF-8), or the system error text.
+Result<std::string, std::string> current_directory();
+
 /// The command words after the program name, in UTF-8. On Windows they are
 /// split from GetCommandLineW; on POSIX `argv` is taken as given. Fails
 /// with a message when the command line is not valid Unicode.
