@@ -1,5 +1,4 @@
 #include "agent_integration/agent_paths.h"
-#include "agent_integration/claude_code.h"
 #include "agent_integration/files.h"
 #include "platform/platform.h"
 

@@ -16,6 +16,13 @@ std::optional<std::string> home_folder();
 /// The folder holding Claude Desktop's claude_desktop_config.json.
 std::string claude_desktop_folder(const std::string& home);
 
+/// A PATH value split Windows-style at `;`: quotes are dropped and a `;`
+/// between quotes does not split; empty entries are kept.
+std::vector<std::string> split_windows_path_list(std::string_view value);
+
+/// A PATH value split POSIX-style at `:`; empty entries are kept.
+std::vector<std::string> split_posix_path_list(std::string_view value);
+
 /// The names tried for Claude Code's command in each folder, in order.
 const std::vector<std::string>& claude_program_names();
 

@@ -2,7 +2,7 @@
 
 #include "agent_integration/agent_paths.h"
 #include "agent_integration/files.h"
-#include "core/utf8.h"
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace vellumo::agents {
@@ -12,24 +12,6 @@ constexpr std::size_t kMaxDetailCharacters = 300;
 
 TargetResult line(TargetState state, std::optional<std::string> detail = std::nullopt) {
   return {std::string(kClaudeCodeTarget), state, std::move(detail)};
-}
-
-// Decodes one scalar value of valid UTF-8 at `i`; returns its length.
-std::size_t decode_at(std::string_view text, std::size_t i, char32_t& c) {
-  const auto b = static_cast<unsigned char>(text[i]);
-  std::size_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-  length = std::min(length, text.size() - i);
-  c = length == 1 ? b : b & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-  }
-  return length;
-}
-
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
 }
 
 TargetResult judge(const process::RunOutcome& outcome, TargetState success) {
@@ -57,33 +39,6 @@ std::optional<std::string> find_claude(const std::string& home) {
 
 }  // namespace
 
-std::vector<std::string> split_windows_path_list(std::string_view value) {
-  std::vector<std::string> entries(1);
-  bool quoted = false;
-  for (char c : value) {
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ';' && !quoted) {
-      entries.emplace_back();
-    } else {
-      entries.back() += c;
-    }
-  }
-  return entries;
-}
-
-std::vector<std::string> split_posix_path_list(std::string_view value) {
-  std::vector<std::string> entries(1);
-  for (char c : value) {
-    if (c == ':') {
-      entries.emplace_back();
-    } else {
-      entries.back() += c;
-    }
-  }
-  return entries;
-}
-
 std::vector<std::string> claude_search_folders(const std::optional<std::string>& path_value,
                                                const std::string& home) {
   std::vector<std::string> folders;
@@ -99,25 +54,14 @@ std::vector<std::string> claude_search_folders(const std::optional<std::string>&
 }
 
 std::string failure_detail(std::string_view output) {
-  std::size_t start = output.size();
-  std::size_t end = 0;
-  char32_t c;
-  for (std::size_t i = 0; i < output.size();) {
-    const std::size_t length = decode_at(output, i, c);
-    if (!is_unicode_space(c)) {
-      start = std::min(start, i);
-      end = i + length;
-    }
-    i += length;
+  const std::string_view text = trim(output);
+  std::size_t cut = 0;
+  for (std::size_t count = 0; cut < text.size() && count < kMaxDetailCharacters; ++count) {
+    do {
+      ++cut;
+    } while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80);
   }
-  if (start >= end) {
-    return {};
-  }
-  std::size_t cut = start;
-  for (std::size_t count = 0; cut < end && count < kMaxDetailCharacters; ++count) {
-    cut += decode_at(output, cut, c);
-  }
-  return std::string(output.substr(start, cut - start));
+  return std::string(text.substr(0, cut));
 }
 
 std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_path,

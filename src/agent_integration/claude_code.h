@@ -16,13 +16,6 @@ namespace vellumo::agents {
 
 inline constexpr std::string_view kClaudeCodeTarget = "Claude Code";
 
-/// A PATH value split Windows-style at `;`: quotes are dropped and a `;`
-/// between quotes does not split; empty entries are kept.
-std::vector<std::string> split_windows_path_list(std::string_view value);
-
-/// A PATH value split POSIX-style at `:`; empty entries are kept.
-std::vector<std::string> split_posix_path_list(std::string_view value);
-
 /// The folders searched for `claude`, in order: the PATH entries (an empty
 /// one is the current folder, ""), then the home-based and fixed folders.
 std::vector<std::string> claude_search_folders(const std::optional<std::string>& path_value,
