@@ -71,7 +71,9 @@ Result<std::string, std::string> executable_path();
 bool is_regular_file(const std::string& path);
 
 /// The app link path for a user tag: \\.\pipe\Vellumo-cli-<tag> on Windows,
-/// <runtime dir>/Vellumo-cli-<tag> on POSIX.
+/// <runtime dir>/Vellumo-cli-<tag> on POSIX, where the runtime dir is
+/// XDG_RUNTIME_DIR when that is an absolute path to a folder of ours that
+/// nobody else can use, else /tmp/vellumo-<uid>.
 std::string link_path(std::string_view tag);
 
 /// One open connection on the app link (either end). Closed on destruction.
@@ -104,10 +106,16 @@ class LinkStream {
 /// one failure worth retrying.
 struct LinkOpenError {
   bool busy = false;
+  /// The link is served by a process that must not get our request (another
+  /// user, or a lower integrity level); `text` says why. Not a case for
+  /// launching the app.
+  bool untrusted = false;
   std::string text;
 };
 
 /// Opens the client end of the app link at `path`; one attempt, no retry.
+/// Before anything is written, the serving process is checked: it must run
+/// as our user (and, on Windows, at an integrity level not below ours).
 Result<LinkStream, LinkOpenError> open_link(const std::string& path);
 
 /// A process started by launch_detached. Held only while the caller waits
