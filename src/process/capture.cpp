@@ -1,6 +1,5 @@
 #include "process/capture.h"
 
-
 namespace vellumo::process {
 
 bool is_valid_utf8(std::string_view bytes) {

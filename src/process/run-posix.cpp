@@ -270,8 +270,8 @@ Result<StartedChild, std::string> start_child(const std::string& program,
 #endif
 
   pid_t pid = -1;
-  status = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(),
-                       environ);
+  status =
+      posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
   if (status != 0) {
     return error_text(status);
   }

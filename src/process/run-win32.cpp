@@ -115,9 +115,9 @@ std::wstring system_folder() {
 // pipe for.
 Handle open_null_device() {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE handle = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                              nullptr);
+  HANDLE handle =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inheritable, OPEN_EXISTING, 0, nullptr);
   return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
@@ -333,8 +333,8 @@ void ChildProcess::kill_tree() {
 Result<StartedChild, std::string> start_child(const std::string& program,
                                               const std::vector<std::string>& arguments) {
   const bool batch = is_batch_file(program);
-  auto line = batch ? batch_command_line(program, arguments)
-                    : windows_command_line(program, arguments);
+  auto line =
+      batch ? batch_command_line(program, arguments) : windows_command_line(program, arguments);
   if (!line) {
     switch (line.error()) {
       case CommandLineError::BatchArgumentInvalid:

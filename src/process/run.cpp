@@ -129,8 +129,7 @@ RunOutcome run_checked(const std::string& program, const std::vector<std::string
     if (elapsed >= time_limit) {
       break;
     }
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(kPollInterval, time_limit - elapsed));
+    std::this_thread::sleep_for(std::min<Clock::duration>(kPollInterval, time_limit - elapsed));
   }
 
   child.kill_tree();

@@ -31,6 +31,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "process/command_line.h"
@@ -76,8 +77,8 @@ long spawn_sleeper(const std::string& ms) {
   if (length == 0 || length > MAX_PATH) {
     return -1;
   }
-  std::wstring line = L"\"" + std::wstring(path, length) + L"\" sleep " +
-                      std::wstring(ms.begin(), ms.end());
+  std::wstring line =
+      L"\"" + std::wstring(path, length) + L"\" sleep " + std::wstring(ms.begin(), ms.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -85,8 +86,8 @@ long spawn_sleeper(const std::string& ms) {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(path, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &info)) {
+  if (!CreateProcessW(path, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &info)) {
     return -1;
   }
   CloseHandle(info.hThread);

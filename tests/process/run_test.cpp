@@ -1,18 +1,22 @@
 // The runner against a real child: tests/process/helper_child.cpp, built
 // beside this test, stands in for every program.
 
+#include "process/run.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/json.h"
-#include "process/run.h"
+#include "process/command_line.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -186,15 +190,14 @@ TEST(Run, NonUtf8StreamGivesEmptyText) {
 
 TEST(Run, LargeOutputIsDrainedAndBounded) {
   const std::size_t one_mib = std::size_t{1} << 20;
-  Finished big = expect_finished(
-      run(helper(), {"out-repeat", std::to_string(one_mib), "err", hex("done")}));
+  Finished big =
+      expect_finished(run(helper(), {"out-repeat", std::to_string(one_mib), "err", hex("done")}));
   EXPECT_TRUE(big.success);
   EXPECT_EQ(big.output, std::string(one_mib, 'a') + "\ndone");
 
   // Past the cap the child is still drained, so it ends normally.
-  Finished capped = expect_finished(
-      run(helper(), {"out-repeat", std::to_string(kMaxCapturedBytes + one_mib), "err",
-                     hex("done")}));
+  Finished capped = expect_finished(run(
+      helper(), {"out-repeat", std::to_string(kMaxCapturedBytes + one_mib), "err", hex("done")}));
   EXPECT_TRUE(capped.success);
   EXPECT_EQ(capped.output.size(), kMaxCapturedBytes + 5);
   EXPECT_EQ(capped.output.substr(kMaxCapturedBytes - 2), "aa\ndone");
@@ -311,10 +314,9 @@ TEST(Run, LeftoverProcessDoesNotHoldTheCaller) {
   TempFolder folder;
   const fs::path grandchild_file = folder.path() / "grandchild";
   const auto start = Clock::now();
-  const Finished finished = expect_finished(
-      run(helper(),
-          {"out", hex("x"), "spawn-sleeper", "30000", utf8(grandchild_file), "err", hex("y")},
-          20s));
+  const Finished finished = expect_finished(run(
+      helper(), {"out", hex("x"), "spawn-sleeper", "30000", utf8(grandchild_file), "err", hex("y")},
+      20s));
   const auto elapsed = Clock::now() - start;
   const long grandchild = read_number(grandchild_file);
   ASSERT_GT(grandchild, 0);
@@ -350,26 +352,18 @@ TEST(Run, OnlyTheStandardStreamsAreInherited) {
 }
 
 #ifdef _WIN32
-// A batch script that hands its arguments to the helper, which prints them.
-// The folder's name holds characters the command interpreter would act on.
-class BatchScripts : public ::testing::Test {
- protected:
-  void SetUp() override {
-    previous_ = fs::current_path();
-    fs::current_path(folder_.path());
-    for (const char* name : {"pass.cmd", "pass.bat"}) {
-      std::ofstream(folder_.path() / name, std::ios::binary)
-          << "@\"" << helper() << "\" dump-args %*\r\n";
-    }
-  }
-  void TearDown() override { fs::current_path(previous_); }
+bool running_under_wine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
 
-  std::string script(const std::string& name) { return utf8(folder_.path() / name); }
-  bool marker_made() { return fs::exists(folder_.path() / "marker"); }
-
-  TempFolder folder_{" 100% & (x) ^!"};
-  fs::path previous_;
-};
+std::wstring wide(const std::string& text) {
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+  return out;
+}
 
 std::vector<std::string> injection_payloads() {
   return {"\"&echo pwned>marker",
@@ -377,6 +371,7 @@ std::vector<std::string> injection_payloads() {
           "\"%CMDCMDLINE:~-1%&echo pwned>marker",
           "^\"&echo pwned>marker",
           "\\\"&echo pwned>marker",
+          "\"^&echo pwned>marker",
           "%PATH%",
           "%%PATH%%",
           "%",
@@ -396,24 +391,134 @@ std::vector<std::string> injection_payloads() {
           "plain-._:@#$*+?/\\x"};
 }
 
-TEST_F(BatchScripts, ArgumentsArriveLiterally) {
+// Every test here runs in a fresh current folder whose name holds characters
+// the command interpreter would act on; an injected "echo pwned>marker"
+// would leave a file there.
+class Interpreter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = fs::current_path();
+    fs::current_path(folder_.path());
+    for (const char* name : {"pass.cmd", "pass.bat"}) {
+      std::ofstream(folder_.path() / name, std::ios::binary)
+          << "@\"" << helper() << "\" dump-args %*\r\n";
+    }
+  }
+  void TearDown() override { fs::current_path(previous_); }
+
+  std::string script(const std::string& name) { return utf8(folder_.path() / name); }
+  bool marker_made() { return fs::exists(folder_.path() / "marker"); }
+
+  TempFolder folder_{" 100% & (x) ^!"};
+  fs::path previous_;
+};
+
+// The line built for a batch script, given to cmd.exe with the helper
+// program in the script's place: what the interpreter makes of the
+// arguments, with no script in between.
+Json dump_through_interpreter(const std::string& program, const std::vector<std::string>& args,
+                              const fs::path& folder) {
+  // A new file each time: Wine may signal the end of cmd.exe a moment
+  // before it has let go of the handles it had.
+  static int count = 0;
+  const fs::path capture = folder / ("capture-" + std::to_string(++count) + ".json");
+  auto line = batch_command_line(program, args);
+  if (!line) {
+    ADD_FAILURE() << "no command line";
+    return Json::object();
+  }
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE file = CreateFileW(capture.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                            CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ADD_FAILURE() << "cannot create " << utf8(capture) << ": error " << GetLastError();
+    return Json::object();
+  }
+  wchar_t system[MAX_PATH + 1];
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH + 1);
+  const std::wstring cmd = std::wstring(system, length) + L"\\cmd.exe";
+  std::wstring command_line = wide(*line);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = file;
+  startup.hStdOutput = file;
+  startup.hStdError = file;
+  PROCESS_INFORMATION info{};
+  const BOOL created = CreateProcessW(cmd.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+  CloseHandle(file);
+  if (!created) {
+    ADD_FAILURE() << "cannot start cmd.exe";
+    return Json::object();
+  }
+  WaitForSingleObject(info.hProcess, 20000);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  std::ifstream in(capture, std::ios::binary);
+  const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto parsed = parse_json(output);
+  if (!parsed) {
+    ADD_FAILURE() << parsed.error() << " in " << output;
+    return Json::object();
+  }
+  return *parsed;
+}
+
+TEST_F(Interpreter, PassesEveryArgumentOnLiterally) {
+  const fs::path& capture = folder_.path();
   for (const std::string& payload : injection_payloads()) {
+    const Json dumped = dump_through_interpreter(helper(), {"dump-args", payload}, capture);
+    EXPECT_EQ(dumped["args"], as_json({payload})) << to_json_pretty(dumped);
+    EXPECT_FALSE(marker_made()) << payload;
+  }
+  std::vector<std::string> all = {"dump-args"};
+  for (const std::string& payload : injection_payloads()) {
+    all.push_back(payload);
+  }
+  const Json dumped = dump_through_interpreter(helper(), all, capture);
+  EXPECT_EQ(dumped["args"], as_json(injection_payloads())) << to_json_pretty(dumped);
+  EXPECT_FALSE(marker_made());
+}
+
+TEST_F(Interpreter, BatchScriptGetsItsArgumentsLiterally) {
+  // Wine's cmd.exe expands % again in the text a script's %* or %1 stands
+  // for (Windows does not), so there a % cannot reach the helper unchanged
+  // whatever the caller does; those payloads are held to safety alone.
+  const bool wine = running_under_wine();
+  std::vector<std::string> exact;
+  std::vector<std::string> safe_only;
+  for (const std::string& payload : injection_payloads()) {
+    (wine && payload.find('%') != std::string::npos ? safe_only : exact).push_back(payload);
+  }
+  if (!safe_only.empty()) {
+    std::cout << "[   NOTE   ] Wine expands % twice in a script's arguments: " << safe_only.size()
+              << " payloads checked for safety only\n";
+  }
+
+  for (const std::string& payload : exact) {
     const Json dumped = dump_arguments(script("pass.cmd"), {payload});
     EXPECT_EQ(dumped["args"], as_json({payload})) << to_json_pretty(dumped);
     EXPECT_FALSE(marker_made()) << payload;
   }
-  const Json all = dump_arguments(script("pass.cmd"), injection_payloads());
-  EXPECT_EQ(all["args"], as_json(injection_payloads())) << to_json_pretty(all);
-  const Json bat = dump_arguments(script("pass.bat"), injection_payloads());
-  EXPECT_EQ(bat["args"], as_json(injection_payloads())) << to_json_pretty(bat);
-  // Trailing dots and spaces are dropped from file names, so this is
-  // pass.cmd too, and must be treated as a batch script.
-  const Json dotted = dump_arguments(script("pass.cmd. ."), injection_payloads());
-  EXPECT_EQ(dotted["args"], as_json(injection_payloads())) << to_json_pretty(dotted);
+  for (const std::string& payload : safe_only) {
+    const Json dumped = dump_arguments(script("pass.cmd"), {payload});
+    EXPECT_EQ(dumped["args"].size(), 1u) << to_json_pretty(dumped);
+    EXPECT_FALSE(marker_made()) << payload;
+  }
+  for (const char* name : {"pass.cmd", "pass.bat", "pass.cmd. ."}) {
+    // "pass.cmd. ." is pass.cmd too: Windows drops trailing dots and spaces
+    // from file names, so it must be run as a script as well.
+    const Json dumped = dump_arguments(script(name), exact);
+    EXPECT_EQ(dumped["args"], as_json(exact)) << name << to_json_pretty(dumped);
+    if (!safe_only.empty()) {
+      dump_arguments(script(name), safe_only);  // runs, and injects nothing
+    }
+  }
   EXPECT_FALSE(marker_made());
 }
 
-TEST_F(BatchScripts, UnsafeArgumentsAreRefused) {
+TEST_F(Interpreter, UnsafeArgumentsAreRefused) {
   for (const std::string& payload :
        {std::string("a\rb"), std::string("a\nb"), std::string("x\n&echo pwned>marker"),
         std::string("nul\0x", 5)}) {

@@ -39,8 +39,7 @@ TEST(CommandLine, SplitWindowsCommandLine) {
   EXPECT_EQ(split_windows_command_line(R"("C:\Program Files\x.exe" a b)"),
             (V{R"(C:\Program Files\x.exe)", "a", "b"}));
   // Backslashes are ordinary in the program name.
-  EXPECT_EQ(split_windows_command_line(R"(C:\a\"b c"\d.exe x)"),
-            (V{R"(C:\a\b c\d.exe)", "x"}));
+  EXPECT_EQ(split_windows_command_line(R"(C:\a\"b c"\d.exe x)"), (V{R"(C:\a\b c\d.exe)", "x"}));
   EXPECT_EQ(split_windows_command_line("p  \t a\t\tb  "), (V{"p", "a", "b"}));
   EXPECT_EQ(split_windows_command_line(R"(p a\\\"b)"), (V{"p", R"(a\"b)"}));
   EXPECT_EQ(split_windows_command_line(R"(p "a""b")"), (V{"p", R"(a"b)"}));
@@ -88,8 +87,8 @@ struct ThroughCmd {
   bool exposed = false;
 };
 
-std::string expand_reference(const std::string& name, const std::map<std::string, std::string>& vars,
-                             bool* known) {
+std::string expand_reference(const std::string& name,
+                             const std::map<std::string, std::string>& vars, bool* known) {
   const std::size_t colon = name.find(":~");
   std::string var = name.substr(0, colon);
   for (char& c : var) {
@@ -126,9 +125,14 @@ ThroughCmd through_cmd(const std::string& line) {
   EXPECT_EQ(line.substr(0, prefix.size()), prefix);
   const std::string rest = line.substr(prefix.size());
   const std::map<std::string, std::string> vars = {
-      {"cd", R"(C:\here)"}, {"path", R"(C:\bin;C:\tools)"}, {"cmdcmdline", line},
+      {"cd", R"(C:\here)"},
+      {"path", R"(C:\bin;C:\tools)"},
+      {"cmdcmdline", line},
       // Names the random arguments of the torture test can spell.
-      {"a", "[a]"}, {"z", "[z]"}, {"0", "[0]"}, {"a a", "[a a]"}};
+      {"a", "[a]"},
+      {"z", "[z]"},
+      {"0", "[0]"},
+      {"a a", "[a a]"}};
   std::string expanded;
   for (std::size_t i = 0; i < rest.size();) {
     if (rest[i] != '%') {
@@ -212,8 +216,9 @@ TEST(CommandLine, BatchArgumentsSurviveTheInterpreter) {
 // through the interpreter.
 TEST(CommandLine, QuotingTortureTest) {
   const std::vector<std::string> alphabet = {
-      "a", "Z", "0", " ", "\t", "\"", "\\", "%", "!", "^", "&", "|", "<", ">", "(", ")",
-      "'", ",", ";", "=", "*", "?", "~", ":", "\xC3\xA9", "\xE2\x9C\x93", "\v"};
+      "a", "Z", "0", " ", "\t", "\"", "\\", "%", "!", "^", "&", "|",        "<",
+      ">", "(", ")", "'", ",",  ";",  "=",  "*", "?", "~", ":", "\xC3\xA9", "\xE2\x9C\x93",
+      "\v"};
   std::mt19937 random(20240409);
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::string> arguments(random() % 4 + 1);
@@ -232,8 +237,7 @@ TEST(CommandLine, QuotingTortureTest) {
     ASSERT_TRUE(batch);
     const ThroughCmd seen = through_cmd(*batch);
     ASSERT_FALSE(seen.exposed) << *batch;
-    ASSERT_EQ(split_windows_command_line(seen.text), words(R"(C:\x y\s.cmd)", arguments))
-        << *batch;
+    ASSERT_EQ(split_windows_command_line(seen.text), words(R"(C:\x y\s.cmd)", arguments)) << *batch;
   }
 }
 
