@@ -190,35 +190,33 @@ TEST(CommandLine, BatchCommandLineShape) {
   EXPECT_EQ(batch_command_line("C:\\dir\\", {}).error(), CommandLineError::InvalidProgramPath);
 }
 
-TEST(CommandLine, BatchArgumentsSurviveTheInterpreter) {
+// Known attacks, then random arguments over the characters that matter to
+// one parser or another: every one must come back whole, through the plain
+// quoting and through the interpreter, with nothing exposed to it.
+TEST(CommandLine, QuotingTortureTest) {
   const std::string script = R"(C:\Users\%USERNAME%\a&b (x)\claude.cmd)";
-  const std::vector<std::vector<std::string>> cases = {
+  const std::vector<std::vector<std::string>> known = {
       {"\"&echo pwned>marker"},
       {"%CMDCMDLINE:~-1%&echo pwned>marker"},
       {"\"%CMDCMDLINE:~-1%&echo pwned>marker"},
       {"%PATH%", "%%PATH%%", "%", "%%", "%cd%", "%cd:~,%", "100%"},
       {"!PATH!", "^", "^^", "^\"", "&|<>()", "a b", "a\tb"},
       {"trailing\\", "trailing\\\\", "\\\"&x", "\\\\\"&x", "\"", "\"\"", "\"\"\"", ""},
-      {"h\xC3\xA9llo w\xC3\xB6rld", "mcp", "add", "--scope", "user", "vellumo", "--",
+      {"mcp", "add", "--scope", "user", "vellumo", "--",
        R"(C:\Program Files\Vellumo\vellumo-cli.exe)", "mcp"},
   };
-  for (const auto& arguments : cases) {
+  for (const auto& arguments : known) {
     auto line = batch_command_line(script, arguments);
     ASSERT_TRUE(line);
     const ThroughCmd seen = through_cmd(*line);
     EXPECT_FALSE(seen.exposed) << *line;
     EXPECT_EQ(split_windows_command_line(seen.text), words(script, arguments)) << *line;
   }
-}
 
-// Random arguments over the characters that matter to one parser or
-// another: every one must come back whole, through the plain quoting and
-// through the interpreter.
-TEST(CommandLine, QuotingTortureTest) {
-  const std::vector<std::string> alphabet = {
-      "a", "Z", "0", " ", "\t", "\"", "\\", "%", "!", "^", "&", "|",        "<",
-      ">", "(", ")", "'", ",",  ";",  "=",  "*", "?", "~", ":", "\xC3\xA9", "\xE2\x9C\x93",
-      "\v"};
+  std::vector<std::string> alphabet = {"\xC3\xA9", "\xE2\x9C\x93"};
+  for (char c : std::string_view("aZ0 \t\"\\%!^&|<>()',;=*?~:\v")) {
+    alphabet.emplace_back(1, c);
+  }
   std::mt19937 random(20240409);
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::string> arguments(random() % 4 + 1);
