@@ -31,13 +31,20 @@ std::string system_error_text(long code);
 /// (GetLastError or errno).
 std::string last_error_text();
 
-/// Makes standard output and error binary (no line-feed translation).
+/// Prepares the standard streams once at start-up: no line-feed
+/// translation on Windows; on POSIX a closed pipe gives a write error
+/// instead of killing the process with SIGPIPE.
 void init_standard_streams();
 
-/// Write all of `bytes` to standard output or error. Failures (a closed
-/// pipe) are ignored: there is nowhere left to report them.
-void write_stdout(std::string_view bytes);
-void write_stderr(std::string_view bytes);
+/// Writes all of `bytes` to standard output or error: UTF-8 through
+/// WriteConsoleW on a Windows console, the bytes unchanged otherwise.
+/// Returns false when the stream could not take them (a closed pipe).
+bool write_stdout(std::string_view bytes);
+bool write_stderr(std::string_view bytes);
+
+/// Reads up to `size` bytes of standard input; 0 at its end. The error is
+/// the system error text.
+Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
 
 /// The command words after the program name, in UTF-8. On Windows they are
 /// split from GetCommandLineW; on POSIX `argv` is taken as given. Fails

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vellumo {
+
+inline constexpr std::string_view kVersion = "0.28.8";
+
+/// The full path of the running executable, or "vellumo-cli" when the
+/// system cannot tell it.
+std::string cli_path_text();
+
+/// The usage text for people: 57 lines, each ending in a line feed.
+std::string_view usage_text();
+
+/// The guide for agents: 40 lines, each ending in a line feed, with
+/// `cli_path` on line 6 after "CLI: ", inserted unchanged.
+std::string guide_text(std::string_view cli_path);
+
+}  // namespace vellumo
