@@ -76,7 +76,10 @@ TEST_F(Replies, LargestReplyAndOneByteMore) {
   EXPECT_EQ(largest.exit_code, 0) << largest.err;
   EXPECT_EQ(largest.err, "");
   ASSERT_EQ(largest.out.size(), fill + 3);
-  EXPECT_EQ(largest.out, "\"" + std::string(fill, 'a') + "\"\n");
+  std::string expected = "\"";
+  expected.append(fill, 'a');
+  expected += "\"\n";
+  EXPECT_EQ(largest.out, expected);
 
   expect_error_around(cli({"invoke", "too_large"}), 1, "Vellumo sent an unreadable reply: ", "");
 }
@@ -89,9 +92,12 @@ TEST_F(Replies, RequestTheAppDoesNotTake) {
   Json settings = Json::object();
   std::vector<std::string> words = {"settings", "set"};
   for (int i = 0; i < keys; ++i) {
-    const std::string key = "k" + std::to_string(i);
+    std::string key = "k";
+    key += std::to_string(i);
     settings[key] = "";
-    words.push_back(key + "=" + std::string(value_size, 'v'));
+    std::string pair = key + "=";
+    pair.append(value_size, 'v');
+    words.push_back(pair);
   }
   Json s = scenario();
   s["read_limit"] = 1024;
