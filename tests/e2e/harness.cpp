@@ -196,9 +196,19 @@ void E2eTest::TearDown() {
 
 std::string E2eTest::cli_path_text() const { return target().path_text(cli_path_); }
 
+std::string E2eTest::link_path_for(const std::string& tag) const {
+  if (target().wine) {
+    return R"(\\.\pipe\Vellumo-cli-)" + tag;
+  }
+  return (dir_ / "run" / ("Vellumo-cli-" + tag)).string();
+}
+
 std::vector<std::string> E2eTest::environment() const {
   const Target& t = target();
+  // A UTF-8 locale: without one, Wine reads the Linux environment as 7-bit
+  // text and turns non-ASCII user names into other ASCII letters.
   std::vector<std::string> env = {
+      "LANG=C.UTF-8",
       "PATH=" + (dir_ / "path").string(),
       "HOME=" + (dir_ / "home").string(),
       "USERPROFILE=" + t.path_text(dir_ / "home"),
@@ -206,8 +216,10 @@ std::vector<std::string> E2eTest::environment() const {
       "LOCALAPPDATA=" + t.path_text(dir_ / "localappdata"),
       "CODEX_HOME=" + t.path_text(dir_ / "codex"),
       "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
-      "USERNAME=" + username_,
   };
+  if (username_) {
+    env.push_back("USERNAME=" + *username_);
+  }
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }

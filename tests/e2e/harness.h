@@ -68,6 +68,12 @@ class E2eTest : public ::testing::Test {
   const fs::path& cli_path() const { return cli_path_; }
   /// The CLI's own path as it reports it (the guide, `status`).
   std::string cli_path_text() const;
+  /// The USERNAME of the programs started from now on (unset: nullopt);
+  /// each test starts with one of its own.
+  void set_username(std::optional<std::string> name) { username_ = std::move(name); }
+  /// The link path for a user tag, worked out here independently of the
+  /// programs under test.
+  std::string link_path_for(const std::string& tag) const;
 
   struct RunOptions {
     std::optional<std::string> stdin_text;
@@ -119,7 +125,7 @@ class E2eTest : public ::testing::Test {
 
   fs::path dir_;
   fs::path cli_path_;
-  std::string username_;
+  std::optional<std::string> username_;
   std::vector<int> app_pids_;
 };
 

@@ -49,6 +49,16 @@ TEST_F(Launch, LowerCaseAppNameAndAnErrorAfterTheLaunch) {
   EXPECT_EQ(commands(), (std::vector<std::string>{"ping", "get_ai_settings"}));
 }
 
+TEST_F(Launch, CapitalisedNameIsTriedFirst) {
+  if (target().wine) {
+    GTEST_SKIP() << "Wine's file names ignore case: the two names are one file there";
+  }
+  install_app(scenario());
+  std::ofstream(cli_path().parent_path() / "vellumo") << "not a program\n";
+  expect_output(cli({"ping"}), "null\n");
+  EXPECT_EQ(starts().size(), 1u);
+}
+
 TEST_F(Launch, CallerReadingThroughAPipeGetsEndOfFileWhileTheAppRuns) {
   Json s = scenario();
   s["replies"]["get_diagnostics"] = ok("fine");
@@ -58,6 +68,33 @@ TEST_F(Launch, CallerReadingThroughAPipeGetsEndOfFileWhileTheAppRuns) {
   EXPECT_FALSE(run.output_held_open);
   EXPECT_LT(run.eof_after_exit, 2s);
   EXPECT_EQ(running_apps(), 1u) << "the launched app should still be running";
+}
+
+// The link is named after the user: only ASCII letters, digits, `-`, `.`
+// and `_` of USERNAME, at most 64 of them, "user" when none are left.
+TEST_F(Launch, LinkNameComesFromTheUserName) {
+  const std::string unique = dir().filename().string();  // letters, digits and `-`
+  const std::string long_name = unique + std::string(70 - unique.size(), 'n');
+  struct Case {
+    std::string tag;
+    std::vector<std::optional<std::string>> names;
+  };
+  const std::vector<Case> cases = {
+      {unique + "ncdename.x_y-z", {unique + " \xC3\x9Cn\xC3\xAF/c\xC3\xB6" "de:name.x_y-z!"}},
+      {long_name.substr(0, 64), {long_name}},
+      {"user", {std::nullopt, "\xC3\x84 \xC3\x96!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tag);
+    Json s = scenario();
+    s["link"] = link_path_for(c.tag);
+    s["replies"]["ping"] = ok(c.tag);
+    start_app(s);
+    for (const auto& name : c.names) {
+      set_username(name);
+      expect_output(cli({"ping", "--no-launch"}), "\"" + c.tag + "\"\n");
+    }
+  }
 }
 
 TEST_F(Launch, NothingBesideTheCli) {

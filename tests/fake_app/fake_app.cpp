@@ -12,6 +12,8 @@
 //                     here, so that a harness can wait for apps it did not
 //                     start itself
 //   ready_file        created once the link is served
+//   link              the link path to serve; without it, the link of the
+//                     user named by USERNAME
 //   max_lifetime_ms   the app exits after this long whatever happens
 //                     (default 60000)
 //   listen_delay_ms   wait this long before serving the link
@@ -101,6 +103,7 @@ struct Scenario {
   std::string stop_file;
   std::string running_dir;
   std::string ready_file;
+  std::string link;
   std::uint64_t max_lifetime_ms = 60000;
   std::uint64_t listen_delay_ms = 0;
   bool exit_at_once = false;
@@ -225,6 +228,7 @@ Scenario read_scenario(const std::string& path) {
   s.stop_file = text_member(root, "stop_file");
   s.running_dir = text_member(root, "running_dir");
   s.ready_file = text_member(root, "ready_file");
+  s.link = text_member(root, "link");
   s.max_lifetime_ms = number_member(root, "max_lifetime_ms", s.max_lifetime_ms);
   s.listen_delay_ms = number_member(root, "listen_delay_ms", 0);
   s.exit_at_once = flag_member(root, "exit_at_once");
@@ -402,7 +406,8 @@ int run(const std::vector<std::string>& words) {
   std::thread(watch, std::cref(s), started).detach();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(s.listen_delay_ms));
-  const std::string path = platform::link_path(user_tag(platform::get_env("USERNAME")));
+  const std::string path =
+      s.link.empty() ? platform::link_path(user_tag(platform::get_env("USERNAME"))) : s.link;
   auto server = platform::LinkServer::listen(
       path, {s.busy ? platform::LinkServerMode::Busy : platform::LinkServerMode::Serve,
              s.buffer_size});
