@@ -4,6 +4,9 @@
 #include <string_view>
 
 #include "app_link/app_link.h"
+#include "cli/agents_command.h"
+#include "cli/dictation.h"
+#include "cli/meetings.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/texts.h"
@@ -153,8 +156,9 @@ Status dispatch(const Words& words, const CliOptions& options) {
     return {};
   }
   const std::string& first = words[0];
-  if (first == "agents" && n >= 3) {
-    return CliError::usage("Use `agents status|install|remove`.");
+  if (first == "agents") {
+    return n == 2 ? run_agents_command(words[1])
+                  : CliError::usage("Use `agents status|install|remove`.");
   }
   if (is(words, {"version"})) {
     print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
@@ -192,6 +196,12 @@ Status dispatch(const Words& words, const CliOptions& options) {
   }
   if (first == "invoke" && (n == 2 || n == 3)) {
     return invoke(options, words);
+  }
+  if (first == "meetings" || first == "meeting") {
+    return run_meetings(Words(words.begin() + 1, words.end()), options);
+  }
+  if (first == "dictation") {
+    return run_dictation(Words(words.begin() + 1, words.end()), options);
   }
   return unknown_command(words);
 }

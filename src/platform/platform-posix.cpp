@@ -20,6 +20,7 @@
 #include <mach-o/dyld.h>
 #endif
 
+#include "core/link_trust.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
 
@@ -52,36 +53,61 @@ bool write_fd(int fd, std::string_view bytes) {
   return true;
 }
 
-// The socket folder used when XDG_RUNTIME_DIR is not an absolute path.
+// A path as text: bytes that are not UTF-8 become U+FFFD.
+std::string lossy_utf8(std::string bytes) {
+  if (is_valid_utf8(bytes)) {
+    return bytes;
+  }
+  std::string text;
+  for (unsigned char c : bytes) {
+    text += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string("\xEF\xBF\xBD");
+  }
+  return text;
+}
+
+// The socket folder used when XDG_RUNTIME_DIR is not usable.
 std::string fallback_runtime_dir() { return "/tmp/vellumo-" + std::to_string(::getuid()); }
 
+// What lstat tells about a folder; nullopt when there is nothing there.
+std::optional<FolderFacts> folder_facts(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    return std::nullopt;
+  }
+  return FolderFacts{S_ISDIR(st.st_mode), static_cast<std::uint32_t>(st.st_uid),
+                     static_cast<std::uint32_t>(st.st_mode & 07777)};
+}
+
+// XDG_RUNTIME_DIR is used only as the base directory rules require it to
+// be: a folder of ours that nobody else can enter.
 std::string runtime_dir() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
   if (xdg != nullptr && xdg[0] == '/') {
-    return xdg;
+    const auto facts = folder_facts(xdg);
+    if (facts && !unsafe_folder_reason(*facts, ::getuid(), false)) {
+      return xdg;
+    }
   }
   return fallback_runtime_dir();
 }
 
-// The fallback folder sits in a world-writable place, so it is used only
-// when it is a real folder of ours that nobody else can write to. A
-// missing folder is left to connect(), which reports it like a missing
-// socket.
-std::optional<std::string> unsafe_fallback_dir(const std::string& dir) {
-  struct stat st;
-  if (::lstat(dir.c_str(), &st) != 0) {
+// The uid of the process at the other end of a connected Unix socket.
+std::optional<uid_t> peer_uid(int fd) {
+#if defined(SO_PEERCRED)
+  struct ucred credentials {};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
     return std::nullopt;
   }
-  if (!S_ISDIR(st.st_mode)) {
-    return dir + " is not a folder";
+  return credentials.uid;
+#else
+  uid_t uid;
+  gid_t gid;
+  if (::getpeereid(fd, &uid, &gid) != 0) {
+    return std::nullopt;
   }
-  if (st.st_uid != ::getuid()) {
-    return dir + " is owned by another user";
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return dir + " can be written by other users";
-  }
-  return std::nullopt;
+  return uid;
+#endif
 }
 
 }  // namespace
@@ -112,6 +138,55 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
       return last_error_text();
     }
   }
+}
+
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
+  int flags = O_RDONLY;
+#if defined(O_CLOEXEC)
+  flags |= O_CLOEXEC;
+#endif
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    return Err{last_error_text()};
+  }
+  std::string content;
+  std::string error;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0) {
+      error = last_error_text();
+      break;
+    }
+    if (n == 0) {
+      break;
+    }
+    if (content.size() + static_cast<std::size_t>(n) > limit) {
+      error = "the file is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (!error.empty()) {
+    return Err{std::move(error)};
+  }
+  return content;
+}
+
+Result<std::string, std::string> current_directory() {
+  std::string path(PATH_MAX, '\0');
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) {
+      return Err{last_error_text()};
+    }
+    path.resize(path.size() * 2);
+  }
+  path.resize(std::strlen(path.c_str()));
+  return lossy_utf8(std::move(path));
 }
 
 Result<std::vector<std::string>, std::string> command_words(int argc, char** argv) {
@@ -152,15 +227,7 @@ Result<std::string, std::string> executable_path() {
   }
   path.resize(static_cast<std::size_t>(n));
 #endif
-  if (!is_valid_utf8(path)) {
-    // Keep the text printable; the path itself cannot be named in UTF-8.
-    std::string lossy;
-    for (unsigned char c : path) {
-      lossy += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string("\xEF\xBF\xBD");
-    }
-    return lossy;
-  }
-  return path;
+  return lossy_utf8(std::move(path));
 }
 
 bool is_regular_file(const std::string& path) {
@@ -226,14 +293,19 @@ Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size
 }
 
 Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
-  const auto fail = [](std::string text, bool busy = false) {
-    return LinkOpenError{busy, std::move(text)};
+  const auto fail = [](std::string text, bool busy = false, bool untrusted = false) {
+    return LinkOpenError{busy, untrusted, std::move(text)};
   };
   const std::string fallback = fallback_runtime_dir();
   if (path.size() > fallback.size() && path.compare(0, fallback.size(), fallback) == 0 &&
       path[fallback.size()] == '/') {
-    if (auto unsafe = unsafe_fallback_dir(fallback)) {
-      return fail("the socket folder " + *unsafe + ", so it is not used");
+    // The fallback sits in a world-writable place: use it only when it is
+    // a real folder of ours that nobody else can write to. A missing one is
+    // left to connect(), which reports it like a missing socket.
+    if (const auto facts = folder_facts(fallback)) {
+      if (auto unsafe = unsafe_folder_reason(*facts, ::getuid(), true)) {
+        return fail("the socket folder " + fallback + " " + *unsafe + ", so it is not used");
+      }
     }
   }
 
@@ -271,6 +343,16 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
     return fail(system_error_text(error), error == EAGAIN || error == EWOULDBLOCK);
   }
   ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+  // Nothing is written before we know the server is one of ours.
+  const auto server = peer_uid(fd);
+  if (!server) {
+    return fail("the serving process cannot be identified: " + last_error_text(), false, true);
+  }
+  const ProcessIdentity self{std::to_string(::getuid()), std::nullopt};
+  if (auto reason = distrust_reason({std::to_string(*server), std::nullopt}, self)) {
+    return fail(*reason, false, true);
+  }
   return stream;
 }
 

@@ -8,8 +8,12 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <sddl.h>
+
+#include <vector>
 
 #include "core/command_line.h"
+#include "core/link_trust.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
 
@@ -24,6 +28,10 @@ namespace {
 // and out of any job we are in (so closing our job does not end it).
 constexpr DWORD kDetachedFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
 constexpr DWORD kBreakawayFlag = CREATE_BREAKAWAY_FROM_JOB;
+
+// How the link is opened: the server may learn who we are but may not
+// impersonate us.
+constexpr DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 std::wstring wide(std::string_view text) {
   auto converted = utf8_to_utf16(text);
@@ -73,6 +81,62 @@ bool write_handle(DWORD which, std::string_view bytes) {
     bytes.remove_prefix(written);
   }
   return true;
+}
+
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle);
+    }
+  }
+};
+
+// The user (SID in string form) and integrity level of a process.
+Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    return Err{last_error_text()};
+  }
+  const HandleCloser process_closer{process};
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    return Err{last_error_text()};
+  }
+  const HandleCloser token_closer{token};
+
+  const auto query = [&](TOKEN_INFORMATION_CLASS what) -> std::vector<BYTE> {
+    DWORD size = 0;
+    ::GetTokenInformation(token, what, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token, what, buffer.data(), size, &size)) {
+      return {};
+    }
+    return buffer;
+  };
+
+  ProcessIdentity identity;
+  const std::vector<BYTE> user = query(TokenUser);
+  if (user.empty()) {
+    return Err{last_error_text()};
+  }
+  wchar_t* sid_text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                                &sid_text)) {
+    return Err{last_error_text()};
+  }
+  identity.user = utf16_to_utf8_lossy(u16(sid_text, std::wcslen(sid_text)));
+  ::LocalFree(sid_text);
+
+  const std::vector<BYTE> label = query(TokenIntegrityLevel);
+  if (!label.empty()) {
+    PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    const UCHAR count = *::GetSidSubAuthorityCount(sid);
+    if (count > 0) {
+      identity.integrity = *::GetSidSubAuthority(sid, count - 1);
+    }
+  }
+  return identity;
 }
 
 HANDLE open_null_device(DWORD access) {
@@ -128,6 +192,54 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
     return system_error_text(static_cast<long>(error));
   }
   return static_cast<std::size_t>(got);
+}
+
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
+  HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return Err{last_error_text()};
+  }
+  std::string content;
+  std::string error;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      const DWORD code = ::GetLastError();
+      if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF) {
+        error = system_error_text(static_cast<long>(code));
+      }
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    if (content.size() + got > limit) {
+      error = "the file is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
+    content.append(buffer.data(), got);
+  }
+  ::CloseHandle(file);
+  if (!error.empty()) {
+    return Err{std::move(error)};
+  }
+  return content;
+}
+
+Result<std::string, std::string> current_directory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    if (n == 0) {
+      return Err{last_error_text()};
+    }
+    if (n < path.size()) {
+      return utf16_to_utf8_lossy(u16(path.data(), n));
+    }
+    path.resize(n);
+  }
 }
 
 Result<std::vector<std::string>, std::string> command_words(int, char**) {
@@ -231,14 +343,34 @@ Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size
 }
 
 Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
+  // The server may identify us, but not act as us.
   HANDLE pipe = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+                              OPEN_EXISTING, kLinkOpenFlags, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return LinkOpenError{error == ERROR_PIPE_BUSY, system_error_text(static_cast<long>(error))};
+    return LinkOpenError{error == ERROR_PIPE_BUSY, false,
+                         system_error_text(static_cast<long>(error))};
   }
-  return LinkStream(reinterpret_cast<std::intptr_t>(pipe));
+  LinkStream stream(reinterpret_cast<std::intptr_t>(pipe));
+
+  // Nothing is written before we know the server is one of ours.
+  ULONG server_pid = 0;
+  if (!::GetNamedPipeServerProcessId(pipe, &server_pid)) {
+    return LinkOpenError{false, true, "the serving process cannot be identified: " + last_error_text()};
+  }
+  auto server = process_identity(server_pid);
+  if (!server) {
+    return LinkOpenError{false, true, "the serving process cannot be inspected: " + server.error()};
+  }
+  auto self = process_identity(::GetCurrentProcessId());
+  if (!self) {
+    return LinkOpenError{false, true, "our own identity cannot be read: " + self.error()};
+  }
+  if (auto reason = distrust_reason(*server, *self)) {
+    return LinkOpenError{false, true, std::move(*reason)};
+  }
+  return stream;
 }
 
 DetachedChild::DetachedChild(DetachedChild&& other) noexcept : handle_(other.handle_) {
@@ -297,11 +429,14 @@ Result<DetachedChild, std::string> launch_detached(const std::string& program,
   startup.hStdOutput = null_out;
   startup.hStdError = null_out;
 
-  std::wstring command_line = L"\"" + wide(program) + L"\" " + wide(argument);
+  const std::wstring wide_program = wide(program);
+  std::wstring command_line = L"\"" + wide_program + L"\" " + wide(argument);
   PROCESS_INFORMATION process{};
   DWORD error = ERROR_SUCCESS;
   for (DWORD flags : {kDetachedFlags | kBreakawayFlag, kDetachedFlags}) {
-    if (::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+    // The full path as the program, not only in the command line: no
+    // search may pick up another program of a similar name.
+    if (::CreateProcessW(wide_program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                          flags | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
                          &process)) {
       error = ERROR_SUCCESS;
