@@ -1,0 +1,216 @@
+#include "platform/link_server.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "core/paths.h"
+
+namespace vellumo::platform {
+namespace {
+
+std::string failure(const std::string& what, int error) {
+  return what + ": " + system_error_text(error);
+}
+
+// The folder must be ours alone: a socket in a folder others can write to
+// could be swapped for theirs.
+Result<void, std::string> prepare_folder(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    return failure("Cannot create " + folder, errno);
+  }
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) {
+    return failure("Cannot inspect " + folder, errno);
+  }
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return std::string(folder + " is not a folder of this user that only this user can write");
+  }
+  return {};
+}
+
+Result<sockaddr_un, std::string> socket_address(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) {
+    return std::string("Socket path too long: " + path);
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+int new_socket(bool nonblocking) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) {
+    return fd;
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (nonblocking) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  return fd;
+}
+
+// Connects a non-blocking client socket; the errno of the attempt, 0 on
+// success. A full backlog gives EAGAIN instead of blocking.
+int connect_once(int fd, const sockaddr_un& address) {
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : errno;
+}
+
+// Whether a live server answers at `address`: a refused connection means the
+// socket file was left behind by a server that is gone.
+bool served(const sockaddr_un& address) {
+  int probe = new_socket(true);
+  if (probe < 0) {
+    return true;
+  }
+  int error = connect_once(probe, address);
+  ::close(probe);
+  return error != ECONNREFUSED && error != ENOENT;
+}
+
+}  // namespace
+
+Result<LinkServer, std::string> LinkServer::listen(const std::string& path, LinkServerOptions options) {
+  // A client that leaves before reading its reply must not end the server.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  TRY(const sockaddr_un address, socket_address(path));
+  if (auto folder = parent_folder(path, PathStyle::Posix)) {
+    TRY_STATUS(prepare_folder(*folder));
+  }
+
+  LinkServer server;
+  server.path_ = path;
+  server.options_ = options;
+  const LinkServerMode mode = options.mode;
+  int fd = new_socket(false);
+  if (fd < 0) {
+    return failure("Cannot create a socket", errno);
+  }
+  server.listener_ = fd;
+
+  auto bind_once = [&] {
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ? 0
+                                                                                        : errno;
+  };
+  int error = bind_once();
+  if (error == EADDRINUSE) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && !S_ISSOCK(info.st_mode)) {
+      return std::string(path + " exists and is not a socket");
+    }
+    if (served(address)) {
+      return std::string(path + " is served by another process");
+    }
+    ::unlink(path.c_str());
+    error = bind_once();
+  }
+  if (error != 0) {
+    return failure("Cannot bind " + path, error);
+  }
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) {
+    server.device_ = static_cast<std::uint64_t>(info.st_dev);
+    server.inode_ = static_cast<std::uint64_t>(info.st_ino);
+  }
+
+  // Busy: a backlog of one that our own connection fills, never accepted.
+  if (::listen(fd, mode == LinkServerMode::Busy ? 0 : SOMAXCONN) != 0) {
+    return failure("Cannot listen on " + path, errno);
+  }
+  if (mode == LinkServerMode::Busy) {
+    int held = new_socket(true);
+    if (held < 0) {
+      return failure("Cannot create a socket", errno);
+    }
+    server.held_ = held;
+    if (int rc = connect_once(held, address); rc != 0) {
+      return failure("Cannot fill the backlog of " + path, rc);
+    }
+  }
+  return server;
+}
+
+LinkServer::LinkServer(LinkServer&& other) noexcept
+    : path_(std::move(other.path_)),
+      options_(other.options_),
+      listener_(std::exchange(other.listener_, -1)),
+      held_(std::exchange(other.held_, -1)),
+      error_(std::move(other.error_)),
+      device_(other.device_),
+      inode_(std::exchange(other.inode_, 0)) {}
+
+LinkServer& LinkServer::operator=(LinkServer&& other) noexcept {
+  if (this != &other) {
+    close();
+    path_ = std::move(other.path_);
+    options_ = other.options_;
+    listener_ = std::exchange(other.listener_, -1);
+    held_ = std::exchange(other.held_, -1);
+    error_ = std::move(other.error_);
+    device_ = other.device_;
+    inode_ = std::exchange(other.inode_, 0);
+  }
+  return *this;
+}
+
+LinkServer::~LinkServer() { close(); }
+
+void LinkServer::close() {
+  if (held_ >= 0) {
+    ::close(static_cast<int>(held_));
+    held_ = -1;
+  }
+  if (listener_ >= 0) {
+    ::close(static_cast<int>(listener_));
+    listener_ = -1;
+  }
+  // Remove the socket file only while it is still the one we bound.
+  struct stat info {};
+  if (inode_ != 0 && ::lstat(path_.c_str(), &info) == 0 &&
+      static_cast<std::uint64_t>(info.st_dev) == device_ &&
+      static_cast<std::uint64_t>(info.st_ino) == inode_) {
+    ::unlink(path_.c_str());
+  }
+  inode_ = 0;
+}
+
+Result<LinkStream, std::string> LinkServer::accept() {
+  if (listener_ < 0 || options_.mode == LinkServerMode::Busy) {
+    return std::string("The link is not accepting connections");
+  }
+  for (;;) {
+    int fd = ::accept(static_cast<int>(listener_), nullptr, nullptr);
+    if (fd >= 0) {
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      return LinkStream(fd);
+    }
+    if (errno != EINTR && errno != ECONNABORTED) {
+      return failure("Cannot accept a connection on " + path_, errno);
+    }
+  }
+}
+
+void finish(LinkStream stream) {
+  // Everything written is already queued for the client; closing does not
+  // discard it.
+  if (stream.native_handle() >= 0) {
+    ::shutdown(static_cast<int>(stream.native_handle()), SHUT_WR);
+  }
+}
+
+}  // namespace vellumo::platform

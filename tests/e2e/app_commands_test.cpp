@@ -1,0 +1,176 @@
+// The commands that are one request to the app: what goes on the wire, and
+// how the reply is shaped and printed.
+
+#include "harness.h"
+
+namespace vellumo::e2e {
+namespace {
+
+using AppCommands = E2eTest;
+
+Json ok(Json result) { return Json{{"reply", Json{{"ok", true}, {"result", std::move(result)}}}}; }
+
+std::string json_text(std::string_view text) {
+  std::string quoted;
+  write_json_string(quoted, text);
+  return quoted;
+}
+
+TEST_F(AppCommands, EachSendsExactlyOneRequest) {
+  Json s = scenario();
+  s["default"] = ok(Json{{"done", true}});
+  start_app(s);
+
+  struct Case {
+    std::vector<std::string> words;
+    std::string command;
+    std::string args = "{}";
+    bool detach = false;
+  };
+  const std::vector<Case> cases = {
+      {{"models"}, "get_model_library"},
+      {{"models", "list"}, "get_model_library"},
+      {{"ai"}, "get_ai_settings"},
+      {{"ai", "settings"}, "get_ai_settings"},
+      {{"vocabulary"}, "get_vocabulary"},
+      {{"vocabulary", "list"}, "get_vocabulary"},
+      {{"diagnostics"}, "get_diagnostics"},
+      {{"commands"}, "commands"},
+      {{"snapshot"}, "get_snapshot"},
+      {{"ping"}, "ping"},
+      {{"open"}, "show_page", R"({"page":"dictation"})"},
+      {{"open", "meetings"}, "show_page", R"({"page":"meetings"})"},
+      {{"open", "no such page"}, "show_page", R"({"page":"no such page"})"},
+      {{"quit"}, "quit_app"},
+      {{"quit", "--detach"}, "quit_app"},
+      {{"--detach", "models"}, "get_model_library", "{}", true},
+      {{"models", "--limit", "5", "--title=A=B", "--title="}, "get_model_library"},
+      {{"--no-launch", "diagnostics"}, "get_diagnostics"},
+      {{"diagnostics", "--no-launch"}, "get_diagnostics"},
+      {{"invoke", "get_meeting"}, "get_meeting"},
+      {{"invoke", "get_meeting", R"({"id":"x"})"}, "get_meeting", R"({"id":"x"})"},
+      {{"invoke", "any_thing", " {\"b\": [1, {\"d\": 1, \"c\": \"\\u00e9 \\\"q\\\"\"}], \"a\": {}} "},
+       "any_thing",
+       "{\"a\":{},\"b\":[1,{\"c\":\"\xC3\xA9 \\\"q\\\"\",\"d\":1}]}"},
+      {{"invoke", "cleanup", "{}", "--detach"}, "cleanup", "{}", true},
+  };
+  std::size_t sent = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words.front() + " ... " + c.words.back());
+    expect_output(cli(c.words), "{\n  \"done\": true\n}\n");
+    auto lines = requests();
+    ASSERT_EQ(lines.size(), ++sent);
+    EXPECT_EQ(lines.back(), request_line(c.command, c.args, c.detach));
+  }
+}
+
+TEST_F(AppCommands, StatusShapesTheState) {
+  Json settings = {{"asrModel", "base"},
+                   {"meetingAsrModel", ""},
+                   {"meetingSpeakerLabels", true},
+                   {"notesModel", "gpt"},
+                   {"other", 1}};
+  Json full = {{"version", "1.4.2"},       {"state", "idle"},     {"meetingRecording", false},
+               {"activeMeetingId", nullptr}, {"error", "no mic"}, {"settings", settings},
+               {"extra", 7}};
+  Json meeting_model = full;
+  meeting_model["settings"]["meetingAsrModel"] = "large";
+  meeting_model["activeMeetingId"] = "m-1";
+  Json odd_model = full;
+  odd_model["settings"]["meetingAsrModel"] = 5;
+  Json s = scenario();
+  s["replies"]["get_state"] = Json::array({
+      ok(full),
+      ok(Json{{"version", "1.4.2"}, {"state", "recording"}, {"meetingRecording", true}}),
+      ok(meeting_model),
+      ok(odd_model),
+      ok(Json::array({1})),
+  });
+  start_app(s);
+
+  const std::string cli_json = json_text(cli_path_text());
+  auto status = [&](const std::string& active, const std::string& dictation,
+                    const std::string& error, const std::string& meeting,
+                    const std::string& recording, const std::string& labels,
+                    const std::string& notes, const std::string& state,
+                    const std::string& version) {
+    return "{\n  \"activeMeetingId\": " + active + ",\n  \"cli\": " + cli_json +
+           ",\n  \"dictationModel\": " + dictation + ",\n  \"error\": " + error +
+           ",\n  \"meetingModel\": " + meeting + ",\n  \"meetingRecording\": " + recording +
+           ",\n  \"meetingSpeakerLabels\": " + labels + ",\n  \"notesModel\": " + notes +
+           ",\n  \"state\": " + state + ",\n  \"version\": " + version + "\n}\n";
+  };
+  expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
+                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
+  // No settings at all: their four members are null, nothing is left out.
+  expect_output(cli({"status", "--detach"}),
+                status("null", "null", "null", "null", "true", "null", "null", "\"recording\"",
+                       "\"1.4.2\""));
+  expect_output(cli({"status"}), status("\"m-1\"", "\"base\"", "\"no mic\"", "\"large\"",
+                                        "false", "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
+  expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
+                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
+  expect_output(cli({"status"}),
+                status("null", "null", "null", "null", "null", "null", "null", "null", "null"));
+  // --detach does not reach the state request.
+  EXPECT_EQ(requests(), std::vector<std::string>(5, "{\"version\":1,\"command\":\"get_state\","
+                                                    "\"args\":{},\"detach\":false}\n"));
+}
+
+TEST_F(AppCommands, SettingsGetAndSet) {
+  const Json settings = {{"asrModel", "base"},
+                         {"language", "de"},
+                         {"meetingAsrModel", ""},
+                         {"meetingSpeakerLabels", false},
+                         {"notesModel", "none"}};
+  Json s = scenario();
+  Json with_settings = ok(Json{{"settings", settings}, {"state", "idle"}});
+  s["replies"]["get_state"] = Json::array({with_settings, with_settings, with_settings,
+                                           with_settings, with_settings, with_settings,
+                                           with_settings, ok(Json{{"state", "idle"}})});
+  s["replies"]["save_settings"] = ok(Json{{"settings", Json{{"saved", true}}}});
+  start_app(s);
+  const std::string get_state = request_line("get_state");
+
+  const std::string pretty =
+      "{\n  \"asrModel\": \"base\",\n  \"language\": \"de\",\n  \"meetingAsrModel\": \"\",\n"
+      "  \"meetingSpeakerLabels\": false,\n  \"notesModel\": \"none\"\n}\n";
+  expect_output(cli({"settings"}), pretty);
+  expect_output(cli({"settings", "get"}), pretty);
+  expect_output(cli({"settings", "get", "asrModel"}), "\"base\"\n");
+  expect_output(cli({"settings", "get", "nope"}), "null\n");
+
+  // Values are JSON where they parse, text otherwise; the split is at the
+  // first `=`; a later pair wins; every member is sent.
+  expect_output(cli({"settings", "set", "meetingSpeakerLabels=true", "notesModel=small",
+                     "language==x", "asrModel=", "meetingAsrModel=\"q r\"", "notesModel=[1,2]"}),
+                "{\n  \"saved\": true\n}\n");
+  auto lines = requests();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+            std::vector<std::string>(5, get_state));
+  EXPECT_EQ(lines[5],
+            request_line("save_settings",
+                         R"({"settings":{"asrModel":"","language":"=x","meetingAsrModel":"q r",)"
+                         R"("meetingSpeakerLabels":true,"notesModel":[1,2]}})"));
+
+  // A bad pair anywhere in the list: nothing is saved.
+  expect_error(cli({"settings", "set", "notesModel=x", "bogus=1"}), 2,
+               "Unknown setting `bogus`. Run `vellumo-cli settings get` to list them.");
+  expect_error(cli({"settings", "set", "notesModel=x", "foo"}), 2, "Use key=value, not `foo`.");
+  lines = requests();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[6], get_state);
+  EXPECT_EQ(lines[7], get_state);
+
+  // A state without settings.
+  expect_error(cli({"settings", "set", "notesModel=x"}), 1, "Vellumo returned no settings.");
+  expect_output(cli({"settings", "get"}), "null\n");
+  EXPECT_EQ(commands(), (std::vector<std::string>{"get_state", "get_state", "get_state",
+                                                  "get_state", "get_state", "save_settings",
+                                                  "get_state", "get_state", "get_state",
+                                                  "get_state"}));
+}
+
+}  // namespace
+}  // namespace vellumo::e2e

@@ -1,0 +1,114 @@
+// How the CLI reads the app's reply: errors the app reports, replies it
+// cannot read, the largest reply it takes, and a request it cannot send.
+
+#include "harness.h"
+
+namespace vellumo::e2e {
+namespace {
+
+using Replies = E2eTest;
+
+Json reply(Json value) { return Json{{"reply", std::move(value)}}; }
+Json raw(std::string text) { return Json{{"raw", std::move(text)}}; }
+
+constexpr std::size_t kMaxReply = 33554432;
+
+TEST_F(Replies, AppErrorsAndBrokenReplies) {
+  Json s = scenario();
+  Json& r = s["replies"];
+  r["error_text"] = reply({{"ok", false}, {"error", "Meeting not found: \"x\"."}});
+  r["error_missing"] = reply({{"ok", false}});
+  r["error_null"] = reply({{"ok", false}, {"error", nullptr}});
+  r["no_ok"] = reply({{"result", 1}});
+  r["ok_text"] = reply({{"ok", "yes"}});
+  r["duplicate"] = raw("{\"ok\":true,\"ok\":true}\n");
+  r["two_lines"] = raw("{\"ok\":true,\n\"result\":1}\n");
+  r["trailing"] = raw("{\"ok\":true} x\n");
+  r["not_an_object"] = raw("[true]\n");
+  r["closed"] = Json::object();
+  r["blank"] = raw(" \t \n");
+  r["not_utf8"] = Json{{"hex", "7b226f6b223a747275652c22726573756c74223a2280ff227d0a"}};
+  r["deep"] = Json{{"fill", {{"byte", "["}, {"count", 1000000}, {"suffix", "\n"}}}};
+  r["no_result"] = reply({{"ok", true}});
+  r["extra"] = reply({{"ok", true}, {"result", {1, 2}}, {"extra", 5}});
+  r["no_line_feed"] = raw(R"({"ok":true,"result":7})");
+  r["texts"] = reply({{"ok", true},
+                      {"result", Json::array({"\xC3\xA9/\x01\"\\\t", 1.0, 0.5, 1e21, -3})}});
+  r["slow"] = Json{{"delay_ms", 2500}, {"reply", {{"ok", true}, {"result", "late"}}}};
+  start_app(s);
+
+  auto invoke = [&](const char* name) { return cli({"invoke", name}); };
+  expect_error(invoke("error_text"), 1, "Meeting not found: \"x\".");
+  expect_error(invoke("error_missing"), 1, "Vellumo reported an unknown error.");
+  expect_error(invoke("error_null"), 1, "Vellumo reported an unknown error.");
+  for (const char* name : {"no_ok", "ok_text", "duplicate", "two_lines", "trailing",
+                           "not_an_object", "deep"}) {
+    SCOPED_TRACE(name);
+    expect_error_around(invoke(name), 1, "Vellumo sent an unreadable reply: ", "");
+  }
+  expect_error(invoke("closed"), 1, "Vellumo closed the connection without replying.");
+  expect_error(invoke("blank"), 1, "Vellumo closed the connection without replying.");
+  expect_error_around(invoke("not_utf8"), 1, "Vellumo closed the connection: ", "");
+
+  expect_output(invoke("no_result"), "null\n");
+  expect_output(invoke("extra"), "[\n  1,\n  2\n]\n");
+  expect_output(invoke("no_line_feed"), "7\n");
+  expect_output(invoke("texts"),
+                "[\n  \"\xC3\xA9/\\u0001\\\"\\\\\\t\",\n  1.0,\n  0.5,\n  1e21,\n  -3\n]\n");
+  // No time limit on the reply.
+  const RunResult slow = invoke("slow");
+  expect_output(slow, "\"late\"\n");
+  EXPECT_GE(slow.took, 2.5s);
+}
+
+TEST_F(Replies, LargestReplyAndOneByteMore) {
+  const std::string head = R"({"ok":true,"result":")";
+  const std::string tail = R"("})";
+  const std::size_t fill = kMaxReply - head.size() - tail.size();
+  Json s = scenario();
+  s["replies"]["largest"] = Json{
+      {"fill", {{"prefix", head}, {"byte", "a"}, {"count", fill}, {"suffix", tail + "\n"}}}};
+  s["replies"]["too_large"] = Json{
+      {"fill", {{"prefix", head}, {"byte", "a"}, {"count", fill + 1}, {"suffix", tail + "\n"}}}};
+  start_app(s);
+
+  const RunResult largest = cli({"invoke", "largest"});
+  EXPECT_EQ(largest.exit_code, 0) << largest.err;
+  EXPECT_EQ(largest.err, "");
+  ASSERT_EQ(largest.out.size(), fill + 3);
+  std::string expected = "\"";
+  expected.append(fill, 'a');
+  expected += "\"\n";
+  EXPECT_EQ(largest.out, expected);
+
+  expect_error_around(cli({"invoke", "too_large"}), 1, "Vellumo sent an unreadable reply: ", "");
+}
+
+// The app stops reading the request early and hangs up: the CLI's write
+// fails. The request must outgrow what the link buffers, so it is large.
+TEST_F(Replies, RequestTheAppDoesNotTake) {
+  const int keys = 8;
+  const std::size_t value_size = target().wine ? 3000 : 120000;
+  Json settings = Json::object();
+  std::vector<std::string> words = {"settings", "set"};
+  for (int i = 0; i < keys; ++i) {
+    std::string key = "k";
+    key += std::to_string(i);
+    settings[key] = "";
+    std::string pair = key + "=";
+    pair.append(value_size, 'v');
+    words.push_back(pair);
+  }
+  Json s = scenario();
+  s["read_limit"] = 1024;
+  s["buffer_size"] = 1024;
+  s["replies"]["get_state"] = Json{{"reply", {{"ok", true}, {"result", {{"settings", settings}}}}}};
+  s["replies"]["save_settings"] = Json::object();
+  start_app(s);
+
+  expect_error_around(cli(words), 1, "Cannot send the request to Vellumo: ", "");
+  EXPECT_EQ(commands(), (std::vector<std::string>{"get_state", "<unreadable request>"}));
+}
+
+}  // namespace
+}  // namespace vellumo::e2e

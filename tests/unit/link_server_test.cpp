@@ -1,0 +1,123 @@
+#include "platform/link_server.h"
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace vellumo::platform {
+namespace {
+
+// A link of one test alone: a socket in a fresh folder (which the server
+// must create), or a pipe with a random name.
+class PrivateLink {
+ public:
+  PrivateLink() {
+    std::random_device random;
+    const std::string token = std::to_string(random()) + std::to_string(random());
+    if (kPathStyle == PathStyle::Windows) {
+      path_ = R"(\\.\pipe\Vellumo-cli-unit-)" + token;
+    } else {
+      folder_ = std::filesystem::temp_directory_path() / ("vellumo-unit-" + token);
+      path_ = (folder_ / "Vellumo-cli-unit").string();
+    }
+  }
+  ~PrivateLink() {
+    if (!folder_.empty()) {
+      std::filesystem::remove_all(folder_);
+    }
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::string path_;
+};
+
+std::string read_to_end(LinkStream& stream) {
+  std::string text;
+  char buffer[8192];
+  for (;;) {
+    auto got = stream.read(buffer, sizeof(buffer));
+    if (!got || *got == 0) {
+      return text;
+    }
+    text.append(buffer, *got);
+  }
+}
+
+TEST(LinkServer, ServesClientsOneAfterAnother) {
+  const PrivateLink link;
+  const std::string& path = link.path();
+  auto server = LinkServer::listen(path);
+  ASSERT_TRUE(server) << server.error();
+  EXPECT_EQ(server->path(), path);
+
+  // Each client gets back its request and a large block: the block must
+  // arrive whole although the server closes right after writing it.
+  const std::string block(3 << 20, 'x');
+  std::thread serving([&] {
+    for (int i = 0; i < 3; ++i) {
+      auto stream = server->accept();
+      ASSERT_TRUE(stream) << stream.error();
+      char buffer[256];
+      std::string request;
+      while (request.find('\n') == std::string::npos) {
+        auto got = stream->read(buffer, sizeof(buffer));
+        ASSERT_TRUE(got && *got > 0);
+        request.append(buffer, *got);
+      }
+      ASSERT_TRUE(stream->write_all("echo " + request));
+      ASSERT_TRUE(stream->write_all(block));
+      finish(std::move(*stream));
+    }
+  });
+  for (int i = 0; i < 3; ++i) {
+    auto client = open_link(path);
+    ASSERT_TRUE(client) << client.error().text;
+    const std::string request = "request " + std::to_string(i) + "\n";
+    ASSERT_TRUE(client->write_all(request));
+    EXPECT_EQ(read_to_end(*client), "echo " + request + block);
+  }
+  serving.join();
+}
+
+TEST(LinkServer, BusyLinkTurnsClientsAway) {
+  const PrivateLink link;
+  const std::string& path = link.path();
+  auto server = LinkServer::listen(path, {LinkServerMode::Busy});
+  ASSERT_TRUE(server) << server.error();
+  for (int i = 0; i < 2; ++i) {
+    auto client = open_link(path);
+    ASSERT_FALSE(client);
+    EXPECT_TRUE(client.error().busy) << client.error().text;
+  }
+  EXPECT_FALSE(server->accept());
+}
+
+TEST(LinkServer, OneServerPerLink) {
+  const PrivateLink link;
+  const std::string& path = link.path();
+  {
+    auto first = LinkServer::listen(path);
+    ASSERT_TRUE(first) << first.error();
+    auto second = LinkServer::listen(path);
+    ASSERT_FALSE(second);
+    EXPECT_NE(second.error().find("another process"), std::string::npos) << second.error();
+  }
+  // Once the first server is gone, the link is free again, and nobody
+  // answers on it meanwhile.
+  auto closed = open_link(path);
+  ASSERT_FALSE(closed);
+  EXPECT_FALSE(closed.error().busy);
+  auto again = LinkServer::listen(path);
+  EXPECT_TRUE(again) << again.error();
+}
+
+}  // namespace
+}  // namespace vellumo::platform
