@@ -11,7 +11,12 @@ case "${1:-}" in
     mkdir -p "$WINEPREFIX"
     "$wineserver" -k >/dev/null 2>&1 || true
     "$wineserver" -p </dev/null >/dev/null 2>&1
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # Wine's services inherit the standard error of the process that starts
+    # them first and keep it for good: start them here, on /dev/null, before
+    # any test process whose output pipe they would otherwise hold open.
+    if [ -f "$WINEPREFIX/system.reg" ]; then
+      "$WINELOADER" wineboot </dev/null >/dev/null 2>&1
+    else
       "$WINELOADER" wineboot --init </dev/null >/dev/null 2>&1
     fi
     ;;

@@ -31,13 +31,26 @@ struct CliError {
 
 int exit_code(ErrorKind kind);
 
+/// Marks a value as the error of a Result, where the value and error types
+/// are the same (Result<std::string, std::string>): `return Err{text};`.
+template <class E>
+struct Err {
+  E error;
+};
+template <class E>
+Err(E) -> Err<E>;
+
 /// A value or an error. C++20 has no std::expected; this is the small part
 /// of it the program needs.
 template <class T, class E = CliError>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-  Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
+  Result(E error)
+    requires(!std::is_same_v<T, E>)
+      : state_(std::in_place_index<1>, std::move(error)) {}
+  template <class F>
+  Result(Err<F> error) : state_(std::in_place_index<1>, std::move(error.error)) {}
 
   explicit operator bool() const { return state_.index() == 0; }
   bool ok() const { return state_.index() == 0; }

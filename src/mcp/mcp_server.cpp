@@ -9,6 +9,7 @@
 
 #include "cli/texts.h"
 #include "core/json.h"
+#include "core/utf8.h"
 
 namespace vellumo {
 namespace {
@@ -17,58 +18,6 @@ constexpr std::size_t kReadBlock = std::size_t{64} << 10;
 constexpr std::string_view kDefaultProtocolVersion = "2025-06-18";
 constexpr std::string_view kToolName = "vellumo_use_cli";
 constexpr std::int64_t kMethodNotFound = -32601;
-
-bool is_valid_utf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  while (p < end) {
-    if (end - p >= 8) {
-      std::uint64_t chunk;
-      std::memcpy(&chunk, p, sizeof chunk);
-      if ((chunk & 0x8080808080808080ULL) == 0) {
-        p += 8;
-        continue;
-      }
-    }
-    const unsigned lead = *p;
-    if (lead < 0x80) {
-      ++p;
-      continue;
-    }
-    std::ptrdiff_t tail;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      tail = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      tail = 2;
-      if (lead == 0xE0) {
-        low = 0xA0;  // overlong
-      } else if (lead == 0xED) {
-        high = 0x9F;  // UTF-16 surrogates
-      }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      tail = 3;
-      if (lead == 0xF0) {
-        low = 0x90;  // overlong
-      } else if (lead == 0xF4) {
-        high = 0x8F;  // beyond U+10FFFF
-      }
-    } else {
-      return false;
-    }
-    if (end - p <= tail || p[1] < low || p[1] > high) {
-      return false;
-    }
-    for (std::ptrdiff_t i = 2; i <= tail; ++i) {
-      if ((p[i] & 0xC0) != 0x80) {
-        return false;
-      }
-    }
-    p += tail + 1;
-  }
-  return true;
-}
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

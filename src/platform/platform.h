@@ -31,17 +31,28 @@ std::string system_error_text(long code);
 /// (GetLastError or errno).
 std::string last_error_text();
 
-/// Makes standard output and error binary (no line-feed translation).
+/// Prepares the standard streams once at start-up: no line-feed
+/// translation on Windows; on POSIX a closed pipe gives a write error
+/// instead of killing the process with SIGPIPE.
 void init_standard_streams();
 
-/// Write all of `bytes` to standard output or error. Failures (a closed
-/// pipe) are ignored: there is nowhere left to report them.
-void write_stdout(std::string_view bytes);
-void write_stderr(std::string_view bytes);
+/// Writes all of `bytes` to standard output or error: UTF-8 through
+/// WriteConsoleW on a Windows console, the bytes unchanged otherwise.
+/// Returns false when the stream could not take them (a closed pipe).
+bool write_stdout(std::string_view bytes);
+bool write_stderr(std::string_view bytes);
 
 /// Reads up to `size` bytes of standard input; 0 at its end. The error is
 /// the system error text.
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
+
+/// Reads the whole file at `path` (relative to the current folder when
+/// relative), up to `limit` bytes. The error is the system error text, or
+/// a note that the file is larger than `limit`.
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit);
+
+/// The process's current folder (lossy UTF-8), or the system error text.
+Result<std::string, std::string> current_directory();
 
 /// The command words after the program name, in UTF-8. On Windows they are
 /// split from GetCommandLineW; on POSIX `argv` is taken as given. Fails
@@ -60,7 +71,9 @@ Result<std::string, std::string> executable_path();
 bool is_regular_file(const std::string& path);
 
 /// The app link path for a user tag: \\.\pipe\Vellumo-cli-<tag> on Windows,
-/// <runtime dir>/Vellumo-cli-<tag> on POSIX.
+/// <runtime dir>/Vellumo-cli-<tag> on POSIX, where the runtime dir is
+/// XDG_RUNTIME_DIR when that is an absolute path to a folder of ours that
+/// nobody else can use, else /tmp/vellumo-<uid>.
 std::string link_path(std::string_view tag);
 
 /// One open connection on the app link (either end). Closed on destruction.
@@ -93,10 +106,16 @@ class LinkStream {
 /// one failure worth retrying.
 struct LinkOpenError {
   bool busy = false;
+  /// The link is served by a process that must not get our request (another
+  /// user, or a lower integrity level); `text` says why. Not a case for
+  /// launching the app.
+  bool untrusted = false;
   std::string text;
 };
 
 /// Opens the client end of the app link at `path`; one attempt, no retry.
+/// Before anything is written, the serving process is checked: it must run
+/// as our user (and, on Windows, at an integrity level not below ours).
 Result<LinkStream, LinkOpenError> open_link(const std::string& path);
 
 /// A process started by launch_detached. Held only while the caller waits

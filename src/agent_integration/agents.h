@@ -1,0 +1,39 @@
+#pragma once
+
+// The agents command: one report line per target the machine has, in a
+// fixed order, and the marker that remembers the last install or removal.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent_integration/target.h"
+
+namespace vellumo::agents {
+
+/// The folder holding the marker: `Vellumo` in LOCALAPPDATA, else
+/// XDG_DATA_HOME, else HOME/.local/share (".local/share" when HOME is
+/// unset too); an empty variable counts as set.
+std::string data_folder();
+
+/// Reports (status) or changes (install, remove) every target, in order:
+/// PATH, Claude Code, Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop,
+/// opencode. Agents whose folder is missing get no line; a failing target
+/// gets a "failed" line and does not stop the others. Install and remove
+/// then rewrite the marker.
+std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
+                                     const std::string& data_folder);
+
+/// Installs once per CLI location: nothing when the CLI runs from a build
+/// output folder (`target` followed by `release` or `debug`), when it is no
+/// regular file, when the marker says the user removed the integration, or
+/// when the marker already names this CLI path; otherwise run_agents in
+/// install mode.
+std::vector<TargetResult> ensure_integration(std::string_view cli_path,
+                                             const std::string& data_folder);
+
+/// Whether two paths name the same file, component by component: the
+/// separator style and repeated separators do not matter, letter case does.
+bool same_path(std::string_view a, std::string_view b);
+
+}  // namespace vellumo::agents

@@ -1,0 +1,59 @@
+#pragma once
+
+// The Codex block in config.toml, edited as lines of text (no
+// TOML parsing):
+//
+//   [mcp_servers.vellumo]
+//   # Added by Vellumo: points agents to vellumo-cli
+//   command = "C:\\Tools\\vellumo-cli.exe"
+//   args = ["mcp"]
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "agent_integration/target.h"
+
+namespace vellumo::agents {
+
+/// The display name of the Codex target.
+inline constexpr std::string_view kCodexTarget = "Codex";
+
+/// Q: the CLI path in quotation marks, every `\` doubled and then every `"`
+/// preceded by a `\`.
+std::string codex_quoted_path(std::string_view cli_path);
+
+/// The four block lines, each ended by a line feed.
+std::string codex_block(std::string_view cli_path);
+
+/// What the text says about the block.
+struct CodexFacts {
+  bool header = false;    ///< a line reads "[mcp_servers.vellumo]" (whitespace at either end aside)
+  bool mentions = false;  ///< the block's command line contains "vellumo-cli"
+  bool points = false;    ///< the block's command line contains Q
+};
+
+CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
+
+/// The decision table of the Codex block.
+TargetState decide_codex(Mode mode, const CodexFacts& facts);
+
+/// The decision on `text` (the file as read, "" when missing) and, for
+/// added, updated and removed, the new text.
+struct CodexPlan {
+  TargetState state;                    ///< never Failed
+  std::optional<std::string> new_text;  ///< set exactly for added, updated and removed
+};
+
+CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
+
+/// `edit_codex`: edits codex_folder/config.toml. A missing file
+/// counts as empty; a read error gives "failed" with the system error text
+/// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
+/// replaced through write_file_replacing (its error, "Cannot write {}: {}",
+/// gives "failed"). `target` is "Codex"; the detail is the file path except
+/// for "failed". A `cli_path` that is not valid UTF-8 is used with U+FFFD in
+/// place of what cannot be represented.
+TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);
+
+}  // namespace vellumo::agents

@@ -1,0 +1,109 @@
+// The PATH target on Windows: the `Path` value of HKEY_CURRENT_USER\Environment.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <vector>
+
+#include "agent_integration/user_path.h"
+#include "core/paths.h"
+#include "core/utf8.h"
+#include "platform/platform.h"
+
+namespace vellumo::agents {
+namespace {
+
+constexpr DWORD kFirstReadSize = 2048;
+
+struct KeyCloser {
+  HKEY key;
+  ~KeyCloser() { ::RegCloseKey(key); }
+};
+
+TargetResult path_line(TargetState state, std::string detail) {
+  return {"PATH", state, std::move(detail)};
+}
+
+std::string error_text(LSTATUS code) { return platform::system_error_text(static_cast<long>(code)); }
+
+// Tells running programs (Explorer above all) that the user environment
+// changed, so that shells started afterwards see the new PATH.
+void announce_environment_change() {
+  ::SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                        reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+}  // namespace
+
+TargetResult update_user_path(Mode mode, std::string_view cli_path) {
+  const auto folder = parent_folder(cli_path, PathStyle::Windows);
+  if (!folder) {
+    return path_line(TargetState::Failed, "The CLI has no folder.");
+  }
+
+  HKEY key = nullptr;
+  LSTATUS rc = ::RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_READ | KEY_WRITE, &key);
+  if (rc != ERROR_SUCCESS) {
+    return path_line(TargetState::Failed, "Cannot open the user environment: " + error_text(rc));
+  }
+  const KeyCloser closer{key};
+
+  DWORD type = REG_EXPAND_SZ;
+  std::vector<BYTE> data(kFirstReadSize);
+  DWORD size = 0;
+  for (;;) {
+    size = static_cast<DWORD>(data.size());
+    rc = ::RegQueryValueExW(key, L"Path", nullptr, &type, data.data(), &size);
+    if (rc != ERROR_MORE_DATA) {
+      break;
+    }
+    data.resize(size);
+  }
+  std::string value;
+  if (rc == ERROR_FILE_NOT_FOUND) {
+    type = REG_EXPAND_SZ;
+  } else if (rc != ERROR_SUCCESS) {
+    // Never go on to write: an install would replace the user's PATH.
+    return path_line(TargetState::Failed, "Cannot read the user PATH: " + error_text(rc));
+  } else if (type > REG_QWORD) {
+    return path_line(TargetState::Failed,
+                     "Cannot read the user PATH: it has the unknown registry type " +
+                         std::to_string(type) + ".");
+  } else {
+    std::u16string text(size / 2, u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+    }
+    while (!text.empty() && text.back() == u'\0') {
+      text.pop_back();
+    }
+    value = utf16_to_utf8_lossy(text);
+  }
+
+  const auto lookup = [](std::string_view name) { return platform::get_env(std::string(name).c_str()); };
+  const PathPlan plan = plan_user_path(mode, value, *folder, lookup);
+  if (plan.new_value) {
+    const std::u16string text = utf8_to_utf16(*plan.new_value).value_or(u"");
+    std::vector<BYTE> bytes;
+    bytes.reserve(text.size() * 2 + 2);
+    for (char16_t unit : text) {
+      bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+      bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    rc = ::RegSetValueExW(key, L"Path", 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    if (rc != ERROR_SUCCESS) {
+      return path_line(TargetState::Failed, "Cannot update the user PATH: " + error_text(rc));
+    }
+    announce_environment_change();
+  }
+  return path_line(plan.state, *folder);
+}
+
+}  // namespace vellumo::agents

@@ -1,0 +1,178 @@
+#include "app_link/app_link.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app_link/launch.h"
+#include "core/utf8.h"
+#include "platform/platform.h"
+
+namespace vellumo {
+namespace {
+
+constexpr auto kBusyRetryFor = std::chrono::seconds(10);
+constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
+
+PipeError exchange_error(std::string message) {
+  return {PipeErrorKind::Exchange, std::move(message)};
+}
+
+PipeError unreadable(std::string_view why) {
+  return exchange_error("Vellumo sent an unreadable reply: " + std::string(why));
+}
+
+bool is_blank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Opens the link, retrying for a while when all its instances are busy.
+Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    auto stream = platform::open_link(path);
+    if (stream) {
+      return std::move(stream).value();
+    }
+    if (stream.error().untrusted) {
+      return PipeError{PipeErrorKind::Exchange,
+                       "Refusing to send the request to " + path + ": " + stream.error().text + "."};
+    }
+    if (!stream.error().busy || std::chrono::steady_clock::now() - start >= kBusyRetryFor) {
+      return PipeError{PipeErrorKind::Unreachable, std::move(stream).error().text};
+    }
+    std::this_thread::sleep_for(kBusyRetryPause);
+  }
+}
+
+// Reads up to the first line feed or the end of the stream. A reply that
+// runs past kMaxReplyBytes is refused as soon as that is clear, so memory
+// stays bounded whatever the app sends.
+Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
+  std::string line;
+  char buffer[kReplyReadBuffer];
+  for (;;) {
+    auto got = stream.read(buffer, sizeof buffer);
+    if (!got) {
+      return exchange_error("Vellumo closed the connection: " + got.error());
+    }
+    if (*got == 0) {
+      break;
+    }
+    const auto* feed = static_cast<const char*>(std::memchr(buffer, '\n', *got));
+    const std::size_t take = feed ? static_cast<std::size_t>(feed - buffer) : *got;
+    if (line.size() + take > kMaxReplyBytes) {
+      return unreadable("the reply is longer than " + std::to_string(kMaxReplyBytes) + " bytes");
+    }
+    line.append(buffer, take);
+    if (feed) {
+      break;
+    }
+  }
+  if (!is_valid_utf8(line)) {
+    return exchange_error("Vellumo closed the connection: stream did not contain valid UTF-8");
+  }
+  return line;
+}
+
+}  // namespace
+
+std::string user_tag(const std::optional<std::string>& username) {
+  constexpr std::size_t kMaxTag = 64;
+  std::string tag;
+  if (username) {
+    for (char c : *username) {
+      const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                        c == '-' || c == '.' || c == '_';
+      if (keep) {
+        tag += c;
+        if (tag.size() == kMaxTag) {
+          break;
+        }
+      }
+    }
+  }
+  return tag.empty() ? "user" : tag;
+}
+
+std::string pipe_name() { return platform::link_path(user_tag(platform::get_env("USERNAME"))); }
+
+std::string serialize_request(const Request& request) {
+  std::string out;
+  out.reserve(128);
+  out += "{\"version\":";
+  out += std::to_string(PROTOCOL_VERSION);
+  out += ",\"command\":";
+  write_json_string(out, request.command);
+  out += ",\"args\":";
+  write_json_compact(out, request.args);
+  out += ",\"detach\":";
+  out += request.detach ? "true" : "false";
+  out += "}\n";
+  return out;
+}
+
+Result<Json, PipeError> parse_response(std::string_view line) {
+  if (is_blank(line)) {
+    return exchange_error("Vellumo closed the connection without replying.");
+  }
+  auto parsed = parse_json(line);
+  if (!parsed) {
+    return unreadable(parsed.error());
+  }
+  Json& reply = *parsed;
+  if (!reply.is_object()) {
+    return unreadable("the reply is not a JSON object");
+  }
+  auto& members = reply.get_ref<Json::object_t&>();
+  auto ok = members.find("ok");
+  if (ok == members.end()) {
+    return unreadable("the reply has no `ok` member");
+  }
+  if (!ok->second.is_boolean()) {
+    return unreadable("`ok` is neither true nor false");
+  }
+  auto error = members.find("error");
+  if (error != members.end() && !error->second.is_string() && !error->second.is_null()) {
+    return unreadable("`error` is neither a string nor null");
+  }
+  if (ok->second.get<bool>()) {
+    auto result = members.find("result");
+    return result == members.end() ? Json(nullptr) : std::move(result->second);
+  }
+  if (error == members.end() || error->second.is_null()) {
+    return exchange_error("Vellumo reported an unknown error.");
+  }
+  return exchange_error(std::move(error->second.get_ref<std::string&>()));
+}
+
+Result<Json, PipeError> AppLink::send(const Request& request) {
+  auto stream = open_with_retry(pipe_name());
+  if (!stream) {
+    return std::move(stream).error();
+  }
+  if (auto sent = stream->write_all(serialize_request(request)); !sent) {
+    return exchange_error("Cannot send the request to Vellumo: " + sent.error());
+  }
+  TRY(std::string line, read_reply_line(*stream));
+  return parse_response(line);
+}
+
+Result<Json> AppLink::call(const CliOptions& options, std::string_view command, Json args,
+                           bool detach) {
+  const Request request{std::string(command), std::move(args), detach};
+  auto reply = send(request);
+  if (reply) {
+    return std::move(reply).value();
+  }
+  PipeError& error = reply.error();
+  if (error.kind == PipeErrorKind::Exchange) {
+    return CliError::failed(std::move(error.message));
+  }
+  if (options.no_launch) {
+    return CliError::not_running("Vellumo is not running (" + error.message + ").");
+  }
+  return launch_and_resend(request);
+}
+
+}  // namespace vellumo

@@ -1,0 +1,55 @@
+#include "cli/dictation.h"
+
+#include "app_link/app_link.h"
+#include "cli/output.h"
+#include "core/numbers.h"
+
+namespace vellumo {
+namespace {
+
+constexpr std::uint64_t kDefaultHistoryLimit = 20;
+
+// Start, stop and cancel print only the three members that describe the
+// dictation's state.
+Status send_dictation_command(const CliOptions& options, std::string_view command) {
+  TRY(const Json result, AppLink::call(options, command, Json::object(), options.detach));
+  Json state = Json::object();
+  for (const char* name : {"state", "error", "outputText"}) {
+    const bool present = result.is_object() && result.contains(name);
+    state[name] = present ? result[name] : Json(nullptr);
+  }
+  print_json(state);
+  return {};
+}
+
+}  // namespace
+
+Status run_dictation(const std::vector<std::string>& words, const CliOptions& options) {
+  const std::string_view sub = words.size() == 1 ? std::string_view(words[0]) : "";
+  if (sub == "start") {
+    return send_dictation_command(options, "start_dictation");
+  }
+  if (sub == "stop") {
+    return send_dictation_command(options, "stop_dictation");
+  }
+  if (sub == "cancel") {
+    return send_dictation_command(options, "cancel_dictation");
+  }
+  if (sub == "history") {
+    std::uint64_t limit = kDefaultHistoryLimit;
+    if (const std::string* given = options.value("limit")) {
+      const auto parsed = parse_unsigned(*given);
+      if (!parsed) {
+        return CliError::usage("--limit must be a number.");
+      }
+      limit = *parsed;
+    }
+    return send_and_print(options, "list_dictations", Json{{"limit", limit}});
+  }
+  if (sub == "copy-last") {
+    return send_and_print(options, "copy_last_dictation", Json::object());
+  }
+  return CliError::usage("Use `dictation start|stop|cancel|history|copy-last`.");
+}
+
+}  // namespace vellumo

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "core/cli_options.h"
+#include "core/result.h"
+
+namespace vellumo {
+
+/// Text input larger than this is refused rather than read into memory.
+inline constexpr std::size_t kMaxTextInput = std::size_t{256} << 20;
+
+/// The text of `--text`, or of the file named by `--file` (`-` for standard
+/// input), exactly as given or read: no trimming, line ends and a byte-order
+/// mark kept. Exactly one of the two options must be present.
+Result<std::string> read_text_input(const CliOptions& options);
+
+/// `path` made absolute against the current folder, without normalising
+/// `.` or `..` and without checking that it exists.
+Result<std::string> absolute_path(const std::string& path);
+
+}  // namespace vellumo

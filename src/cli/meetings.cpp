@@ -1,0 +1,397 @@
+#include "cli/meetings.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "app_link/app_link.h"
+#include "cli/input.h"
+#include "cli/output.h"
+#include "core/numbers.h"
+#include "core/paths.h"
+#include "platform/platform.h"
+
+namespace vellumo {
+namespace {
+
+using Words = std::vector<std::string>;
+
+constexpr std::uint64_t kDefaultWaitSeconds = 14400;
+constexpr auto kPollPause = std::chrono::seconds(2);
+
+constexpr std::array<std::string_view, 6> kRunningStatuses = {
+    "recording", "importing", "finalizing", "transcribing", "processingNotes", "generatingTitle"};
+
+// The member `key` of `record`; null when absent or when `record` is not an
+// object.
+const Json& member(const Json& record, std::string_view key) {
+  static const Json kNull;
+  if (record.is_object()) {
+    if (auto it = record.find(key); it != record.end()) {
+      return *it;
+    }
+  }
+  return kNull;
+}
+
+std::string_view string_member(const Json& record, std::string_view key) {
+  const Json& value = member(record, key);
+  return value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : "";
+}
+
+// Unicode scalar values in valid UTF-8: every byte that does not continue a
+// sequence starts a character.
+std::uint64_t count_characters(const Json& text) {
+  if (!text.is_string()) {
+    return 0;
+  }
+  std::uint64_t count = 0;
+  for (char c : text.get_ref<const std::string&>()) {
+    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }
+  return count;
+}
+
+CliError unknown_meetings_command(const Words& words) {
+  std::string joined;
+  for (const std::string& word : words) {
+    joined += joined.empty() ? "" : " ";
+    joined += word;
+  }
+  return CliError::usage("Unknown meetings command: " + joined);
+}
+
+Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nullptr); }
+
+Result<Json> get_meeting(const CliOptions& options, const std::string& id) {
+  return AppLink::call(options, "get_meeting", Json{{"id", id}}, false);
+}
+
+// Prints the result as it comes, except that a meeting record (an object
+// with a `transcript`) is printed as its summary.
+Status send_and_print_meeting(const CliOptions& options, std::string_view command, Json args) {
+  TRY(const Json result, AppLink::call(options, command, std::move(args), options.detach));
+  if (result.is_object() && result.contains("transcript")) {
+    print_json(meeting_summary(result));
+  } else {
+    print_json(result);
+  }
+  return {};
+}
+
+Status send_for_meeting(const CliOptions& options, const std::string& reference,
+                        std::string_view command, bool summarise) {
+  TRY(const std::string id, resolve_meeting_id(options, reference));
+  return summarise ? send_and_print_meeting(options, command, Json{{"id", id}})
+                   : send_and_print(options, command, Json{{"id", id}});
+}
+
+Status print_text_member(const CliOptions& options, const std::string& reference,
+                         std::string_view key) {
+  TRY(const std::string id, resolve_meeting_id(options, reference));
+  TRY(const Json record, get_meeting(options, id));
+  std::string text(string_member(record, key));
+  text += '\n';
+  print_text(text);
+  return {};
+}
+
+// Reads the meeting, then saves it back with one of its editable members
+// replaced; the app's save takes all four.
+Status edit_meeting(const CliOptions& options, const std::string& reference, std::string_view key,
+                    std::string value) {
+  TRY(const std::string id, resolve_meeting_id(options, reference));
+  TRY(const Json record, get_meeting(options, id));
+  Json args = Json::object();
+  for (std::string_view name : {"id", "title", "transcript", "notes"}) {
+    args[std::string(name)] = member(record, name);
+  }
+  args[std::string(key)] = std::move(value);
+  return send_and_print_meeting(options, "save_meeting", std::move(args));
+}
+
+Status record(const CliOptions& options, const Words& words) {
+  if (words[1] == "start") {
+    const std::string* title = options.value("title");
+    const std::string* source = options.value("source");
+    return send_and_print_meeting(
+        options, "start_meeting",
+        Json{{"title", title ? *title : ""}, {"source", source ? *source : "both"}});
+  }
+  if (words[1] == "stop") {
+    return send_and_print_meeting(options, "stop_meeting", Json::object());
+  }
+  return unknown_meetings_command(words);
+}
+
+Status import_media(const CliOptions& options, const Words& words) {
+  TRY(const std::string path, absolute_path(words[1]));
+  return send_and_print_meeting(options, "import_media", Json{{"path", path}});
+}
+
+Status join(const CliOptions& options, const Words& words) {
+  Json ids = Json::array();
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    TRY(std::string id, resolve_meeting_id(options, words[i]));
+    ids.push_back(std::move(id));
+  }
+  return send_and_print_meeting(options, "join_meetings",
+                                Json{{"ids", std::move(ids)}, {"title", text_or_null(options.value("title"))}});
+}
+
+Status transcribe(const CliOptions& options, const Words& words) {
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  return send_and_print_meeting(options, "transcribe_meeting",
+                                Json{{"id", id}, {"model", text_or_null(options.value("model"))}});
+}
+
+Status rename_speaker(const CliOptions& options, const Words& words) {
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  return send_and_print_meeting(options, "rename_meeting_speaker",
+                                Json{{"id", id}, {"from", words[2]}, {"to", words[3]}});
+}
+
+Status labels(const CliOptions& options, const Words& words) {
+  if (words[2] != "on" && words[2] != "off") {
+    return unknown_meetings_command(words);
+  }
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  return send_and_print_meeting(
+      options, "set_meeting_speaker_labels",
+      Json{{"id", id}, {"enabled", words[2] == "on"}, {"confirmed", options.confirm}});
+}
+
+Status generate_notes(const CliOptions& options, const Words& words) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kPresets = {{
+      {"summary", "summary"},
+      {"tasks", "tasks"},
+      {"speakers", "speakers"},
+      {"brief", "brief"},
+      {"custom", "custom"},
+      {"formatted-transcript", "formattedTranscript"},
+      {"formattedTranscript", "formattedTranscript"},
+  }};
+  const std::string* given = options.value("preset");
+  const std::string_view wanted = given ? std::string_view(*given) : "summary";
+  std::string_view preset;
+  for (const auto& [name, sent] : kPresets) {
+    if (name == wanted) {
+      preset = sent;
+    }
+  }
+  if (preset.empty()) {
+    return CliError::usage(
+        "--preset is summary, tasks, speakers, brief, formatted-transcript or custom.");
+  }
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  const std::string* instructions = options.value("instructions");
+  return send_and_print_meeting(
+      options, "generate_notes",
+      Json{{"id", id}, {"preset", preset}, {"instructions", instructions ? *instructions : ""}});
+}
+
+Status set_text(const CliOptions& options, const Words& words, std::string_view key) {
+  TRY(std::string text, read_text_input(options));
+  return edit_meeting(options, words[1], key, std::move(text));
+}
+
+Status export_meeting(const CliOptions& options, const Words& words) {
+  TRY(const std::string path, absolute_path(words[2]));
+  TRY(const std::string format, export_format(options, words[2]));
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const Json ignored,
+      AppLink::call(options, "export_meeting",
+                    Json{{"id", id},
+                         {"path", path},
+                         {"format", format},
+                         {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
+                    false));
+  print_json(Json{{"exported", path}, {"format", format}});
+  return {};
+}
+
+Status export_audio(const CliOptions& options, const Words& words) {
+  TRY(const std::string path, absolute_path(words[2]));
+  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const Json ignored,
+      AppLink::call(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
+  print_json(Json{{"exported", path}});
+  return {};
+}
+
+Status delete_meeting(const CliOptions& options, const Words& words) {
+  if (!options.confirm) {
+    return CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm.");
+  }
+  return send_for_meeting(options, words[1], "delete_meeting", false);
+}
+
+// A subcommand: its name, the number of positional words after `meetings`
+// (its name included), and what it does.
+struct Subcommand {
+  std::string_view name;
+  std::size_t words;
+  Status (*run)(const CliOptions&, const Words&);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"show", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "get_meeting", false); }},
+    {"transcript", 2,
+     [](const CliOptions& o, const Words& w) {
+       return print_text_member(o, w[1], o.cleaned ? "cleanedTranscript" : "transcript");
+     }},
+    {"notes", 2, [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
+    {"record", 2, record},
+    {"import", 2, import_media},
+    {"transcribe", 2, transcribe},
+    {"wait", 2, [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
+    {"cancel", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "cancel_meeting", false); }},
+    {"rename", 3, [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
+    {"speakers", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "meeting_speakers", false); }},
+    {"rename-speaker", 4, rename_speaker},
+    {"labels", 3, labels},
+    {"clean", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "clean_meeting", true); }},
+    {"generate-notes", 2, generate_notes},
+    {"set-notes", 2, [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
+    {"set-transcript", 2, [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
+    {"export", 3, export_meeting},
+    {"export-audio", 3, export_audio},
+    {"delete", 2, delete_meeting},
+};
+
+}  // namespace
+
+Json meeting_summary(const Json& record) {
+  Json summary = Json::object();
+  for (std::string_view name :
+       {"id", "title", "status", "createdAt", "durationSeconds", "source", "transcriptionModel",
+        "speakerLabels", "speakerCount", "recognitionCompleteness", "recordingWarnings",
+        "recognitionWarnings", "error"}) {
+    summary[std::string(name)] = member(record, name);
+  }
+  summary["transcriptChars"] = count_characters(member(record, "transcript"));
+  summary["notesChars"] = count_characters(member(record, "notes"));
+  return summary;
+}
+
+Result<std::string> resolve_meeting_id(const CliOptions& options, const std::string& reference) {
+  const bool full_id = reference.size() == 32 &&
+                       reference.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  if (full_id) {
+    return reference;
+  }
+  TRY(const Json list, AppLink::call(options, "list_meetings", Json::object(), false));
+  if (reference == "latest") {
+    if (list.is_array() && !list.empty() && member(list[0], "id").is_string()) {
+      return member(list[0], "id").get<std::string>();
+    }
+    return CliError::failed("There are no meetings yet.");
+  }
+  std::vector<std::string_view> matches;
+  if (list.is_array()) {
+    for (const Json& meeting : list) {
+      const Json& id = member(meeting, "id");
+      if (id.is_string() && id.get_ref<const std::string&>().starts_with(reference)) {
+        matches.push_back(id.get_ref<const std::string&>());
+      }
+    }
+  }
+  if (matches.empty()) {
+    return CliError::failed("No meeting ID starts with `" + reference +
+                            "`. Run `vellumo-cli meetings list`.");
+  }
+  if (matches.size() > 1) {
+    return CliError::failed("`" + reference + "` matches " + std::to_string(matches.size()) +
+                            " meetings; use more characters.");
+  }
+  return std::string(matches[0]);
+}
+
+Result<std::string> export_format(const CliOptions& options, std::string_view path) {
+  std::string name;
+  if (const std::string* given = options.value("format")) {
+    name = *given;
+  } else {
+    name = "md";
+    if (auto file = file_name(path, platform::kPathStyle)) {
+      const auto dot = file->rfind('.');
+      if (dot != std::string_view::npos && dot != 0) {
+        name = file->substr(dot + 1);
+        for (char& c : name) {
+          if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+          }
+        }
+      }
+    }
+  }
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kFormats = {{
+      {"md", "markdown"},
+      {"markdown", "markdown"},
+      {"txt", "text"},
+      {"text", "text"},
+      {"html", "html"},
+      {"htm", "html"},
+      {"pdf", "pdf"},
+      {"wav", "wav"},
+      {"audio", "wav"},
+  }};
+  for (const auto& [given, sent] : kFormats) {
+    if (given == name) {
+      return std::string(sent);
+    }
+  }
+  return CliError::usage("Unknown export format `" + name + "`. Use md, txt, html, pdf or wav.");
+}
+
+Status wait_for_meeting(const CliOptions& options, const std::string& reference) {
+  TRY(const std::string id, resolve_meeting_id(options, reference));
+  std::uint64_t timeout = kDefaultWaitSeconds;
+  if (const std::string* given = options.value("timeout")) {
+    const auto seconds = parse_unsigned(*given);
+    if (!seconds) {
+      return CliError::usage("--timeout is a number of seconds.");
+    }
+    timeout = *seconds;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    TRY(const Json record, get_meeting(options, id));
+    const std::string status(string_member(record, "status"));
+    const bool running =
+        std::find(kRunningStatuses.begin(), kRunningStatuses.end(), status) != kRunningStatuses.end();
+    if (!running) {
+      print_json(meeting_summary(record));
+      if (status == "failed") {
+        const Json& error = member(record, "error");
+        return CliError::failed(error.is_string() ? error.get<std::string>()
+                                                  : "The operation failed.");
+      }
+      return {};
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::steady_clock::now() - start);
+    if (static_cast<std::uint64_t>(elapsed.count()) >= timeout) {
+      return CliError::failed("Still " + status + " after " + std::to_string(timeout) + " s.");
+    }
+    std::this_thread::sleep_for(kPollPause);
+  }
+}
+
+Status run_meetings(const Words& words, const CliOptions& options) {
+  if (words.empty() || (words.size() == 1 && words[0] == "list")) {
+    return send_and_print(options, "list_meetings", Json::object());
+  }
+  if (words[0] == "join" && words.size() >= 3) {
+    return join(options, words);
+  }
+  for (const Subcommand& subcommand : kSubcommands) {
+    if (words[0] == subcommand.name && words.size() == subcommand.words) {
+      return subcommand.run(options, words);
+    }
+  }
+  return unknown_meetings_command(words);
+}
+
+}  // namespace vellumo

@@ -1,0 +1,35 @@
+#include "cli/output.h"
+
+#include "app_link/app_link.h"
+#include "platform/platform.h"
+
+namespace vellumo {
+
+void print_json(const Json& value) {
+  std::string out;
+  write_json_pretty(out, value, [](std::string& buffer) {
+    platform::write_stdout(buffer);
+    buffer.clear();
+  });
+  out += '\n';
+  platform::write_stdout(out);
+}
+
+void print_text(std::string_view text) { platform::write_stdout(text); }
+
+Status send_and_print(const CliOptions& options, std::string_view command, Json args) {
+  TRY(const Json result, AppLink::call(options, command, std::move(args), options.detach));
+  print_json(result);
+  return {};
+}
+
+int report_error(const CliError& error) {
+  std::string text = "error: " + error.message + "\n";
+  if (error.kind == ErrorKind::Usage) {
+    text += "Run `vellumo-cli help` for usage.\n";
+  }
+  platform::write_stderr(text);
+  return exit_code(error.kind);
+}
+
+}  // namespace vellumo

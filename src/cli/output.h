@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/cli_options.h"
+#include "core/json.h"
+#include "core/result.h"
+
+namespace vellumo {
+
+/// Writes `value` as pretty JSON and a line feed on standard output.
+void print_json(const Json& value);
+
+/// Writes `text` on standard output as it is.
+void print_text(std::string_view text);
+
+/// Sends one app command with the options' detach flag and prints its
+/// result unchanged.
+Status send_and_print(const CliOptions& options, std::string_view command, Json args);
+
+/// Writes "error: <message>" (and, for usage errors, the hint line) on
+/// standard error; returns the exit code of the error's kind.
+int report_error(const CliError& error);
+
+}  // namespace vellumo

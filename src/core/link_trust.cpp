@@ -1,0 +1,32 @@
+#include "core/link_trust.h"
+
+namespace vellumo {
+
+std::optional<std::string> distrust_reason(const ProcessIdentity& server,
+                                           const ProcessIdentity& self) {
+  if (server.user != self.user) {
+    return "it is served by another user (" + server.user + ")";
+  }
+  if (self.integrity && (!server.integrity || *server.integrity < *self.integrity)) {
+    return std::string("it is served at a lower integrity level than ours");
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> unsafe_folder_reason(const FolderFacts& folder, std::uint32_t uid,
+                                                bool allow_group_and_other_read) {
+  if (!folder.is_directory) {
+    return std::string("is not a folder");
+  }
+  if (folder.owner != uid) {
+    return "is owned by another user (uid " + std::to_string(folder.owner) + ")";
+  }
+  const std::uint32_t forbidden = allow_group_and_other_read ? 0022 : 0077;
+  if ((folder.mode & forbidden) != 0) {
+    return allow_group_and_other_read ? std::string("can be written by other users")
+                                      : std::string("can be used by other users");
+  }
+  return std::nullopt;
+}
+
+}  // namespace vellumo

@@ -1,0 +1,37 @@
+#pragma once
+
+// Whom the CLI trusts at the other end of the app link: only a process of
+// its own user, at an integrity level not below its own. The platform layer
+// gathers the identities; the decision is made here.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vellumo {
+
+/// Who a process runs as: its user (a uid in decimal, or a SID in string
+/// form) and, where the system has them, its integrity level (the RID of
+/// its mandatory label).
+struct ProcessIdentity {
+  std::string user;
+  std::optional<std::uint32_t> integrity;
+};
+
+/// Why the request must not go to `server`, or nullopt when it may.
+std::optional<std::string> distrust_reason(const ProcessIdentity& server,
+                                           const ProcessIdentity& self);
+
+/// What is known of a folder that is to hold the link's socket.
+struct FolderFacts {
+  bool is_directory = false;  ///< a real folder, not a link to one
+  std::uint32_t owner = 0;    ///< owning uid
+  std::uint32_t mode = 0;     ///< permission bits
+};
+
+/// Why the folder must not hold our link (not a folder, owned by someone
+/// else, or open to group or others), or nullopt when it is private.
+std::optional<std::string> unsafe_folder_reason(const FolderFacts& folder, std::uint32_t uid,
+                                                bool allow_group_and_other_read);
+
+}  // namespace vellumo

@@ -1,0 +1,30 @@
+#pragma once
+
+// Small helpers for UTF-8 text.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumo {
+
+/// The detail of a file that is not valid UTF-8.
+inline constexpr std::string_view kNotUtf8Text = "stream did not contain valid UTF-8";
+
+/// `text` with every maximal ill-formed UTF-8 subsequence replaced by
+/// U+FFFD (the usual "lossy" conversion).
+std::string lossy_utf8(std::string_view text);
+
+/// `text` (valid UTF-8) without leading, trailing, or both kinds of
+/// whitespace; whitespace is the Unicode White_Space property (ASCII tab,
+/// line feed, vertical tab, form feed, carriage return and space among it).
+std::string_view trim_start(std::string_view text);
+std::string_view trim_end(std::string_view text);
+std::string_view trim(std::string_view text);
+
+/// The lines of `text`: split at each line feed, a carriage return right
+/// before the line feed dropped; a text ending with a line feed has no
+/// empty last line; an empty text has no lines.
+std::vector<std::string_view> split_lines(std::string_view text);
+
+}  // namespace vellumo

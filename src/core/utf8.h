@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vellumo {
+
+/// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+/// nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+/// UTF-8 to UTF-16; nullopt when `text` is not valid UTF-8.
+std::optional<std::u16string> utf8_to_utf16(std::string_view text);
+
+/// UTF-16 to UTF-8; nullopt when `text` holds an unpaired surrogate.
+std::optional<std::string> utf16_to_utf8(std::u16string_view text);
+
+/// UTF-16 to UTF-8 with every unpaired surrogate replaced by U+FFFD.
+std::string utf16_to_utf8_lossy(std::u16string_view text);
+
+}  // namespace vellumo

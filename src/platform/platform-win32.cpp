@@ -1,0 +1,459 @@
+// The Windows platform layer. Texts are UTF-8 everywhere else; they become
+// UTF-16 only at the calls below.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "core/command_line.h"
+#include "core/link_trust.h"
+#include "core/utf8.h"
+#include "platform/platform.h"
+
+namespace vellumo::platform {
+
+const PathStyle kPathStyle = PathStyle::Windows;
+const std::vector<std::string> kAppExecutableNames = {"Vellumo.exe", "vellumo.exe"};
+
+namespace {
+
+// Creation flags of the app: no console of ours, its own process group,
+// and out of any job we are in (so closing our job does not end it).
+constexpr DWORD kDetachedFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+constexpr DWORD kBreakawayFlag = CREATE_BREAKAWAY_FROM_JOB;
+
+// How the link is opened: the server may learn who we are but may not
+// impersonate us.
+constexpr DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+std::wstring wide(std::string_view text) {
+  auto converted = utf8_to_utf16(text);
+  if (!converted) {
+    return {};
+  }
+  return std::wstring(converted->begin(), converted->end());
+}
+
+std::u16string_view u16(const wchar_t* text, std::size_t size) {
+  return {reinterpret_cast<const char16_t*>(text), size};
+}
+
+HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool write_handle(DWORD which, std::string_view bytes) {
+  HANDLE handle = ::GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD mode = 0;
+  if (::GetConsoleMode(handle, &mode)) {
+    // A console shows UTF-16; the bytes we hold are UTF-8.
+    auto text = utf8_to_utf16(bytes);
+    if (!text) {
+      return false;
+    }
+    const char16_t* data = text->data();
+    std::size_t left = text->size();
+    while (left > 0) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 16384));
+      if (!::WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) {
+        return false;
+      }
+      data += written;
+      left -= written;
+    }
+    return true;
+  }
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
+    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+struct HandleCloser {
+  HANDLE handle;
+  ~HandleCloser() {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle);
+    }
+  }
+};
+
+// The user (SID in string form) and integrity level of a process.
+Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    return Err{last_error_text()};
+  }
+  const HandleCloser process_closer{process};
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    return Err{last_error_text()};
+  }
+  const HandleCloser token_closer{token};
+
+  const auto query = [&](TOKEN_INFORMATION_CLASS what) -> std::vector<BYTE> {
+    DWORD size = 0;
+    ::GetTokenInformation(token, what, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token, what, buffer.data(), size, &size)) {
+      return {};
+    }
+    return buffer;
+  };
+
+  ProcessIdentity identity;
+  const std::vector<BYTE> user = query(TokenUser);
+  if (user.empty()) {
+    return Err{last_error_text()};
+  }
+  wchar_t* sid_text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
+                                &sid_text)) {
+    return Err{last_error_text()};
+  }
+  identity.user = utf16_to_utf8_lossy(u16(sid_text, std::wcslen(sid_text)));
+  ::LocalFree(sid_text);
+
+  const std::vector<BYTE> label = query(TokenIntegrityLevel);
+  if (!label.empty()) {
+    PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    const UCHAR count = *::GetSidSubAuthorityCount(sid);
+    if (count > 0) {
+      identity.integrity = *::GetSidSubAuthority(sid, count - 1);
+    }
+  }
+  return identity;
+}
+
+HANDLE open_null_device(DWORD access) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+std::string system_error_text(long code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text;
+  if (length > 0 && buffer != nullptr) {
+    std::size_t end = length;
+    while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' ')) {
+      --end;
+    }
+    text = utf16_to_utf8_lossy(u16(buffer, end));
+  }
+  if (buffer != nullptr) {
+    ::LocalFree(buffer);
+  }
+  if (text.empty()) {
+    text = "Unknown error";
+  }
+  return text + " (os error " + std::to_string(code) + ")";
+}
+
+std::string last_error_text() { return system_error_text(static_cast<long>(::GetLastError())); }
+
+void init_standard_streams() {
+  // Output goes through WriteFile/WriteConsoleW on the raw handles, so the
+  // C runtime's text mode never gets to add carriage returns.
+}
+
+bool write_stdout(std::string_view bytes) { return write_handle(STD_OUTPUT_HANDLE, bytes); }
+
+bool write_stderr(std::string_view bytes) { return write_handle(STD_ERROR_HANDLE, bytes); }
+
+Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
+  HANDLE handle = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD got = 0;
+  const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
+  if (!::ReadFile(handle, buffer, chunk, &got, nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) {
+      return std::size_t{0};
+    }
+    return system_error_text(static_cast<long>(error));
+  }
+  return static_cast<std::size_t>(got);
+}
+
+Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
+  HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return Err{last_error_text()};
+  }
+  std::string content;
+  std::string error;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      const DWORD code = ::GetLastError();
+      if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF) {
+        error = system_error_text(static_cast<long>(code));
+      }
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    if (content.size() + got > limit) {
+      error = "the file is larger than " + std::to_string(limit) + " bytes";
+      break;
+    }
+    content.append(buffer.data(), got);
+  }
+  ::CloseHandle(file);
+  if (!error.empty()) {
+    return Err{std::move(error)};
+  }
+  return content;
+}
+
+Result<std::string, std::string> current_directory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    if (n == 0) {
+      return Err{last_error_text()};
+    }
+    if (n < path.size()) {
+      return utf16_to_utf8_lossy(u16(path.data(), n));
+    }
+    path.resize(n);
+  }
+}
+
+Result<std::vector<std::string>, std::string> command_words(int, char**) {
+  const wchar_t* line = ::GetCommandLineW();
+  auto text = utf16_to_utf8(u16(line, std::wcslen(line)));
+  if (!text) {
+    return std::string("The command line is not valid Unicode.");
+  }
+  return split_windows_command_line(*text);
+}
+
+std::optional<std::string> get_env(const char* name) {
+  const std::wstring wname = wide(name);
+  std::wstring value(256, L'\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableW(wname.c_str(), value.data(),
+                                              static_cast<DWORD>(value.size()));
+    if (n == 0) {
+      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+        return std::nullopt;
+      }
+      return std::string();
+    }
+    if (n < value.size()) {
+      return utf16_to_utf8(u16(value.data(), n));
+    }
+    value.resize(n);
+  }
+}
+
+Result<std::string, std::string> executable_path() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) {
+      return Err{last_error_text()};
+    }
+    if (n < path.size()) {
+      return utf16_to_utf8_lossy(u16(path.data(), n));
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool is_regular_file(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string link_path(std::string_view tag) {
+  return "\\\\.\\pipe\\Vellumo-cli-" + std::string(tag);
+}
+
+LinkStream::LinkStream(LinkStream&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+LinkStream& LinkStream::operator=(LinkStream&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+LinkStream::~LinkStream() { close(); }
+
+void LinkStream::close() {
+  if (handle_ != -1) {
+    ::CloseHandle(as_handle(handle_));
+    handle_ = -1;
+  }
+}
+
+Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
+    if (!::WriteFile(as_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
+      return last_error_text();
+    }
+    if (written == 0) {
+      return std::string("the connection accepted no bytes");
+    }
+    bytes.remove_prefix(written);
+  }
+  return {};
+}
+
+Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size) {
+  DWORD got = 0;
+  const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
+  if (!::ReadFile(as_handle(handle_), buffer, chunk, &got, nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
+      return std::size_t{0};  // the other end closed: the stream has ended
+    }
+    return system_error_text(static_cast<long>(error));
+  }
+  return static_cast<std::size_t>(got);
+}
+
+Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
+  // The server may identify us, but not act as us.
+  HANDLE pipe = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, kLinkOpenFlags, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return LinkOpenError{error == ERROR_PIPE_BUSY, false,
+                         system_error_text(static_cast<long>(error))};
+  }
+  LinkStream stream(reinterpret_cast<std::intptr_t>(pipe));
+
+  // Nothing is written before we know the server is one of ours.
+  ULONG server_pid = 0;
+  if (!::GetNamedPipeServerProcessId(pipe, &server_pid)) {
+    return LinkOpenError{false, true, "the serving process cannot be identified: " + last_error_text()};
+  }
+  auto server = process_identity(server_pid);
+  if (!server) {
+    return LinkOpenError{false, true, "the serving process cannot be inspected: " + server.error()};
+  }
+  auto self = process_identity(::GetCurrentProcessId());
+  if (!self) {
+    return LinkOpenError{false, true, "our own identity cannot be read: " + self.error()};
+  }
+  if (auto reason = distrust_reason(*server, *self)) {
+    return LinkOpenError{false, true, std::move(*reason)};
+  }
+  return stream;
+}
+
+DetachedChild::DetachedChild(DetachedChild&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+DetachedChild& DetachedChild::operator=(DetachedChild&& other) noexcept {
+  if (this != &other) {
+    release();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+DetachedChild::~DetachedChild() { release(); }
+
+void DetachedChild::release() {
+  if (handle_ != -1) {
+    ::CloseHandle(as_handle(handle_));
+    handle_ = -1;
+  }
+}
+
+std::optional<bool> DetachedChild::has_ended() {
+  if (handle_ == -1) {
+    return std::nullopt;
+  }
+  switch (::WaitForSingleObject(as_handle(handle_), 0)) {
+    case WAIT_OBJECT_0:
+      return true;
+    case WAIT_TIMEOUT:
+      return false;
+    default:
+      return std::nullopt;
+  }
+}
+
+Result<DetachedChild, std::string> launch_detached(const std::string& program,
+                                                   const std::string& argument) {
+  // Our own standard handles must not reach the app: a caller reading our
+  // output through a pipe would otherwise wait for the app to exit too.
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE handle = ::GetStdHandle(which);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+      ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+  }
+  HANDLE null_in = open_null_device(GENERIC_READ);
+  HANDLE null_out = open_null_device(GENERIC_WRITE);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = null_in;
+  startup.hStdOutput = null_out;
+  startup.hStdError = null_out;
+
+  const std::wstring wide_program = wide(program);
+  std::wstring command_line = L"\"" + wide_program + L"\" " + wide(argument);
+  PROCESS_INFORMATION process{};
+  DWORD error = ERROR_SUCCESS;
+  for (DWORD flags : {kDetachedFlags | kBreakawayFlag, kDetachedFlags}) {
+    // The full path as the program, not only in the command line: no
+    // search may pick up another program of a similar name.
+    if (::CreateProcessW(wide_program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                         flags | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
+                         &process)) {
+      error = ERROR_SUCCESS;
+      break;
+    }
+    error = ::GetLastError();
+  }
+  for (HANDLE handle : {null_in, null_out}) {
+    if (handle != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(handle);
+    }
+  }
+  if (error != ERROR_SUCCESS) {
+    return system_error_text(static_cast<long>(error));
+  }
+  ::CloseHandle(process.hThread);
+  return DetachedChild(reinterpret_cast<std::intptr_t>(process.hProcess));
+}
+
+}  // namespace vellumo::platform

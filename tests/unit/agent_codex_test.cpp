@@ -1,0 +1,254 @@
+#include "platform/platform.h"
+#include "agent_integration/codex_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "agent_integration/files.h"
+#include "agent_test_support.h"
+
+namespace vellumo::agents {
+namespace {
+
+using testing::file_bytes;
+using testing::put_file;
+using testing::ScratchFolder;
+
+const std::string kCli = R"(C:\Tools\vellumo-cli.exe)";
+const std::string kQ = R"("C:\\Tools\\vellumo-cli.exe")";
+const std::string kBlock =
+    "[mcp_servers.vellumo]\n"
+    "# Added by Vellumo: points agents to vellumo-cli\n"
+    "command = \"C:\\\\Tools\\\\vellumo-cli.exe\"\n"
+    "args = [\"mcp\"]\n";
+
+const std::string kOldBlock =
+    "[mcp_servers.vellumo]\n"
+    "# Added by Vellumo: points agents to vellumo-cli\n"
+    "command = \"D:\\\\Old\\\\vellumo-cli.exe\"\n"
+    "args = [\"mcp\"]\n";
+
+void expect_no_write(const CodexPlan& p, TargetState state) {
+  EXPECT_EQ(p.state, state);
+  EXPECT_FALSE(p.new_text.has_value());
+}
+
+CodexPlan expect_write(Mode mode, std::string_view text, TargetState state, std::string_view expected) {
+  CodexPlan p = plan_codex_edit(mode, text, kCli);
+  EXPECT_EQ(p.state, state) << text;
+  EXPECT_EQ(p.new_text, std::optional<std::string>(std::string(expected))) << text;
+  return p;
+}
+
+TEST(AgentCodex, QuotedPath) {
+  EXPECT_EQ(codex_quoted_path(kCli), kQ);
+  EXPECT_EQ(codex_quoted_path("/usr/bin/vellumo-cli"), "\"/usr/bin/vellumo-cli\"");
+  // Backslashes are doubled first, then quotation marks get their backslash.
+  EXPECT_EQ(codex_quoted_path(R"(/a"b\c)"), R"("/a\"b\\c")");
+  EXPECT_EQ(codex_quoted_path(R"(\")"), R"("\\\"")");
+  EXPECT_EQ(codex_quoted_path(""), "\"\"");
+}
+
+TEST(AgentCodex, TheFourLines) { EXPECT_EQ(codex_block(kCli), kBlock); }
+
+TEST(AgentCodex, Facts) {
+  auto facts = codex_facts("", kCli);
+  EXPECT_FALSE(facts.header);
+  EXPECT_FALSE(facts.mentions);
+  EXPECT_FALSE(facts.points);
+
+  facts = codex_facts(kBlock, kCli);
+  EXPECT_TRUE(facts.header && facts.mentions && facts.points);
+
+  facts = codex_facts(kOldBlock, kCli);
+  EXPECT_TRUE(facts.header && facts.mentions);
+  EXPECT_FALSE(facts.points);
+
+  // The header may carry whitespace at either end, but nothing else.
+  facts = codex_facts(" \t[mcp_servers.vellumo]  \r\ncommand = " + kQ + "\r\n", kCli);
+  EXPECT_TRUE(facts.header && facts.points);
+  EXPECT_FALSE(codex_facts("[mcp_servers.vellumo] # mine\ncommand = " + kQ + "\n", kCli).header);
+  EXPECT_FALSE(codex_facts("[mcp_servers.\"vellumo\"]\ncommand = " + kQ + "\n", kCli).header);
+  EXPECT_FALSE(codex_facts("[ mcp_servers.vellumo ]\ncommand = " + kQ + "\n", kCli).header);
+
+  // A header without a command line in its block.
+  facts = codex_facts("[mcp_servers.vellumo]\nargs = []\n[other]\ncommand = " + kQ + "\n", kCli);
+  EXPECT_TRUE(facts.header);
+  EXPECT_FALSE(facts.mentions || facts.points);
+  // An array table ends the block too.
+  facts = codex_facts("[mcp_servers.vellumo]\n[[x]]\ncommand = " + kQ + "\n", kCli);
+  EXPECT_FALSE(facts.mentions || facts.points);
+  // Only the first command line counts, and any line starting with
+  // "command" is one.
+  facts = codex_facts("[mcp_servers.vellumo]\n  commander = 1\ncommand = " + kQ + "\n", kCli);
+  EXPECT_FALSE(facts.mentions || facts.points);
+  facts = codex_facts("[mcp_servers.vellumo]\n\tcommand=" + kQ + " # here\n", kCli);
+  EXPECT_TRUE(facts.mentions && facts.points);
+  // Case-sensitive substring tests.
+  facts = codex_facts("[mcp_servers.vellumo]\ncommand = \"D:\\\\VELLUMO-CLI.EXE\"\n", kCli);
+  EXPECT_FALSE(facts.mentions);
+  // The first header line is the one.
+  facts = codex_facts("[mcp_servers.vellumo]\ncommand = \"node\"\n[mcp_servers.vellumo]\ncommand = " + kQ + "\n",
+                      kCli);
+  EXPECT_FALSE(facts.mentions || facts.points);
+}
+
+TEST(AgentCodex, DecisionTable) {
+  const CodexFacts none{false, false, false};
+  const CodexFacts points{true, true, true};
+  const CodexFacts mentions{true, true, false};
+  const CodexFacts foreign{true, false, false};
+
+  EXPECT_EQ(decide_codex(Mode::Status, points), TargetState::Present);
+  EXPECT_EQ(decide_codex(Mode::Status, none), TargetState::Absent);
+  EXPECT_EQ(decide_codex(Mode::Status, mentions), TargetState::Skipped);
+  EXPECT_EQ(decide_codex(Mode::Status, foreign), TargetState::Skipped);
+
+  EXPECT_EQ(decide_codex(Mode::Install, points), TargetState::Present);
+  EXPECT_EQ(decide_codex(Mode::Install, none), TargetState::Added);
+  EXPECT_EQ(decide_codex(Mode::Install, mentions), TargetState::Updated);
+  EXPECT_EQ(decide_codex(Mode::Install, foreign), TargetState::Skipped);
+
+  EXPECT_EQ(decide_codex(Mode::Remove, points), TargetState::Removed);
+  EXPECT_EQ(decide_codex(Mode::Remove, none), TargetState::Absent);
+  EXPECT_EQ(decide_codex(Mode::Remove, mentions), TargetState::Removed);
+  EXPECT_EQ(decide_codex(Mode::Remove, foreign), TargetState::Skipped);
+}
+
+TEST(AgentCodex, InstallIntoEmptyText) {
+  expect_write(Mode::Install, "", TargetState::Added, kBlock);
+  expect_write(Mode::Install, " \n\n\t\n", TargetState::Added, kBlock);
+}
+
+TEST(AgentCodex, InstallAfterTrailingBlankLines) {
+  expect_write(Mode::Install, "model = \"o3\"\n\n\n", TargetState::Added, "model = \"o3\"\n\n" + kBlock);
+  expect_write(Mode::Install, "model = \"o3\"", TargetState::Added, "model = \"o3\"\n\n" + kBlock);
+}
+
+TEST(AgentCodex, AfterInstallEverythingIsPresent) {
+  const std::string text = "model = \"o3\"\n\n" + kBlock;
+  expect_no_write(plan_codex_edit(Mode::Status, text, kCli), TargetState::Present);
+  expect_no_write(plan_codex_edit(Mode::Install, text, kCli), TargetState::Present);
+  expect_write(Mode::Remove, text, TargetState::Removed, "model = \"o3\"\n");
+}
+
+TEST(AgentCodex, BlockOfAnotherLocation) {
+  const std::string text = "model = \"o3\"\n\n" + kOldBlock + "\n[history]\nsize = 1\n";
+  expect_no_write(plan_codex_edit(Mode::Status, text, kCli), TargetState::Skipped);
+  expect_write(Mode::Install, text, TargetState::Updated,
+               "model = \"o3\"\n\n" + kBlock + "\n[history]\nsize = 1\n");
+  expect_write(Mode::Remove, text, TargetState::Removed, "model = \"o3\"\n[history]\nsize = 1\n");
+}
+
+TEST(AgentCodex, BlockOfAnotherProgram) {
+  const std::string text = "[mcp_servers.vellumo]\ncommand = \"node\"\nargs = [\"x.js\"]\n";
+  for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+    expect_no_write(plan_codex_edit(mode, text, kCli), TargetState::Skipped);
+  }
+  // So is a header whose block has no command line.
+  for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+    expect_no_write(plan_codex_edit(mode, "[mcp_servers.vellumo]\n", kCli), TargetState::Skipped);
+  }
+}
+
+TEST(AgentCodex, NoBlock) {
+  const std::string text = "[mcp_servers.other]\ncommand = \"vellumo-cli\"\n";
+  expect_no_write(plan_codex_edit(Mode::Status, text, kCli), TargetState::Absent);
+  expect_no_write(plan_codex_edit(Mode::Remove, text, kCli), TargetState::Absent);
+  expect_write(Mode::Install, text, TargetState::Added, text + "\n" + kBlock);
+}
+
+TEST(AgentCodex, RemoveInTheMiddle) {
+  const std::string text =
+      "a = 1\n\n[x]\nk = 2\n \n\t\n[mcp_servers.vellumo]\n# Added by Vellumo: points agents to vellumo-cli\n"
+      "command = \"/old/vellumo-cli\"\nargs = [\"mcp\"]\n\n[y]\nz = 3\n\n# end";
+  expect_write(Mode::Remove, text, TargetState::Removed, "a = 1\n\n[x]\nk = 2\n[y]\nz = 3\n\n# end\n");
+}
+
+TEST(AgentCodex, RemoveTheWholeFile) {
+  expect_write(Mode::Remove, kBlock, TargetState::Removed, "\n");
+  expect_write(Mode::Remove, "\n\n" + kBlock, TargetState::Removed, "\n");
+}
+
+TEST(AgentCodex, CrlfFiles) {
+  const std::string old_crlf =
+      "a = 1\r\n\r\n[mcp_servers.vellumo]\r\n# Added by Vellumo: points agents to vellumo-cli\r\n"
+      "command = \"/old/vellumo-cli\"\r\nargs = [\"mcp\"]\r\n[y]\r\nz = 3\r\n";
+  expect_write(Mode::Install, old_crlf, TargetState::Updated,
+               "a = 1\n\n[mcp_servers.vellumo]\n# Added by Vellumo: points agents to vellumo-cli\n"
+               "command = " + kQ + "\nargs = [\"mcp\"]\n[y]\nz = 3\n");
+  expect_write(Mode::Remove, old_crlf, TargetState::Removed, "a = 1\n[y]\nz = 3\n");
+  // Added keeps the text before the block as it was.
+  expect_write(Mode::Install, "a = 1\r\nb = 2\r\n\r\n", TargetState::Added, "a = 1\r\nb = 2\n\n" + kBlock);
+}
+
+TEST(AgentCodex, UpdateReplacesEveryEqualLine) {
+  const std::string text =
+      "[profiles.x]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = \"/old/vellumo-cli\"\n"
+      "[z]\n  command = \"/old/vellumo-cli\"\n";
+  expect_write(Mode::Install, text, TargetState::Updated,
+               "[profiles.x]\ncommand = " + kQ + "\n\n[mcp_servers.vellumo]\ncommand = " + kQ +
+                   "\n[z]\n  command = \"/old/vellumo-cli\"\n");
+}
+
+TEST(AgentCodex, UpdateKeepsTheIndentOfNothingButReplacesTheLine) {
+  // The command line is replaced whole: its indent and trailing comment go.
+  expect_write(Mode::Install, "[mcp_servers.vellumo]\n  command = \"/o/vellumo-cli\" # x\n", TargetState::Updated,
+               "[mcp_servers.vellumo]\ncommand = " + kQ + "\n");
+}
+
+// ------------------------------------------------------------ on the disk
+
+TEST(AgentCodexFile, InstallCreatesConfigToml) {
+  ScratchFolder folder;
+  const std::string path = files::join(folder.str(), "config.toml");
+  EXPECT_EQ(edit_codex(Mode::Status, folder.str(), kCli),
+            (TargetResult{"Codex", TargetState::Absent, path}));
+  EXPECT_TRUE(folder.names().empty());
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli), (TargetResult{"Codex", TargetState::Added, path}));
+  EXPECT_EQ(file_bytes(path), kBlock);
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli), (TargetResult{"Codex", TargetState::Present, path}));
+  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli), (TargetResult{"Codex", TargetState::Removed, path}));
+  EXPECT_EQ(file_bytes(path), "\n");
+  EXPECT_EQ(folder.names(), std::vector<std::string>{"config.toml"});
+}
+
+TEST(AgentCodexFile, ForeignBlockKeepsItsBytes) {
+  ScratchFolder folder;
+  const std::string path = files::join(folder.str(), "config.toml");
+  const std::string original = "[mcp_servers.vellumo]\r\ncommand = \"node\"\r\n";
+  put_file(path, original);
+  for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+    EXPECT_EQ(edit_codex(mode, folder.str(), kCli), (TargetResult{"Codex", TargetState::Skipped, path}));
+  }
+  EXPECT_EQ(file_bytes(path), original);
+}
+
+TEST(AgentCodexFile, InvalidUtf8Fails) {
+  ScratchFolder folder;
+  const std::string path = files::join(folder.str(), "config.toml");
+  put_file(path, "a = \"\xFF\"\n");
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+            (TargetResult{"Codex", TargetState::Failed, "stream did not contain valid UTF-8"}));
+  EXPECT_EQ(file_bytes(path), "a = \"\xFF\"\n");
+}
+
+TEST(AgentCodexFile, UnreadableFails) {
+  ScratchFolder folder;
+  std::filesystem::create_directory(folder.path() / "config.toml");
+  const TargetResult result = edit_codex(Mode::Status, folder.str(), kCli);
+  EXPECT_EQ(result.state, TargetState::Failed);
+  ASSERT_TRUE(result.detail);
+  EXPECT_NE(result.detail->find(" (os error "), std::string::npos) << *result.detail;
+}
+
+TEST(AgentCodexFile, CliPathThatIsNotUnicodeIsWrittenLossily) {
+  ScratchFolder folder;
+  const std::string path = files::join(folder.str(), "config.toml");
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), "/opt/\xFF/vellumo-cli").state, TargetState::Added);
+  EXPECT_EQ(file_bytes(path), codex_block("/opt/\xEF\xBF\xBD/vellumo-cli"));
+}
+
+}  // namespace
+}  // namespace vellumo::agents

@@ -1,0 +1,280 @@
+#include "platform/platform.h"
+#include "agent_integration/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "agent_test_support.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace vellumo::agents::files {
+namespace {
+
+using agents::testing::file_bytes;
+using agents::testing::put_file;
+using agents::testing::ScratchFolder;
+
+using Names = std::vector<std::string>;
+
+#ifdef _WIN32
+// The scratch paths are ASCII.
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+#endif
+
+TEST(AgentFiles, TemporarySibling) {
+  EXPECT_EQ(temporary_sibling("settings.json"), "settings.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("config.toml"), "config.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("opencode.jsonc"), "opencode.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("/h/.gemini/settings.json"), "/h/.gemini/settings.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("/h/config"), "/h/config.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("/h/.bashrc"), "/h/.bashrc.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("/h.d/config"), "/h.d/config.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("a.tar.gz"), "a.tar.vellumo-tmp");
+  EXPECT_EQ(temporary_sibling("name."), "name.vellumo-tmp");
+#ifdef _WIN32
+  EXPECT_EQ(temporary_sibling(R"(C:\Users\u\.cursor\mcp.json)"), R"(C:\Users\u\.cursor\mcp.vellumo-tmp)");
+  EXPECT_EQ(temporary_sibling(R"(C:\a.b\config)"), R"(C:\a.b\config.vellumo-tmp)");
+  EXPECT_EQ(temporary_sibling(R"(C:\u\AppData/Roaming\Claude\claude_desktop_config.json)"),
+            R"(C:\u\AppData/Roaming\Claude\claude_desktop_config.vellumo-tmp)");
+#endif
+}
+
+TEST(AgentFiles, SystemErrorText) {
+#ifdef _WIN32
+  const std::string text = platform::system_error_text(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_GT(text.size(), std::string(" (os error 2)").size());
+  EXPECT_EQ(text.substr(text.size() - 13), " (os error 2)");
+#else
+  EXPECT_EQ(platform::system_error_text(ENOENT), "No such file or directory (os error 2)");
+#endif
+}
+
+TEST(AgentFiles, ReadWholeFile) {
+  ScratchFolder folder;
+  auto missing = read_whole_file(folder / "nothing.json");
+  ASSERT_TRUE(missing);
+  EXPECT_FALSE(missing->has_value());
+  auto missing_folder = read_whole_file(join(folder / "no-folder", "x.json"));
+  ASSERT_TRUE(missing_folder);
+  EXPECT_FALSE(missing_folder->has_value());
+
+  const std::string bytes = std::string("a\r\nb\0c\xFF", 7) + std::string(200000, 'z');
+  put_file(folder / "f.bin", bytes);
+  auto read = read_whole_file(folder / "f.bin");
+  ASSERT_TRUE(read);
+  ASSERT_TRUE(read->has_value());
+  EXPECT_EQ(**read, bytes);
+
+  auto empty_name = folder / "empty";
+  put_file(empty_name, "");
+  read = read_whole_file(empty_name);
+  ASSERT_TRUE(read && read->has_value());
+  EXPECT_EQ(**read, "");
+
+  auto is_folder = read_whole_file(folder.str());
+  ASSERT_FALSE(is_folder);
+  EXPECT_NE(is_folder.error().find(" (os error "), std::string::npos);
+}
+
+TEST(AgentFiles, ExistenceTestsAndFolders) {
+  ScratchFolder folder;
+  EXPECT_TRUE(is_directory(folder.str()));
+  EXPECT_FALSE(is_regular_file(folder.str()));
+  const std::string deep = join(join(join(folder.str(), "a"), "b"), "c");
+  EXPECT_FALSE(is_directory(deep));
+  ASSERT_TRUE(create_folders(deep));
+  EXPECT_TRUE(is_directory(deep));
+  EXPECT_TRUE(create_folders(deep));  // exists already
+  EXPECT_TRUE(create_folders(deep + (platform::kPathStyle == PathStyle::Windows ? "\\" : "/")));
+
+  const std::string file = join(folder.str(), "f");
+  put_file(file, "x");
+  EXPECT_TRUE(is_regular_file(file));
+  EXPECT_FALSE(is_directory(file));
+  EXPECT_FALSE(is_regular_file(join(folder.str(), "none")));
+  auto blocked = create_folders(join(file, "sub"));
+  ASSERT_FALSE(blocked);
+  EXPECT_NE(blocked.error().find(" (os error "), std::string::npos);
+}
+
+TEST(AgentFiles, WriteFileReplacingCreatesAndReplaces) {
+  ScratchFolder folder;
+  const std::string path = folder / "settings.json";
+  ASSERT_TRUE(write_file_replacing(path, "{}\n"));
+  EXPECT_EQ(file_bytes(path), "{}\n");
+  EXPECT_EQ(folder.names(), Names{"settings.json"});
+
+  const std::string big = std::string(3 << 20, 'x') + "\r\n";
+  ASSERT_TRUE(write_file_replacing(path, big));
+  EXPECT_EQ(file_bytes(path), big);
+  ASSERT_TRUE(write_file_replacing(path, "short"));
+  EXPECT_EQ(file_bytes(path), "short");
+  EXPECT_EQ(folder.names(), Names{"settings.json"});
+
+  // A stale temporary file from an earlier crash is simply overwritten.
+  put_file(folder / "settings.vellumo-tmp", "stale stale stale");
+  ASSERT_TRUE(write_file_replacing(path, "new"));
+  EXPECT_EQ(file_bytes(path), "new");
+  EXPECT_EQ(folder.names(), Names{"settings.json"});
+}
+
+TEST(AgentFiles, WriteFileReplacingNeverCreatesTheFolder) {
+  ScratchFolder folder;
+  const std::string path = join(folder / "missing", "config.toml");
+  auto written = write_file_replacing(path, "x");
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().rfind("Cannot write " + path + ": ", 0), 0u) << written.error();
+#ifndef _WIN32
+  EXPECT_EQ(written.error(), "Cannot write " + path + ": " + platform::system_error_text(ENOENT));
+#endif
+  EXPECT_TRUE(folder.names().empty());
+}
+
+TEST(AgentFiles, FailedRenameKeepsTheTargetAndLeavesNoTemporary) {
+  ScratchFolder folder;
+  // A non-empty folder stands where the file should be replaced.
+  const std::string path = folder / "config.toml";
+  std::filesystem::create_directory(path);
+  put_file(join(path, "inside"), "keep");
+  auto written = write_file_replacing(path, "new text");
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().rfind("Cannot write " + path + ": ", 0), 0u) << written.error();
+  EXPECT_NE(written.error().find(" (os error "), std::string::npos);
+  EXPECT_EQ(folder.names(), Names{"config.toml"});
+  EXPECT_TRUE(is_directory(path));
+  EXPECT_EQ(file_bytes(join(path, "inside")), "keep");
+}
+
+#ifndef _WIN32
+TEST(AgentFiles, ReadOnlyFolderKeepsTheOriginal) {
+  ScratchFolder folder;
+  const std::string dir = folder / "ro";
+  std::filesystem::create_directory(dir);
+  const std::string path = join(dir, "mcp.json");
+  put_file(path, "{\"old\": true}\n");
+  ASSERT_EQ(::chmod(dir.c_str(), 0555), 0);
+  if (::access(dir.c_str(), W_OK) == 0) {
+    ::chmod(dir.c_str(), 0755);
+    GTEST_SKIP() << "running with privileges that ignore folder permissions";
+  }
+  auto written = write_file_replacing(path, "{}\n");
+  ::chmod(dir.c_str(), 0755);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error(), "Cannot write " + path + ": " + platform::system_error_text(EACCES));
+  EXPECT_EQ(file_bytes(path), "{\"old\": true}\n");
+  EXPECT_EQ(std::filesystem::exists(join(dir, "mcp.vellumo-tmp")), false);
+}
+
+TEST(AgentFiles, RenameOverAFileThatCannotBeReplaced) {
+  // The temporary file is written, but the rename fails: the target's
+  // folder entry is a folder. rename() refuses with EISDIR.
+  ScratchFolder folder;
+  const std::string path = folder / "x.json";
+  std::filesystem::create_directory(path);
+  auto written = write_file_replacing(path, "{}");
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error(), "Cannot write " + path + ": " + platform::system_error_text(EISDIR));
+  EXPECT_EQ(folder.names(), Names{"x.json"});
+}
+#else
+
+TEST(AgentFiles, LockedTargetKeepsTheOriginal) {
+  ScratchFolder folder;
+  const std::string path = folder / "mcp.json";
+  put_file(path, "{\"old\": true}\n");
+  HANDLE lock = CreateFileW(wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  auto written = write_file_replacing(path, "{}\n");
+  CloseHandle(lock);
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().rfind("Cannot write " + path + ": ", 0), 0u) << written.error();
+  EXPECT_EQ(file_bytes(path), "{\"old\": true}\n");
+  EXPECT_EQ(folder.names(), Names{"mcp.json"});
+}
+
+TEST(AgentFiles, ReadOnlyTargetEitherReplacedOrIntact) {
+  ScratchFolder folder;
+  const std::string path = folder / "mcp.json";
+  put_file(path, "old");
+  ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
+  auto written = write_file_replacing(path, "new");
+  SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (written) {
+    EXPECT_EQ(file_bytes(path), "new");
+  } else {
+    EXPECT_EQ(written.error().rfind("Cannot write " + path + ": ", 0), 0u) << written.error();
+    EXPECT_EQ(file_bytes(path), "old");
+  }
+  EXPECT_EQ(folder.names(), Names{"mcp.json"});
+}
+#endif
+
+TEST(AgentFiles, Utf8Paths) {
+  ScratchFolder folder;
+  const std::string name = "dossier-\xC3\xA9\xE2\x82\xAC";
+  const std::string dir = join(folder.str(), name);
+  ASSERT_TRUE(create_folders(dir));
+  EXPECT_TRUE(is_directory(dir));
+  const std::string path = join(dir, "r\xC3\xA9glages.json");
+  ASSERT_TRUE(write_file_replacing(path, "{}"));
+  EXPECT_TRUE(is_regular_file(path));
+  auto read = read_whole_file(path);
+  ASSERT_TRUE(read && read->has_value());
+  EXPECT_EQ(**read, "{}");
+  // The names on disk are the real characters, not bytes of a code page.
+  const std::filesystem::path real = folder.path() / std::u8string(u8"dossier-\u00e9\u20ac") /
+                                     std::u8string(u8"r\u00e9glages.json");
+  EXPECT_TRUE(std::filesystem::is_regular_file(real));
+  ASSERT_TRUE(write_whole_file(join(dir, "direct.txt"), "d"));
+  ASSERT_TRUE(remove_file(join(dir, "direct.txt")));
+  EXPECT_FALSE(is_regular_file(join(dir, "direct.txt")));
+  EXPECT_FALSE(remove_file(join(dir, "direct.txt")));
+}
+
+TEST(AgentFiles, LongPaths) {
+  ScratchFolder folder;
+  std::string dir = folder.str();
+  const std::string first = join(dir, std::string(60, 'a'));
+  for (int i = 0; i < 5; ++i) {
+    dir = join(dir, std::string(60, static_cast<char>('a' + i)));
+  }
+  ASSERT_GT(dir.size(), 300u);
+  ASSERT_TRUE(create_folders(dir));
+  EXPECT_TRUE(is_directory(dir));
+  const std::string path = join(dir, "settings.json");
+  ASSERT_TRUE(write_file_replacing(path, "{}"));
+  ASSERT_TRUE(write_file_replacing(path, "{\"a\": 1}"));
+  EXPECT_TRUE(is_regular_file(path));
+  EXPECT_FALSE(is_regular_file(join(dir, "settings.vellumo-tmp")));
+  auto read = read_whole_file(path);
+  ASSERT_TRUE(read && read->has_value());
+  EXPECT_EQ(**read, "{\"a\": 1}");
+  ASSERT_TRUE(remove_file(path));
+  EXPECT_FALSE(is_regular_file(path));
+#ifdef _WIN32
+  // The scratch folder's clean-up cannot reach this deep: take the folders
+  // away here, deepest first, in the long form.
+  for (std::string level = dir; level.size() >= first.size();) {
+    EXPECT_TRUE(RemoveDirectoryW((L"\\\\?\\" + wide(level)).c_str())) << level;
+    level = level.substr(0, level.rfind('\\'));
+  }
+#endif
+}
+
+}  // namespace
+}  // namespace vellumo::agents::files

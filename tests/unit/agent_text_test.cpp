@@ -1,0 +1,68 @@
+#include "agent_integration/target.h"
+#include "core/text.h"
+#include "core/utf8.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellumo::agents {
+namespace {
+
+TEST(AgentText, StateWords) {
+  EXPECT_EQ(state_word(TargetState::Present), "present");
+  EXPECT_EQ(state_word(TargetState::Absent), "absent");
+  EXPECT_EQ(state_word(TargetState::Added), "added");
+  EXPECT_EQ(state_word(TargetState::Updated), "updated");
+  EXPECT_EQ(state_word(TargetState::Removed), "removed");
+  EXPECT_EQ(state_word(TargetState::Skipped), "skipped");
+  EXPECT_EQ(state_word(TargetState::Failed), "failed");
+}
+
+TEST(AgentText, Utf8Validity) {
+  EXPECT_TRUE(is_valid_utf8(""));
+  EXPECT_TRUE(is_valid_utf8("plain ascii"));
+  EXPECT_TRUE(is_valid_utf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
+  EXPECT_TRUE(is_valid_utf8("\xF4\x8F\xBF\xBF"));      // U+10FFFF
+  EXPECT_FALSE(is_valid_utf8("\xFF"));
+  EXPECT_FALSE(is_valid_utf8("\xC3"));                 // cut short
+  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));             // overlong
+  EXPECT_FALSE(is_valid_utf8("\xE0\x80\xAF"));         // overlong
+  EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));         // surrogate
+  EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));     // above U+10FFFF
+  EXPECT_FALSE(is_valid_utf8("a\x80" "b"));
+}
+
+TEST(AgentText, LossyReplacesMaximalSubparts) {
+  EXPECT_EQ(lossy_utf8("ok"), "ok");
+  EXPECT_EQ(lossy_utf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(lossy_utf8("\xE2\x82" "x"), "\xEF\xBF\xBD" "x");  // one for the cut sequence
+  EXPECT_EQ(lossy_utf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(lossy_utf8("\xC3\xA9"), "\xC3\xA9");
+}
+
+TEST(AgentText, TrimUsesUnicodeWhiteSpace) {
+  EXPECT_EQ(trim("  \t[x] \r\n"), "[x]");
+  EXPECT_EQ(trim_start(" \xC2\xA0" "a "), "a ");      // no-break space
+  EXPECT_EQ(trim_end(" a\xE3\x80\x80"), " a");         // ideographic space
+  EXPECT_EQ(trim_end("caf\xC3\xA9  "), "caf\xC3\xA9");
+  EXPECT_EQ(trim("   "), "");
+  EXPECT_EQ(trim(""), "");
+  EXPECT_EQ(trim_end("x\xE2\x80\x8B"), "x\xE2\x80\x8B");  // zero-width space is not white space
+}
+
+TEST(AgentText, SplitLines) {
+  using Lines = std::vector<std::string_view>;
+  EXPECT_EQ(split_lines(""), Lines{});
+  EXPECT_EQ(split_lines("a"), (Lines{"a"}));
+  EXPECT_EQ(split_lines("a\n"), (Lines{"a"}));
+  EXPECT_EQ(split_lines("a\n\n"), (Lines{"a", ""}));
+  EXPECT_EQ(split_lines("a\r\nb\r\n"), (Lines{"a", "b"}));
+  EXPECT_EQ(split_lines("a\rb\nc"), (Lines{"a\rb", "c"}));
+  EXPECT_EQ(split_lines("a\r"), (Lines{"a\r"}));  // only a carriage return before a line feed goes
+  EXPECT_EQ(split_lines("\n"), (Lines{""}));
+}
+
+}  // namespace
+}  // namespace vellumo::agents

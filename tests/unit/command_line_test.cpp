@@ -1,0 +1,78 @@
+#include "cli/options.h"
+#include "core/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace vellumo {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(SplitWindowsCommandLine, ProgramNameIsDroppedByItsOwnRules) {
+  EXPECT_EQ(split_windows_command_line(R"("C:\Program Files\v\vellumo-cli.exe" status)"),
+            Words{"status"});
+  EXPECT_EQ(split_windows_command_line(R"(C:\a\"b c"\cli.exe  x)"), Words{"x"});
+  EXPECT_EQ(split_windows_command_line(R"(C:\dir\ x)"), Words{"x"});
+  EXPECT_EQ(split_windows_command_line("cli.exe"), Words{});
+  EXPECT_EQ(split_windows_command_line(""), Words{});
+  EXPECT_EQ(split_windows_command_line("cli.exe \t  "), Words{});
+}
+
+TEST(SplitWindowsCommandLine, BackslashesAndQuotes) {
+  // a\\\"b -> a\"b
+  EXPECT_EQ(split_windows_command_line(R"(p a\\\"b)"), Words{R"(a\"b)"});
+  // "a""b" -> a"b
+  EXPECT_EQ(split_windows_command_line(R"(p "a""b")"), Words{R"(a"b)"});
+  // A JSON object typed with escaped inner quotes arrives as plain JSON.
+  EXPECT_EQ(split_windows_command_line(R"(p invoke get_meeting "{\"id\":\"x\"}")"),
+            (Words{"invoke", "get_meeting", R"({"id":"x"})"}));
+  EXPECT_EQ(split_windows_command_line(R"(p a\\b c\\\\"d e" f\)"),
+            (Words{R"(a\\b)", R"(c\\d e)", R"(f\)"}));
+  EXPECT_EQ(split_windows_command_line(R"(p \" \\" x")"), (Words{R"(")", R"(\ x)"}));
+  EXPECT_EQ(split_windows_command_line(R"(p "" a "")"), (Words{"", "a", ""}));
+  EXPECT_EQ(split_windows_command_line("p a\t\tb   c"), (Words{"a", "b", "c"}));
+  EXPECT_EQ(split_windows_command_line(R"(p ab"c d"ef)"), Words{"abc def"});
+  EXPECT_EQ(split_windows_command_line(R"(p "unterminated x)"), Words{"unterminated x"});
+  EXPECT_EQ(split_windows_command_line(R"(p "a"""b)"), Words{R"(a"b)"});
+  EXPECT_EQ(split_windows_command_line("p \"\xc3\xa9 \xe2\x82\xac\""), Words{"\xc3\xa9 \xe2\x82\xac"});
+}
+
+CommandLine parse(const Words& args) {
+  auto line = parse_command_line(args);
+  EXPECT_TRUE(line) << line.error().message;
+  return line ? std::move(line).value() : CommandLine{};
+}
+
+TEST(ParseCommandLine, FlagsAnywhereAndHelpVersionFirst) {
+  auto line = parse({"status", "--no-launch", "--detach", "--yes", "--cleaned"});
+  EXPECT_EQ(line.words, Words{"status"});
+  EXPECT_TRUE(line.options.no_launch && line.options.detach && line.options.confirm &&
+              line.options.cleaned);
+  EXPECT_TRUE(parse({"--confirm"}).options.confirm);
+  EXPECT_EQ(parse({"meetings", "--help"}).words, (Words{"help", "meetings"}));
+  EXPECT_EQ(parse({"agents", "-h", "x"}).words, (Words{"help", "agents", "x"}));
+  EXPECT_EQ(parse({"a", "-V"}).words, (Words{"version", "a"}));
+  EXPECT_EQ(parse({"-v", "-", "--", "-x", ""}).words, (Words{"-v", "-", "--", "-x", ""}));
+}
+
+TEST(ParseCommandLine, ValueOptions) {
+  auto line = parse({"--title=A=B", "x", "--source", "--detach", "--limit", "5", "--limit", "7",
+                     "--model=", "--no-launch=1"});
+  EXPECT_EQ(line.words, Words{"x"});
+  EXPECT_EQ(line.options.values.at("title"), "A=B");
+  EXPECT_EQ(line.options.values.at("source"), "--detach");
+  EXPECT_FALSE(line.options.detach);
+  EXPECT_EQ(line.options.values.at("limit"), "7");
+  EXPECT_EQ(line.options.values.at("model"), "");
+  EXPECT_EQ(line.options.values.at("no-launch"), "1");
+  EXPECT_FALSE(line.options.no_launch);
+  EXPECT_EQ(*line.options.value("title"), "A=B");
+  EXPECT_EQ(line.options.value("Title"), nullptr);
+
+  auto missing = parse_command_line({"meetings", "--title"});
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error(), CliError::usage("--title needs a value."));
+}
+
+}  // namespace
+}  // namespace vellumo

@@ -1,0 +1,37 @@
+#include "core/utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace vellumo {
+namespace {
+
+TEST(Utf8, Validation) {
+  EXPECT_TRUE(is_valid_utf8(""));
+  EXPECT_TRUE(is_valid_utf8("plain ascii text, long enough to take the fast path"));
+  EXPECT_TRUE(is_valid_utf8("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 and more ascii after it"));
+  EXPECT_TRUE(is_valid_utf8("\xf4\x8f\xbf\xbf"));
+  EXPECT_FALSE(is_valid_utf8("\xff"));
+  EXPECT_FALSE(is_valid_utf8("\xc0\xaf"));          // overlong
+  EXPECT_FALSE(is_valid_utf8("\xe0\x80\xaf"));      // overlong
+  EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate
+  EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(is_valid_utf8("abcdefgh\xc3"));      // cut short
+  EXPECT_FALSE(is_valid_utf8("\xc3\x28"));
+}
+
+TEST(Utf8, Utf16RoundTripAndSurrogates) {
+  const std::string text = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+  auto wide = utf8_to_utf16(text);
+  ASSERT_TRUE(wide);
+  EXPECT_EQ(*wide, (std::u16string{u'a', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
+  EXPECT_EQ(utf16_to_utf8(*wide), text);
+  EXPECT_FALSE(utf8_to_utf16("\xff"));
+
+  const std::u16string lone = {u'x', 0xD800, u'y', 0xDC00};
+  EXPECT_FALSE(utf16_to_utf8(lone));
+  EXPECT_EQ(utf16_to_utf8_lossy(lone), "x\xef\xbf\xbdy\xef\xbf\xbd");
+  EXPECT_EQ(utf16_to_utf8_lossy(std::u16string{0xD83D}), "\xef\xbf\xbd");
+}
+
+}  // namespace
+}  // namespace vellumo
