@@ -1,9 +1,9 @@
 // Requests per second of `vellumo-cli mcp` and of a minimal server built on
 // the MCP SDK, for one file of mixed requests piped through each, start-up
-// included. Rounds alternate between the two; the best round counts.
+// included, the replies written to a file. Rounds alternate between the two; the best round counts.
 // Usage: node bench.mjs <vellumo-cli> <work folder> [requests] [rounds]
 import { execFileSync, spawn } from 'node:child_process';
-import { openSync, closeSync, realpathSync, writeFileSync } from 'node:fs';
+import { closeSync, openSync, readFileSync, realpathSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
 const [cli, work, requestArg = '10000', roundArg = '7'] = process.argv.slice(2);
@@ -49,28 +49,30 @@ const contenders = [
   { name: 'MCP SDK server (node)', command: process.execPath, args: [join(here, 'sdk_server.mjs'), guideFile, instructions] },
 ];
 
-// Runs one contender on one input file: seconds from start to exit, and the
-// number of reply lines.
+// Runs one contender on one input file, its replies going to a file: seconds
+// from start to exit, and the number of reply lines.
+const outputFile = join(work, 'replies.out');
 function run(contender, inputFile) {
   return new Promise((resolve, reject) => {
     const input = openSync(inputFile, 'r');
+    const output = openSync(outputFile, 'w');
     const started = process.hrtime.bigint();
-    const child = spawn(contender.command, contender.args, { stdio: [input, 'pipe', 'inherit'] });
+    const child = spawn(contender.command, contender.args, { stdio: [input, output, 'inherit'] });
     closeSync(input);
-    let replies = 0;
-    child.stdout.on('data', (chunk) => {
-      for (let i = chunk.indexOf(10); i !== -1; i = chunk.indexOf(10, i + 1)) {
-        ++replies;
-      }
-    });
+    closeSync(output);
     child.on('error', reject);
     child.on('close', (code) => {
       const seconds = Number(process.hrtime.bigint() - started) / 1e9;
       if (code !== 0) {
         reject(new Error(`${contender.name} exited with ${code}`));
-      } else {
-        resolve({ seconds, replies });
+        return;
       }
+      const replies = readFileSync(outputFile);
+      let lines = 0;
+      for (let i = replies.indexOf(10); i !== -1; i = replies.indexOf(10, i + 1)) {
+        ++lines;
+      }
+      resolve({ seconds, replies: lines });
     });
   });
 }

@@ -18,6 +18,10 @@ foreach(var CLI WORK MODE)
   endif()
 endforeach()
 file(MAKE_DIRECTORY "${WORK}")
+# Standard error goes to a file, not a pipe: Wine's service processes, which
+# the first program of a prefix starts, inherit it and would hold a pipe open
+# long after the program has ended.
+set(errors_file "${WORK}/errors.txt")
 
 if(DEFINED WINE)
   set(command "${WINE}" "${CLI}")
@@ -33,8 +37,9 @@ if(MODE STREQUAL "exchange")
     COMMAND ${command} mcp
     INPUT_FILE "${REQUESTS}"
     OUTPUT_FILE "${WORK}/replies.actual"
-    ERROR_VARIABLE errors
+    ERROR_FILE "${errors_file}"
     RESULT_VARIABLE code)
+  file(READ "${errors_file}" errors)
   string(REPLACE "\\" "\\\\" path_json "${cli_path}")
   string(REPLACE "\"" "\\\"" path_json "${path_json}")
   file(READ "${EXPECTED}" expected)
@@ -58,8 +63,9 @@ elseif(MODE STREQUAL "closed-output")
     COMMAND head -c 1
     INPUT_FILE "${WORK}/many.jsonl"
     OUTPUT_VARIABLE first
-    ERROR_VARIABLE errors
+    ERROR_FILE "${errors_file}"
     RESULTS_VARIABLE codes)
+  file(READ "${errors_file}" errors)
   if(NOT codes STREQUAL "0;0" OR NOT first STREQUAL "{" OR NOT errors STREQUAL "")
     message(FATAL_ERROR "exit codes ${codes} (expected 0;0), output '${first}', errors '${errors}'")
   endif()
