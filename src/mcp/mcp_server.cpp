@@ -145,8 +145,7 @@ class Replies {
   // Appends the reply line to the request `message`, read from `line`.
   void append(std::string& out, const Json& message, const Json& id, std::string_view line) const {
     std::string_view method;
-    if (const auto found = message.find("method");
-        found != message.end() && found->is_string()) {
+    if (const auto found = message.find("method"); found != message.end() && found->is_string()) {
       method = found->get_ref<const std::string&>();
     }
 
@@ -251,7 +250,8 @@ void serve_mcp(const McpReader& read, const McpWriter& write, std::string_view g
   bool dropping = false;  // inside a line longer than kMaxMcpLineBytes
   for (;;) {
     while (const void* found = std::memchr(buffer.data() + scan, '\n', end - scan)) {
-      const auto line_end = static_cast<std::size_t>(static_cast<const char*>(found) - buffer.data());
+      const auto line_end =
+          static_cast<std::size_t>(static_cast<const char*>(found) - buffer.data());
       if (dropping || line_end - begin > kMaxMcpLineBytes) {
         dropping = false;
       } else {

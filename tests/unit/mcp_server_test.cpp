@@ -13,13 +13,15 @@ namespace {
 // A Windows path, so that backslashes and the quotation marks around the
 // path in the instructions have to be escaped.
 constexpr std::string_view kPath = R"(C:\Program Files\Vellumo\vellumo-cli.exe)";
-constexpr std::string_view kGuide = "# Guide\n\nCLI: C:\\Program Files\\Vellumo\\vellumo-cli.exe\n\t\"x\" \x01 \xc3\xa9\n";
+constexpr std::string_view kGuide =
+    "# Guide\n\nCLI: C:\\Program Files\\Vellumo\\vellumo-cli.exe\n\t\"x\" \x01 \xc3\xa9\n";
 
 // The same texts as they must appear inside the JSON replies.
 constexpr std::string_view kInstructionsJson =
     R"("Vellumo is controlled through its command-line tool, not MCP. Run `\"C:\\Program Files\\Vellumo\\vellumo-cli.exe\" guide` for the full reference; every GUI action is available, for example `meetings list`, `meetings transcribe <id>` and `invoke <command> <json>`.")";
 constexpr std::string_view kGuideJson =
-    "\"# Guide\\n\\nCLI: C:\\\\Program Files\\\\Vellumo\\\\vellumo-cli.exe\\n\\t\\\"x\\\" \\u0001 \xc3\xa9\\n\"";
+    "\"# Guide\\n\\nCLI: C:\\\\Program Files\\\\Vellumo\\\\vellumo-cli.exe\\n\\t\\\"x\\\" \\u0001 "
+    "\xc3\xa9\\n\"";
 
 struct Session {
   std::vector<std::string> writes;
@@ -72,23 +74,26 @@ Session serve(std::string_view input, Options options = {}) {
 std::string answer(std::string_view line) { return serve(std::string(line) + "\n").output(); }
 
 std::string result_line(std::string_view id, std::string_view result) {
-  return "{\"id\":" + std::string(id) + ",\"jsonrpc\":\"2.0\",\"result\":" + std::string(result) + "}\n";
+  return "{\"id\":" + std::string(id) + ",\"jsonrpc\":\"2.0\",\"result\":" + std::string(result) +
+         "}\n";
 }
 
 std::string error_line(std::string_view id) {
-  return "{\"error\":{\"code\":-32601,\"message\":" + std::string(kInstructionsJson) + "},\"id\":" +
-         std::string(id) + ",\"jsonrpc\":\"2.0\"}\n";
+  return "{\"error\":{\"code\":-32601,\"message\":" + std::string(kInstructionsJson) +
+         "},\"id\":" + std::string(id) + ",\"jsonrpc\":\"2.0\"}\n";
 }
 
 TEST(McpServer, AnswersEachMethodWithItsExactLine) {
   const std::string initialize_result =
       "{\"capabilities\":{\"tools\":{}},\"instructions\":" + std::string(kInstructionsJson) +
-      ",\"protocolVersion\":\"2025-06-18\",\"serverInfo\":{\"name\":\"vellumo\",\"version\":\"0.28.8\"}}";
+      ",\"protocolVersion\":\"2025-06-18\","
+      "\"serverInfo\":{\"name\":\"vellumo\",\"version\":\"0.28.8\"}}";
   const std::string input =
       "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":0,\"method\":\"initialize\",\"params\":{}}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"tools/list\"}\n"
-      "{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":\"tools/call\",\"params\":{\"name\":\"vellumo_use_cli\"}}\n"
+      "{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":\"tools/call\","
+      "\"params\":{\"name\":\"vellumo_use_cli\"}}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":\"a\",\"method\":\"resources/list\"}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":5,\"method\":\"prompts/list\"}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":6,\"method\":\"prompts/get\"}\n"
@@ -141,11 +146,11 @@ TEST(McpServer, InitializeEchoesAStringProtocolVersionOnly) {
   const auto version_of = [](std::string_view request) {
     const std::string reply = answer(request);
     const auto at = reply.find("\"protocolVersion\":");
-    return at == std::string::npos ? reply
-                                   : reply.substr(at, reply.find(",\"serverInfo\"") - at);
+    return at == std::string::npos ? reply : reply.substr(at, reply.find(",\"serverInfo\"") - at);
   };
-  EXPECT_EQ(version_of(R"({"id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})"),
-            R"("protocolVersion":"2024-11-05")");
+  EXPECT_EQ(
+      version_of(R"({"id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})"),
+      R"("protocolVersion":"2024-11-05")");
   EXPECT_EQ(version_of(R"({"id":1,"method":"initialize","params":{"protocolVersion":"x\"\\"}})"),
             R"("protocolVersion":"x\"\\")");
   for (const char* request : {
@@ -209,8 +214,7 @@ TEST(McpServer, LineEndings) {
                   "{\"id\":3,\"method\":\"ping\"}")
                 .output(),
             result_line("1", "{}") + result_line("2", "{}") + result_line("3", "{}"));
-  EXPECT_EQ(serve("{\"id\":4,\"method\":\"ping\"}\r", chunked(1)).output(),
-            result_line("4", "{}"));
+  EXPECT_EQ(serve("{\"id\":4,\"method\":\"ping\"}\r", chunked(1)).output(), result_line("4", "{}"));
   EXPECT_EQ(serve("").writes.size(), 0u);
 }
 
@@ -220,8 +224,15 @@ TEST(McpServer, StopsAtInputThatIsNotUtf8) {
   EXPECT_EQ(answer("{\"id\":\"\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\",\"method\":\"ping\"}"),
             result_line("\"\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\"", "{}"));
   for (const std::string bad : {
-           "\xff", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82",
-           "\x80", "\xc3\x28", "abcdefgh\xfe",
+           "\xff",
+           "\xc0\xaf",
+           "\xe0\x80\xaf",
+           "\xed\xa0\x80",
+           "\xf4\x90\x80\x80",
+           "\xe2\x82",
+           "\x80",
+           "\xc3\x28",
+           "abcdefgh\xfe",
        }) {
     SCOPED_TRACE(testing::PrintToString(bad));
     // Bad bytes inside a string, and bad bytes on a line that is not JSON:
