@@ -22,7 +22,7 @@ Result<std::string> locate_app() {
   if (!folder) {
     return CliError::failed("Cannot find the Vellumo folder.");
   }
-  for (const std::string& name : platform::kAppExecutableNames) {
+  for (std::string_view name : platform::kAppExecutableNames) {
     std::string path = join_path(*folder, name, platform::kPathStyle);
     if (platform::is_regular_file(path)) {
       return path;

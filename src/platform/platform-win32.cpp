@@ -20,7 +20,7 @@
 namespace vellumo::platform {
 
 const PathStyle kPathStyle = PathStyle::Windows;
-const std::vector<std::string> kAppExecutableNames = {"Vellumo.exe", "vellumo.exe"};
+const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
 
 namespace {
 

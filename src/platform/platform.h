@@ -21,7 +21,7 @@ namespace vellumo::platform {
 extern const PathStyle kPathStyle;
 
 /// The app's executable names, tried in this order beside the CLI.
-extern const std::vector<std::string> kAppExecutableNames;
+extern const std::string_view kAppExecutableNames[2];
 
 /// The system's message for `code`, without its trailing line break, then
 /// " (os error N)".
