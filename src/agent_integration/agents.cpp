@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "agent_integration/agent_paths.h"
+#include "agent_integration/claude_code.h"
 #include "agent_integration/codex_config.h"
 #include "agent_integration/files.h"
 #include "agent_integration/json_config.h"
@@ -78,12 +79,6 @@ std::array<JsonRow, 5> json_rows(const std::string& home) {
         EntryShape::Plain}},
       {opencode, {"opencode", opencode_file(opencode), "mcp", EntryShape::Opencode}},
   }};
-}
-
-// Claude Code is configured through its own `claude` command; that target
-// is not handled yet, so it never has a line.
-std::optional<TargetResult> claude_code_target(Mode, std::string_view, const std::string&) {
-  return std::nullopt;
 }
 
 }  // namespace

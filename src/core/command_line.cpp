@@ -2,20 +2,28 @@
 
 namespace vellumo {
 
-std::vector<std::string> split_windows_command_line(std::string_view line) {
+namespace {
+
+std::vector<std::string> split(std::string_view line, bool keep_program) {
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
   std::size_t i = 0;
   const std::size_t n = line.size();
 
   // The program name: quotes only switch quoting; it ends at a blank
   // outside quotes.
+  std::string program;
   for (bool quoted = false; i < n && (quoted || !blank(line[i])); ++i) {
     if (line[i] == '"') {
       quoted = !quoted;
+    } else {
+      program += line[i];
     }
   }
 
   std::vector<std::string> words;
+  if (keep_program && !line.empty()) {
+    words.push_back(std::move(program));
+  }
   std::string word;
   bool in_word = false;  // has characters, or quoting was on while reading it
   bool quoted = false;
@@ -65,6 +73,16 @@ std::vector<std::string> split_windows_command_line(std::string_view line) {
     words.push_back(std::move(word));
   }
   return words;
+}
+
+}  // namespace
+
+std::vector<std::string> split_windows_command_line(std::string_view line) {
+  return split(line, false);
+}
+
+std::vector<std::string> split_windows_command_line_with_program(std::string_view line) {
+  return split(line, true);
 }
 
 }  // namespace vellumo

@@ -14,4 +14,8 @@ namespace vellumo {
 /// quote; `""` alone is an empty word.
 std::vector<std::string> split_windows_command_line(std::string_view line);
 
+/// The same, keeping the program name as the first word (nothing at all for
+/// an empty line).
+std::vector<std::string> split_windows_command_line_with_program(std::string_view line);
+
 }  // namespace vellumo
