@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/texts.h"
+#include "mcp/mcp_server.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -159,6 +160,9 @@ Status dispatch(const Words& words, const CliOptions& options) {
   if (first == "agents") {
     return n == 2 ? run_agents_command(words[1])
                   : CliError::usage("Use `agents status|install|remove`.");
+  }
+  if (is(words, {"mcp"})) {
+    return run_mcp_stub();
   }
   if (is(words, {"version"})) {
     print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
