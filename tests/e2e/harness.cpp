@@ -39,15 +39,18 @@ Pipe make_pipe() {
   return {fds[0], fds[1]};
 }
 
-// Starts `argv` with `env`; stdin from `stdin_path` (the null device when
-// empty), stdout and stderr to the given descriptors (-1: the null device).
-// The child gets a process group of its own, so that a timeout can end
-// whatever it started there.
+// Starts `argv` with `env` in `working_dir` (the harness's own when empty);
+// stdin from `stdin_path` (the null device when empty), stdout and stderr
+// to the given descriptors (-1: the null device). The child gets a process
+// group of its own, so that a timeout can end whatever it started there.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& stdin_path, int out_fd, const std::string& err_path,
-            int err_fd) {
+            const std::string& stdin_path, int out_fd, const std::string& err_path, int err_fd,
+            const std::string& working_dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!working_dir.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+  }
   posix_spawn_file_actions_addopen(&actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(),
                                    O_RDONLY, 0);
   if (out_fd >= 0) {
@@ -257,8 +260,9 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid = spawn(command(cli_path_, words), environment(), stdin_path, out.write,
-                    err_file.string(), err.write);
+  pid_t pid =
+      spawn(command(cli_path_, words), environment(), stdin_path, out.write, err_file.string(),
+            err.write, options.working_dir ? options.working_dir->string() : std::string());
   ::close(out.write);
   if (err.write >= 0) {
     ::close(err.write);

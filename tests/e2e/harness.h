@@ -78,6 +78,8 @@ class E2eTest : public ::testing::Test {
   struct RunOptions {
     std::optional<std::string> stdin_text;
     std::chrono::seconds timeout = 60s;
+    /// The CLI's current folder; the test driver's own when unset.
+    std::optional<fs::path> working_dir;
   };
   RunResult cli(const std::vector<std::string>& words, const RunOptions& options);
   RunResult cli(const std::vector<std::string>& words) { return cli(words, RunOptions{}); }

@@ -154,7 +154,8 @@ TEST_F(Launch, AppThatNeverAcceptsThePing) {
   s["replies"]["ping"] = refused();
   s["max_lifetime_ms"] = 150000;
   install_app(s);
-  const RunResult run = cli({"status"}, {.stdin_text = std::nullopt, .timeout = 150s});
+  const RunResult run =
+      cli({"status"}, {.stdin_text = std::nullopt, .timeout = 150s, .working_dir = std::nullopt});
   expect_error(run, 3, "Vellumo did not start within 90 seconds.");
   EXPECT_GE(run.took, 90s);
   EXPECT_LT(run.took, 100s);
