@@ -657,6 +657,12 @@ TEST_F(Meetings, TextInputAndPathsFromTheWorkingFolder) {
   for (const auto& [typed, sent] : absolute) {
     expect_output(run({"meetings", "import", typed}, {import(sent)}, in_work), kRecordSummary);
   }
+  // At the root the separator is not doubled.
+  RunOptions at_root;
+  at_root.working_dir = "/";
+  const std::string from_root = target().wine ? R"(Z:\clip.m4a)" : "/clip.m4a";
+  expect_output(run({"meetings", "import", "clip.m4a"}, {import(from_root)}, at_root),
+                kRecordSummary);
 
   // Exports print the absolute path and the format sent; the app's result
   // is dropped, and --detach does not reach the request.
