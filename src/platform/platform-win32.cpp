@@ -19,6 +19,11 @@
 
 namespace vellumo::platform {
 
+// How the link is opened: the server may learn who we are but may not
+// impersonate us.
+extern const DWORD kLinkOpenFlags;
+const DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 const PathStyle kPathStyle = PathStyle::Windows;
 const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
 
@@ -29,9 +34,7 @@ namespace {
 constexpr DWORD kDetachedFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
 constexpr DWORD kBreakawayFlag = CREATE_BREAKAWAY_FROM_JOB;
 
-// How the link is opened: the server may learn who we are but may not
-// impersonate us.
-constexpr DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 
 std::wstring wide(std::string_view text) {
   auto converted = utf8_to_utf16(text);

@@ -20,6 +20,9 @@
 //   exit_at_once      exit right after starting, serving nothing
 //   busy              hold the link so that every client finds it busy
 //   buffer_size       size of the server's link buffers (Windows)
+//   listen_as_uid     POSIX, run as root: the socket is made as usual but
+//                     listened on under this effective uid, so that clients
+//                     see a server of another user
 //   read_limit        read at most this many bytes of a request; the rest is
 //                     left unread
 //   replies           command name -> step, or array of steps: the n-th
@@ -50,6 +53,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -57,6 +61,14 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
 
 #include "app_link/app_link.h"
 #include "core/json.h"
@@ -113,6 +125,7 @@ struct Scenario {
   bool busy = false;
   std::uint32_t buffer_size = 65536;
   std::size_t read_limit = std::size_t{64} << 20;
+  long long listen_as_uid = -1;
   std::map<std::string, std::vector<Step>, std::less<>> replies;
   std::optional<Step> fallback;
 };
@@ -244,6 +257,7 @@ Scenario read_scenario(const std::string& path) {
   s.busy = flag_member(root, "busy");
   s.buffer_size = static_cast<std::uint32_t>(number_member(root, "buffer_size", s.buffer_size));
   s.read_limit = static_cast<std::size_t>(number_member(root, "read_limit", s.read_limit));
+  s.listen_as_uid = number_member(root, "listen_as_uid", -1);
   if (auto it = root.find("replies"); it != root.end()) {
     if (!it->is_object()) {
       fail("`replies` must be an object");
@@ -345,6 +359,40 @@ const Step& step_for(const Scenario& s, std::map<std::string, std::size_t, std::
 
 // Writes the step's reply in blocks, so that large replies are never held
 // whole in memory. The client may leave early; that is not our failure.
+#if !defined(_WIN32)
+// A listening Unix socket at `path` whose server, as its clients see it,
+// runs as `uid`: the credentials of a listening socket are the effective
+// ones at listen().
+Result<int, std::string> listen_as(const std::string& path, long long uid) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof address.sun_path) {
+    return Err{std::string("cannot make a socket for ") + path};
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  ::unlink(path.c_str());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::seteuid(static_cast<uid_t>(uid)) != 0) {
+    return Err{"cannot bind " + path + " or take uid " + std::to_string(uid) + ": " +
+               platform::last_error_text()};
+  }
+  const bool listening = ::listen(fd, 16) == 0;
+  if (::seteuid(0) != 0 || !listening) {
+    return Err{"cannot listen on " + path + ": " + platform::last_error_text()};
+  }
+  return fd;
+}
+
+int accept_client(int fd) { return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
+#else
+Result<int, std::string> listen_as(const std::string&, long long) {
+  return Err{std::string("listen_as_uid is for POSIX only")};
+}
+
+int accept_client(int) { return -1; }
+#endif
+
 void answer(platform::LinkStream& stream, const Step& step) {
   if (step.reply) {
     std::string line = to_json_compact(*step.reply);
@@ -424,11 +472,29 @@ int run(const std::vector<std::string>& words) {
   std::this_thread::sleep_for(std::chrono::milliseconds(s.listen_delay_ms));
   const std::string path =
       s.link.empty() ? platform::link_path(user_tag(platform::get_env("USERNAME"))) : s.link;
-  auto server = platform::LinkServer::listen(
-      path, {s.busy ? platform::LinkServerMode::Busy : platform::LinkServerMode::Serve,
-             s.buffer_size});
-  if (!server) {
-    fail(server.error());
+  std::function<Result<platform::LinkStream, std::string>()> accept_next;
+  std::optional<platform::LinkServer> server;
+  if (s.listen_as_uid >= 0) {
+    auto listener = listen_as(path, s.listen_as_uid);
+    if (!listener) {
+      fail(listener.error());
+    }
+    accept_next = [fd = *listener]() -> Result<platform::LinkStream, std::string> {
+      const int client = accept_client(fd);
+      if (client < 0) {
+        return Err{std::string("accept failed")};
+      }
+      return platform::LinkStream(client);
+    };
+  } else {
+    auto served = platform::LinkServer::listen(
+        path, {s.busy ? platform::LinkServerMode::Busy : platform::LinkServerMode::Serve,
+               s.buffer_size});
+    if (!served) {
+      fail(served.error());
+    }
+    server = std::move(*served);
+    accept_next = [&server] { return server->accept(); };
   }
   append_file(s.ready_file, path + "\n");
   if (s.busy) {
@@ -439,7 +505,7 @@ int run(const std::vector<std::string>& words) {
 
   std::map<std::string, std::size_t, std::less<>> seen;
   for (;;) {
-    auto stream = server->accept();
+    auto stream = accept_next();
     if (!stream) {
       fail(stream.error());
     }
@@ -449,7 +515,7 @@ int run(const std::vector<std::string>& words) {
     if (step.exit) {
       // Stop serving first, so that no client reaches the link between this
       // answer and the exit.
-      *server = platform::LinkServer();
+      server.reset();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(step.delay_ms));
     if (step.writes()) {
