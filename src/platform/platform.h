@@ -43,7 +43,8 @@ bool write_stdout(std::string_view bytes);
 bool write_stderr(std::string_view bytes);
 
 /// Reads up to `size` bytes of standard input; 0 at its end. The error is
-/// the system error text.
+/// the system error text. Text typed at a Windows console arrives as UTF-8
+/// (read as UTF-16; Ctrl+Z at the start of a line ends it).
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
 
 /// Reads the whole file at `path` (relative to the current folder when
