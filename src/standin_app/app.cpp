@@ -33,13 +33,16 @@ constexpr std::size_t kMaxTranscriptFileBytes = std::size_t{16} << 20;
 constexpr std::size_t kSnapshotDictations = 5;
 constexpr std::uint64_t kDefaultDictationLimit = 20;
 
-constexpr std::string_view kNoSound = "The stand-in app records no sound: this meeting has no audio.";
+constexpr std::string_view kNoSound =
+    "The stand-in app records no sound: this meeting has no audio.";
 constexpr std::string_view kNoSpeech = "The stand-in app does not recognise speech";
 constexpr std::array<std::string_view, 3> kSources = {"both", "microphone", "system"};
 constexpr std::array<std::string_view, 8> kPages = {
     "dictation", "meetings", "history", "settings", "models", "vocabulary", "ai", "diagnostics"};
 
-std::string text_arg(const Json& args, const char* name) { return args.at(name).get<std::string>(); }
+std::string text_arg(const Json& args, const char* name) {
+  return args.at(name).get<std::string>();
+}
 
 double seconds_since(Clock::time_point start) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -206,7 +209,8 @@ Result<void, std::string> App::load() {
   Lock lock(mutex_);
   std::vector<std::string> problems;
   // A file that cannot be read is moved aside, never overwritten.
-  auto set_aside = [&](const std::string& path, const std::string& why) -> Result<void, std::string> {
+  auto set_aside = [&](const std::string& path,
+                       const std::string& why) -> Result<void, std::string> {
     const std::string aside = path + ".unreadable-" + file_time(now_text());
     if (auto moved = files::rename_replacing(path, aside); !moved) {
       return "Cannot read " + path + " (" + why + "), nor set it aside: " + moved.error();
@@ -308,9 +312,7 @@ std::string App::answer(std::string_view line) {
   return reply_line(dispatch(request->command, request->args, request->detach));
 }
 
-bool App::handles(std::string_view command) {
-  return handler_of(command) != nullptr;
-}
+bool App::handles(std::string_view command) { return handler_of(command) != nullptr; }
 
 App::Handler App::handler_of(std::string_view command) {
   static const std::map<std::string_view, Handler, std::less<>> kHandlers = {
@@ -497,7 +499,8 @@ App::Reply App::show_page(Lock&, const Json& args, bool) {
     }
     return Err{"Unknown page `" + page + "`; the pages are " + names + "."};
   }
-  return Json{{"page", page}, {"shown", false}, {"note", "The stand-in app has no windows to show."}};
+  return Json{
+      {"page", page}, {"shown", false}, {"note", "The stand-in app has no windows to show."}};
 }
 
 App::Reply App::quit_app(Lock&, const Json&, bool) {
@@ -584,9 +587,8 @@ App::Reply App::stop_meeting(Lock& lock, const Json&, bool detach) {
     return {};
   }));
   recording_id_.reset();
-  return start_job(lock, id, detach, "recording", [this](Lock& l, Job& job) {
-    run_finalizing(l, job);
-  });
+  return start_job(lock, id, detach, "recording",
+                   [this](Lock& l, Job& job) { run_finalizing(l, job); });
 }
 
 App::Reply App::import_media(Lock& lock, const Json& args, bool detach) {
@@ -610,9 +612,8 @@ App::Reply App::import_media(Lock& lock, const Json& args, bool detach) {
     next.meetings.push_back(m);
     return {};
   }));
-  return start_job(lock, m.id, detach, "import", [this, path](Lock& l, Job& job) {
-    run_import(l, job, path);
-  });
+  return start_job(lock, m.id, detach, "import",
+                   [this, path](Lock& l, Job& job) { run_import(l, job, path); });
 }
 
 App::Reply App::join_meetings(Lock&, const Json& args, bool) {
@@ -688,9 +689,8 @@ App::Reply App::transcribe_meeting(Lock& lock, const Json& args, bool detach) {
     next.find(id)->error.reset();
     return {};
   }));
-  return start_job(lock, id, detach, "transcription", [this, model](Lock& l, Job& job) {
-    run_transcription(l, job, model);
-  });
+  return start_job(lock, id, detach, "transcription",
+                   [this, model](Lock& l, Job& job) { run_transcription(l, job, model); });
 }
 
 App::Reply App::cancel_meeting(Lock& lock, const Json& args, bool) {
@@ -797,7 +797,8 @@ App::Reply App::generate_notes(Lock& lock, const Json& args, bool detach) {
                "`; use summary, tasks, speakers, brief, formattedTranscript or custom."};
   }
   if (!optional_text(args, "instructions").value_or("").empty()) {
-    return Err{std::string("The stand-in app has no language model and cannot follow instructions.")};
+    return Err{
+        std::string("The stand-in app has no language model and cannot follow instructions.")};
   }
   TRY(const Meeting* m, find_meeting(id));
   if (auto why = busy_reason(*m)) {
@@ -811,9 +812,8 @@ App::Reply App::generate_notes(Lock& lock, const Json& args, bool detach) {
     next.find(id)->error.reset();
     return {};
   }));
-  return start_job(lock, id, detach, "notes", [this, p = *preset](Lock& l, Job& job) {
-    run_notes(l, job, p);
-  });
+  return start_job(lock, id, detach, "notes",
+                   [this, p = *preset](Lock& l, Job& job) { run_notes(l, job, p); });
 }
 
 App::Reply App::export_meeting(Lock& lock, const Json& args, bool) {
@@ -873,8 +873,8 @@ App::Reply App::write_audio(Lock& lock, const Meeting& m, const std::string& pat
     }
     const std::string temporary = files::temporary_sibling(path);
     auto copied = sys::copy_file(media, temporary, [] { return true; });
-    Result<void, std::string> moved =
-        copied ? files::rename_replacing(temporary, path) : Result<void, std::string>(copied.error());
+    Result<void, std::string> moved = copied ? files::rename_replacing(temporary, path)
+                                             : Result<void, std::string>(copied.error());
     if (!moved) {
       (void)files::remove_file(temporary);
       return Err{copied ? "Cannot write " + path + ": " + moved.error() : moved.error()};
@@ -929,10 +929,8 @@ App::Reply App::stop_dictation(Lock&, const Json&, bool) {
     return {};
   }));
   dictation_started_.reset();
-  return Json{{"state", "idle"},
-              {"error", message},
-              {"outputText", ""},
-              {"dictation", dictation_json(d)}};
+  return Json{
+      {"state", "idle"}, {"error", message}, {"outputText", ""}, {"dictation", dictation_json(d)}};
 }
 
 App::Reply App::cancel_dictation(Lock&, const Json&, bool) {
@@ -957,9 +955,10 @@ App::Reply App::copy_last_dictation(Lock&, const Json&, bool) {
   if (library_.dictations.empty()) {
     return Err{std::string("There is no dictation yet.")};
   }
-  return Json{{"copied", false},
-              {"text", library_.dictations.back().text},
-              {"note", "The stand-in app has no clipboard access; the text is only returned here."}};
+  return Json{
+      {"copied", false},
+      {"text", library_.dictations.back().text},
+      {"note", "The stand-in app has no clipboard access; the text is only returned here."}};
 }
 
 // ---------------------------------------------------------------------------
@@ -1057,7 +1056,8 @@ void App::run_import(Lock& lock, Job& job, const std::string& source) {
     if (!whole) {
       return false;
     }
-    TRY_STATUS(prefixed(files::rename_replacing(temporary, target), "Cannot write " + target + ": "));
+    TRY_STATUS(
+        prefixed(files::rename_replacing(temporary, target), "Cannot write " + target + ": "));
     TRY(const sys::FileFacts transcript, sys::inspect(transcript_source));
     if (transcript.exists && !transcript.folder) {
       const std::string transcript_temporary = files::temporary_sibling(transcript_copy);
@@ -1118,8 +1118,8 @@ void App::run_transcription(Lock& lock, Job& job, const std::string& model) {
   record(job.meeting_id, [&](Meeting& each) {
     if (*found) {
       each.transcript = labels ? (*found)->text : strip_speakers((*found)->text);
-      each.recognition_warnings = {std::string(kNoSpeech) +
-                                   ": this transcript was read from " + (*found)->path + "."};
+      each.recognition_warnings = {std::string(kNoSpeech) + ": this transcript was read from " +
+                                   (*found)->path + "."};
       each.recognition_completeness = 1.0;
     } else {
       each.transcript.clear();

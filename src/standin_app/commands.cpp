@@ -20,7 +20,8 @@ constexpr ArgSpec kJoin[] = {{"ids", Texts}, {"title", OptionalText}};
 constexpr ArgSpec kTranscribe[] = {{"id", Text}, {"model", OptionalText}};
 constexpr ArgSpec kRenameSpeaker[] = {{"id", Text}, {"from", Text}, {"to", Text}};
 constexpr ArgSpec kLabels[] = {{"id", Text}, {"enabled", Flag}, {"confirmed", OptionalFlag}};
-constexpr ArgSpec kNotes[] = {{"id", Text}, {"preset", OptionalText}, {"instructions", OptionalText}};
+constexpr ArgSpec kNotes[] = {
+    {"id", Text}, {"preset", OptionalText}, {"instructions", OptionalText}};
 constexpr ArgSpec kExport[] = {
     {"id", Text}, {"path", Text}, {"format", Text}, {"transcriptVersion", OptionalText}};
 constexpr ArgSpec kExportAudio[] = {{"id", Text}, {"path", Text}};

@@ -101,7 +101,8 @@ std::string render_export(const Meeting& m, std::string_view transcript, ExportF
       out += "## Transcript\n\n" + or_none(transcript, "(empty)") + "\n";
       return out;
     case ExportFormat::Text:
-      out = title + "\n" + std::string(std::min<std::uint64_t>(count_characters(title), 72), '=') + "\n\n";
+      out = title + "\n" + std::string(std::min<std::uint64_t>(count_characters(title), 72), '=') +
+            "\n\n";
       out += "Date: " + date + " UTC\n";
       out += "Length: " + length + "\n";
       out += "Source: " + m.source + "\n\n";
@@ -116,8 +117,8 @@ std::string render_export(const Meeting& m, std::string_view transcript, ExportF
              "</li>\n<li>Source: " + html_escape(m.source) + "</li>\n</ul>\n";
       out += "<h2>Notes</h2>\n" +
              (m.notes.empty() ? std::string("<p>(none)</p>\n") : html_paragraphs(m.notes));
-      out += "<h2>Transcript</h2>\n" + (transcript.empty() ? std::string("<p>(empty)</p>\n")
-                                                           : html_paragraphs(transcript));
+      out += "<h2>Transcript</h2>\n" +
+             (transcript.empty() ? std::string("<p>(empty)</p>\n") : html_paragraphs(transcript));
       out += "</body>\n</html>\n";
       return out;
   }

@@ -16,8 +16,7 @@ enum class ExportFormat { Markdown, Text, Html };
 
 /// The document for `meeting` with `transcript` as its transcript: title,
 /// date, length and source, then the notes, then the transcript.
-std::string render_export(const Meeting& meeting, std::string_view transcript,
-                          ExportFormat format);
+std::string render_export(const Meeting& meeting, std::string_view transcript, ExportFormat format);
 
 /// "0:05", "12:34", "1:02:03"; "unknown" without a length.
 std::string duration_text(std::optional<double> seconds);

@@ -26,7 +26,7 @@ std::string text_of(const Json& record, const char* name, std::string fallback =
 std::optional<std::string> optional_text_of(const Json& record, const char* name) {
   auto it = record.find(name);
   return it != record.end() && it->is_string() ? std::optional(it->get<std::string>())
-                                                 : std::nullopt;
+                                               : std::nullopt;
 }
 
 std::optional<double> number_of(const Json& record, const char* name) {
@@ -207,9 +207,9 @@ std::string new_id() {
   static std::mutex mutex;
   static std::mt19937_64 engine = [] {
     std::random_device device;
-    std::seed_seq seed{device(), device(), device(), device(),
-                       static_cast<unsigned>(
-                           std::chrono::system_clock::now().time_since_epoch().count())};
+    std::seed_seq seed{
+        device(), device(), device(), device(),
+        static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count())};
     return std::mt19937_64(seed);
   }();
   std::lock_guard lock(mutex);

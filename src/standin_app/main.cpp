@@ -176,9 +176,8 @@ void serve(App& app, platform::LinkStream stream) {
     return;
   }
   const std::string reply =
-      too_long ? reply_line(Result<Json, std::string>(Err{"The request is longer than " +
-                                                          std::to_string(kMaxRequestBytes) +
-                                                          " bytes."}))
+      too_long ? reply_line(Result<Json, std::string>(Err{
+                     "The request is longer than " + std::to_string(kMaxRequestBytes) + " bytes."}))
                : app.answer(*line);
   (void)stream.write_all(reply);
   platform::finish(std::move(stream));
@@ -252,13 +251,14 @@ int run(const std::vector<std::string>& words) {
       serve(app, std::move(stream).value());  // answers "Vellumo is quitting."
       break;
     }
-    workers.start([&app, &link, s = std::make_shared<platform::LinkStream>(
-                                    std::move(stream).value())]() mutable {
-      serve(app, std::move(*s));
-      if (app.quitting()) {
-        wake(link);
-      }
-    });
+    workers.start(
+        [&app, &link,
+         s = std::make_shared<platform::LinkStream>(std::move(stream).value())]() mutable {
+          serve(app, std::move(*s));
+          if (app.quitting()) {
+            wake(link);
+          }
+        });
   }
   *server = platform::LinkServer();  // no one reaches a quitting app
   app.shutdown();

@@ -50,8 +50,8 @@ std::string refusal(const std::string& key, const Json& value) {
 
 Json default_settings() {
   return Json{
-      {"asrModel", kSpeechModel},    {"meetingAsrModel", ""}, {"meetingSpeakerLabels", true},
-      {"notesModel", kNotesModel},   {"language", "auto"},    {"vocabulary", Json::array()},
+      {"asrModel", kSpeechModel},  {"meetingAsrModel", ""}, {"meetingSpeakerLabels", true},
+      {"notesModel", kNotesModel}, {"language", "auto"},    {"vocabulary", Json::array()},
   };
 }
 
@@ -90,10 +90,10 @@ Json model_library() {
                           "Recognises no speech: takes the transcript from a UTF-8 text file "
                           "beside the media, with the media's name and the extension .txt."}}})},
       {"notesModels",
-       Json::array({Json{{"id", kNotesModel},
-                         {"installed", true},
-                         {"description",
-                          "No language model: builds notes from the transcript's own lines."}}})},
+       Json::array({Json{
+           {"id", kNotesModel},
+           {"installed", true},
+           {"description", "No language model: builds notes from the transcript's own lines."}}})},
   };
 }
 

@@ -1,13 +1,13 @@
 // system.h on POSIX.
 
-#include <cerrno>
-#include <string>
-#include <utility>
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
 
 #include "platform/platform.h"
 #include "standin_app/system.h"

@@ -69,7 +69,8 @@ Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
       return std::optional<InstanceLock>();
     }
-    return Err{"Cannot open " + path + ": " + platform::system_error_text(static_cast<long>(error))};
+    return Err{"Cannot open " + path + ": " +
+               platform::system_error_text(static_cast<long>(error))};
   }
   const std::string pid = std::to_string(GetCurrentProcessId()) + "\n";
   if (!write_all(file, pid.data(), static_cast<DWORD>(pid.size()))) {

@@ -15,9 +15,10 @@ constexpr std::size_t kTitleBytes = 80;
 constexpr std::size_t kSummaryLines = 5;
 
 constexpr std::array<std::string_view, 10> kFillers = {"um", "umm", "uh",  "uhh", "erm",
-                                                        "er", "ah",  "hmm", "mm",  "mhm"};
-constexpr std::array<std::string_view, 9> kTaskMarks = {
-    "todo", "to do", "action item", "will ", "need to", "needs to", "should ", "let's ", "follow up"};
+                                                       "er", "ah",  "hmm", "mm",  "mhm"};
+constexpr std::array<std::string_view, 9> kTaskMarks = {"todo",    "to do",   "action item",
+                                                        "will ",   "need to", "needs to",
+                                                        "should ", "let's ",  "follow up"};
 
 bool is_space(char c) { return c == ' ' || c == '\t'; }
 bool is_terminal(char c) { return c == '.' || c == '!' || c == '?'; }

@@ -37,8 +37,7 @@ struct SpeakerStats {
 std::vector<SpeakerStats> speakers_of(std::string_view transcript);
 
 /// Every turn of `from` given to `to`; other lines unchanged.
-std::string rename_speaker(std::string_view transcript, std::string_view from,
-                           std::string_view to);
+std::string rename_speaker(std::string_view transcript, std::string_view from, std::string_view to);
 
 /// The transcript without its speaker names.
 std::string strip_speakers(std::string_view transcript);

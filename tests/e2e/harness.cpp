@@ -338,7 +338,8 @@ RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& 
   if (target().wine) {
     run.err = read_file(err_file);
   }
-  EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within " << options.timeout.count()
+  EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
+                              << options.timeout.count()
                               << " s";
   EXPECT_FALSE(run.output_held_open)
       << program.filename()
@@ -384,7 +385,8 @@ void E2eTest::install_app(const Json& scenario, const std::string& name) {
 }
 
 void E2eTest::add_env(const std::string& name, const std::string& value) {
-  std::erase_if(extra_env_, [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
+  std::erase_if(extra_env_,
+                [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
   extra_env_.push_back(name + "=" + value);
 }
 

@@ -141,7 +141,8 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
             (Json{{"name", "Robert"}, {"lines", 1}, {"words", 6}}));
   expect_error(cli({"meetings", "labels", "latest", "off"}), 1,
                "Turning speaker labels off removes the speaker names from the transcript of "
-               "meeting " + id + "; confirm it to go on (vellumo-cli: --confirm).");
+               "meeting " +
+                   id + "; confirm it to go on (vellumo-cli: --confirm).");
   m = ok({"meetings", "clean", "latest"});
   EXPECT_EQ(m["status"], "ready");
   expect_output(cli({"meetings", "transcript", "latest", "--cleaned"}),
@@ -192,7 +193,8 @@ TEST_F(Standin, WithoutATranscriptFileTheTranscriptIsEmptyAndTheWarningSaysWhy) 
   EXPECT_EQ(m["title"], "silence");
   EXPECT_EQ(m["recognitionWarnings"],
             Json::array({"The stand-in app does not recognise speech, and there is no transcript "
-                         "file " + path("media/silence.txt") + ": the transcript is empty."}));
+                         "file " +
+                         path("media/silence.txt") + ": the transcript is empty."}));
   expect_output(cli({"meetings", "transcript", "latest"}), "\n");
   expect_error(cli({"meetings", "generate-notes", "latest"}), 1,
                "Meeting " + m["id"].get<std::string>() + " has no transcript to take notes from.");
@@ -235,10 +237,11 @@ TEST_F(Standin, CancelRecordDictationSettingsAndTheOtherCommands) {
   // Dictation, honest about having no text.
   EXPECT_EQ(ok({"dictation", "start"}),
             (Json{{"state", "dictating"}, {"error", nullptr}, {"outputText", nullptr}}));
-  EXPECT_EQ(ok({"dictation", "stop"}),
-            (Json{{"state", "idle"},
-                  {"error", "The stand-in app does not recognise speech: the dictation has no text."},
-                  {"outputText", ""}}));
+  EXPECT_EQ(
+      ok({"dictation", "stop"}),
+      (Json{{"state", "idle"},
+            {"error", "The stand-in app does not recognise speech: the dictation has no text."},
+            {"outputText", ""}}));
   EXPECT_EQ(ok({"dictation", "history"}).size(), 1u);
   EXPECT_EQ(ok({"dictation", "copy-last"})["copied"], false);
   EXPECT_EQ(ok({"dictation", "cancel"})["state"], "idle");

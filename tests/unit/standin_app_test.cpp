@@ -70,8 +70,8 @@ class StandinApp : public ::testing::Test {
   Json reply(std::string_view command, const Json& args = Json::object(), bool detach = false) {
     std::string line = R"({"version":1,"command":)";
     write_json_string(line, command);
-    line += ",\"args\":" + to_json_compact(args) + ",\"detach\":" + (detach ? "true" : "false") +
-            "}";
+    line +=
+        ",\"args\":" + to_json_compact(args) + ",\"detach\":" + (detach ? "true" : "false") + "}";
     const std::string answer = app_->answer(line);
     EXPECT_EQ(answer.back(), '\n');
     auto parsed = parse_json(answer);
@@ -115,7 +115,8 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
   EXPECT_EQ(m["transcriptionModel"], "transcript-file");
   EXPECT_EQ(m["recognitionWarnings"],
             Json::array({"The stand-in app does not recognise speech: this transcript was read "
-                         "from " + path("standup.txt") + "."}));
+                         "from " +
+                         path("standup.txt") + "."}));
 
   m = ok("clean_meeting", {{"id", id}});
   EXPECT_EQ(m["cleanedTranscript"], "Alice: Good morning team.\nBob: I will fix the build.");
@@ -159,14 +160,13 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
     EXPECT_NE(text.find("Decided: ship."), std::string::npos) << format;
     EXPECT_NE(text.find("I will fix the build."), std::string::npos) << format;
   }
-  EXPECT_EQ(fails("export_meeting",
-                  {{"id", id}, {"path", path("out/w.pdf")}, {"format", "pdf"}}),
+  EXPECT_EQ(fails("export_meeting", {{"id", id}, {"path", path("out/w.pdf")}, {"format", "pdf"}}),
             "The stand-in app cannot write PDF; export md, txt or html instead.");
   EXPECT_FALSE(fs::exists(dir_ / "out" / "w.pdf"));
   EXPECT_EQ(fails("export_meeting", {{"id", id}, {"path", "relative.md"}, {"format", "markdown"}}),
             "The path must be absolute: relative.md");
-  const std::string unwritable = fails(
-      "export_meeting", {{"id", id}, {"path", path("missing/w.md")}, {"format", "markdown"}});
+  const std::string unwritable =
+      fails("export_meeting", {{"id", id}, {"path", path("missing/w.md")}, {"format", "markdown"}});
   EXPECT_EQ(unwritable.substr(0, 15 + path("missing/w.md").size()),
             "Cannot write " + path("missing/w.md") + ": ")
       << unwritable;
@@ -228,8 +228,9 @@ TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
   const std::string second = m["id"].get<std::string>();
   // A job that is waited for holds up only its own request.
   Json waited;
-  std::thread waiter(
-      [&] { waited = reply("transcribe_meeting", {{"id", second}, {"model", "transcript-file"}}); });
+  std::thread waiter([&] {
+    waited = reply("transcribe_meeting", {{"id", second}, {"model", "transcript-file"}});
+  });
   for (int i = 0; i < 100 && ok("get_meeting", {{"id", second}})["status"] != "transcribing"; ++i) {
     std::this_thread::sleep_for(10ms);
   }
@@ -245,7 +246,8 @@ TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
   EXPECT_EQ(m["recognitionCompleteness"], 0.0);
   EXPECT_EQ(m["recognitionWarnings"],
             Json::array({"The stand-in app does not recognise speech, and there is no transcript "
-                         "file " + path("talk.txt") + ": the transcript is empty."}));
+                         "file " +
+                         path("talk.txt") + ": the transcript is empty."}));
   EXPECT_EQ(fails("generate_notes", {{"id", second}}),
             "Meeting " + second + " has no transcript to take notes from.");
   EXPECT_EQ(fails("clean_meeting", {{"id", second}}),
@@ -257,8 +259,8 @@ TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
             "Cannot use the transcript file " + path("talk.txt") + ": it is not UTF-8 text.");
   m = ok("get_meeting", {{"id", second}});
   EXPECT_EQ(m["status"], "failed");
-  EXPECT_EQ(m["error"], "Cannot use the transcript file " + path("talk.txt") +
-                            ": it is not UTF-8 text.");
+  EXPECT_EQ(m["error"],
+            "Cannot use the transcript file " + path("talk.txt") + ": it is not UTF-8 text.");
 
   // Quitting stops a running job and refuses what comes after.
   write(dir_ / "talk.txt", "Alice: hello");
@@ -299,9 +301,10 @@ TEST_F(StandinApp, RecordingDictationSettingsAndLabels) {
 
   // Labels: turning them off needs confirming, and removes the names.
   ok("save_meeting", {{"id", id}, {"transcript", "Ann: one\nBo: two"}});
-  EXPECT_EQ(fails("set_meeting_speaker_labels", {{"id", id}, {"enabled", false}, {"confirmed", false}}),
-            "Turning speaker labels off removes the speaker names from the transcript of meeting " +
-                id + "; confirm it to go on (vellumo-cli: --confirm).");
+  EXPECT_EQ(
+      fails("set_meeting_speaker_labels", {{"id", id}, {"enabled", false}, {"confirmed", false}}),
+      "Turning speaker labels off removes the speaker names from the transcript of meeting " + id +
+          "; confirm it to go on (vellumo-cli: --confirm).");
   EXPECT_EQ(ok("get_meeting", {{"id", id}})["transcript"], "Ann: one\nBo: two");
   m = ok("set_meeting_speaker_labels", {{"id", id}, {"enabled", false}, {"confirmed", true}});
   EXPECT_EQ(m["transcript"], "one\ntwo");
@@ -312,7 +315,8 @@ TEST_F(StandinApp, RecordingDictationSettingsAndLabels) {
             true);
 
   // Joining keeps the parts and says the audio is not joined.
-  const std::string other = ok("start_meeting", {{"title", "Other"}, {"source", "microphone"}})["id"].get<std::string>();
+  const std::string other =
+      ok("start_meeting", {{"title", "Other"}, {"source", "microphone"}})["id"].get<std::string>();
   ok("stop_meeting");
   ok("save_meeting", {{"id", other}, {"transcript", "Cy: three"}});
   m = ok("join_meetings", {{"ids", {id, other}}, {"title", nullptr}});
@@ -330,7 +334,8 @@ TEST_F(StandinApp, RecordingDictationSettingsAndLabels) {
   Json stopped = ok("stop_dictation");
   EXPECT_EQ(stopped["state"], "idle");
   EXPECT_EQ(stopped["outputText"], "");
-  EXPECT_EQ(stopped["error"], "The stand-in app does not recognise speech: the dictation has no text.");
+  EXPECT_EQ(stopped["error"],
+            "The stand-in app does not recognise speech: the dictation has no text.");
   ok("start_dictation");
   EXPECT_EQ(ok("cancel_dictation")["state"], "idle");
   ok("start_dictation");
@@ -344,17 +349,20 @@ TEST_F(StandinApp, RecordingDictationSettingsAndLabels) {
   settings["meetingSpeakerLabels"] = false;
   settings["vocabulary"] = {"Vellumo"};
   EXPECT_EQ(ok("save_settings", {{"settings", settings}})["settings"], settings);
-  EXPECT_EQ(fails("save_settings", {{"settings", {{"theme", "dark"}}}}), "Unknown setting `theme`.");
+  EXPECT_EQ(fails("save_settings", {{"settings", {{"theme", "dark"}}}}),
+            "Unknown setting `theme`.");
   EXPECT_EQ(fails("show_page", {{"page", "nowhere"}}).substr(0, 24), "Unknown page `nowhere`; ");
   EXPECT_EQ(ok("show_page", {{"page", "meetings"}})["shown"], false);
   EXPECT_EQ(fails("no_such_command"), "Unknown command: no_such_command");
-  EXPECT_EQ(fails("get_meeting", {{"id", 5}}), "The argument `id` of get_meeting must be a string.");
+  EXPECT_EQ(fails("get_meeting", {{"id", 5}}),
+            "The argument `id` of get_meeting must be a string.");
   EXPECT_EQ(app_->answer("not json").substr(0, 35), "{\"error\":\"The request is not JSON: ");
   start();
   EXPECT_EQ(ok("get_vocabulary"), (Json{{"words", {"Vellumo"}}}));
   EXPECT_EQ(ok("get_state")["settings"], settings);
   EXPECT_EQ(ok("list_dictations").size(), 2u);
-  const std::string third = ok("start_meeting", {{"title", "T"}, {"source", "system"}})["id"].get<std::string>();
+  const std::string third =
+      ok("start_meeting", {{"title", "T"}, {"source", "system"}})["id"].get<std::string>();
   EXPECT_EQ(ok("get_meeting", {{"id", third}})["speakerLabels"], false);
   // Shutting down ends the recording properly.
   app_->shutdown();

@@ -32,8 +32,7 @@ TEST(StandinTranscript, SpeakerTurns) {
 
   const std::string transcript =
       "Alice: Good morning.\nBob: Hi all, hi.\n\nnarration without a speaker\nAlice: Let's go";
-  EXPECT_EQ(speakers_of(transcript),
-            (std::vector<SpeakerStats>{{"Alice", 2, 4}, {"Bob", 1, 3}}));
+  EXPECT_EQ(speakers_of(transcript), (std::vector<SpeakerStats>{{"Alice", 2, 4}, {"Bob", 1, 3}}));
   EXPECT_EQ(rename_speaker(transcript, "Alice", "Ann Lee"),
             "Ann Lee: Good morning.\nBob: Hi all, hi.\n\nnarration without a speaker\nAnn Lee: "
             "Let's go");
@@ -79,12 +78,14 @@ TEST(StandinTranscript, FilesAndNotes) {
       "room.\nBob: Fine.\nAlice: Next.\nBob: Bye.\nAlice: Bye.";
   const std::string head = std::string(kNotesHeader) + "\n\n";
   EXPECT_EQ(make_notes(NotesPreset::Summary, transcript),
-            head + "The opening lines:\n\n- Alice: Good morning. We start.\n- Bob: I will send the "
-                   "report.\n- Alice: We need to book a room.\n- Bob: Fine.\n- Alice: Next.\n\n(2 "
-                   "more lines)");
+            head +
+                "The opening lines:\n\n- Alice: Good morning. We start.\n- Bob: I will send the "
+                "report.\n- Alice: We need to book a room.\n- Bob: Fine.\n- Alice: Next.\n\n(2 "
+                "more lines)");
   EXPECT_EQ(make_notes(NotesPreset::Tasks, transcript),
-            head + "Lines that look like tasks:\n\n- [ ] Bob: I will send the report.\n- [ ] "
-                   "Alice: We need to book a room.");
+            head +
+                "Lines that look like tasks:\n\n- [ ] Bob: I will send the report.\n- [ ] "
+                "Alice: We need to book a room.");
   EXPECT_EQ(make_notes(NotesPreset::Tasks, "nothing here"),
             head + "No line of the transcript looks like a task.");
   EXPECT_EQ(make_notes(NotesPreset::Speakers, "Alice: a b\nBob: c\nAlice: d"),
@@ -117,7 +118,8 @@ TEST(StandinExport, WavLengthsAndDocuments) {
   // A data size claimed before the length was known, and an odd-sized
   // chunk (padded) before the format.
   EXPECT_EQ(wav_duration(wav(16000, 0xFFFFFFFF), 44 + 8000), 0.5);
-  const std::string odd = "LIST" + std::string("\x03\x00\x00\x00", 4) + "abc" + std::string(1, '\0');
+  const std::string odd =
+      "LIST" + std::string("\x03\x00\x00\x00", 4) + "abc" + std::string(1, '\0');
   EXPECT_EQ(wav_duration(wav(16000, 16000, odd), 56 + 16000), 1.0);
   EXPECT_FALSE(wav_duration(wav(0, 100), 144));
   EXPECT_FALSE(wav_duration("RIFF\x10\x00\x00\x00WAVEdata", 100));
@@ -184,7 +186,8 @@ TEST(StandinSettings, ChecksEveryKey) {
 }
 
 TEST(StandinRequests, ReadingAndArguments) {
-  auto request = parse_request(R"({"version":1,"command":"get_meeting","args":{"id":"x"},"detach":true})");
+  auto request =
+      parse_request(R"({"version":1,"command":"get_meeting","args":{"id":"x"},"detach":true})");
   ASSERT_TRUE(request) << request.error();
   EXPECT_EQ(request->command, "get_meeting");
   EXPECT_EQ(request->args, (Json{{"id", "x"}}));
