@@ -170,11 +170,6 @@ Result<T, std::string> prefixed(Result<T, std::string> result, const std::string
   return result;
 }
 
-// A date and time for new names: "2024-05-01 12:00 UTC".
-std::string readable_time(const std::string& iso) {
-  return iso.size() >= 16 ? iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC" : iso;
-}
-
 // A time that can be part of a file name: "20240501T120000Z".
 std::string file_time(const std::string& iso) {
   std::string out;

@@ -87,14 +87,14 @@ std::string duration_text(std::optional<double> seconds) {
 }
 
 std::string render_export(const Meeting& m, std::string_view transcript, ExportFormat format) {
-  const std::string date = m.created_at.substr(0, 16);
+  const std::string date = readable_time(m.created_at);
   const std::string length = duration_text(m.duration_seconds);
   const std::string title = or_none(m.title, "Untitled meeting");
   std::string out;
   switch (format) {
     case ExportFormat::Markdown:
       out = "# " + title + "\n\n";
-      out += "- Date: " + date + " UTC\n";
+      out += "- Date: " + date + "\n";
       out += "- Length: " + length + "\n";
       out += "- Source: " + m.source + "\n\n";
       out += "## Notes\n\n" + or_none(m.notes, "(none)") + "\n\n";
@@ -103,7 +103,7 @@ std::string render_export(const Meeting& m, std::string_view transcript, ExportF
     case ExportFormat::Text:
       out = title + "\n" + std::string(std::min<std::uint64_t>(count_characters(title), 72), '=') +
             "\n\n";
-      out += "Date: " + date + " UTC\n";
+      out += "Date: " + date + "\n";
       out += "Length: " + length + "\n";
       out += "Source: " + m.source + "\n\n";
       out += "Notes\n-----\n\n" + or_none(m.notes, "(none)") + "\n\n";
@@ -113,7 +113,7 @@ std::string render_export(const Meeting& m, std::string_view transcript, ExportF
       out = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n";
       out += "<title>" + html_escape(title) + "</title>\n</head>\n<body>\n";
       out += "<h1>" + html_escape(title) + "</h1>\n";
-      out += "<ul>\n<li>Date: " + html_escape(date) + " UTC</li>\n<li>Length: " + length +
+      out += "<ul>\n<li>Date: " + html_escape(date) + "</li>\n<li>Length: " + length +
              "</li>\n<li>Source: " + html_escape(m.source) + "</li>\n</ul>\n";
       out += "<h2>Notes</h2>\n" +
              (m.notes.empty() ? std::string("<p>(none)</p>\n") : html_paragraphs(m.notes));

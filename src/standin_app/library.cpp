@@ -233,4 +233,8 @@ std::string now_text() {
   return text;
 }
 
+std::string readable_time(const std::string& iso) {
+  return iso.size() >= 16 ? iso.substr(0, 10) + " " + iso.substr(11, 5) + " UTC" : iso;
+}
+
 }  // namespace vellumo::standin

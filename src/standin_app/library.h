@@ -100,4 +100,8 @@ std::string new_id();
 /// The current time in UTC as "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string now_text();
 
+/// A time written by now_text as "YYYY-MM-DD HH:MM UTC"; other texts as
+/// they are.
+std::string readable_time(const std::string& iso);
+
 }  // namespace vellumo::standin

@@ -138,10 +138,10 @@ TEST(StandinExport, WavLengthsAndDocuments) {
   m.source = "file";
   m.notes = "n1\n\nn2";
   EXPECT_EQ(render_export(m, "Alice: hi", ExportFormat::Markdown),
-            "# Plan <A> & \"B\"\n\n- Date: 2024-05-01T12:34 UTC\n- Length: 1:05\n- Source: file\n\n"
+            "# Plan <A> & \"B\"\n\n- Date: 2024-05-01 12:34 UTC\n- Length: 1:05\n- Source: file\n\n"
             "## Notes\n\nn1\n\nn2\n\n## Transcript\n\nAlice: hi\n");
   EXPECT_EQ(render_export(m, "", ExportFormat::Text),
-            "Plan <A> & \"B\"\n==============\n\nDate: 2024-05-01T12:34 UTC\nLength: 1:05\n"
+            "Plan <A> & \"B\"\n==============\n\nDate: 2024-05-01 12:34 UTC\nLength: 1:05\n"
             "Source: file\n\nNotes\n-----\n\nn1\n\nn2\n\nTranscript\n----------\n\n(empty)\n");
   const std::string html = render_export(m, "a < b\n\nc", ExportFormat::Html);
   EXPECT_NE(html.find("<title>Plan &lt;A&gt; &amp; &quot;B&quot;</title>"), std::string::npos);
