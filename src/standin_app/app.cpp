@@ -969,7 +969,16 @@ App::Reply App::start_job(Lock& lock, const std::string& id, bool detach, std::s
   try {
     job->thread = std::thread([this, job, work = std::forward<Work>(work)]() mutable {
       Lock job_lock(mutex_);
-      work(job_lock, *job);
+      try {
+        work(job_lock, *job);
+      } catch (const std::exception& e) {
+        if (!job_lock.owns_lock()) {
+          job_lock.lock();
+        }
+        if (!job->done) {
+          end_job(job_lock, *job, kFailed, "The " + job->what + " failed: " + e.what());
+        }
+      }
     });
   } catch (const std::system_error& e) {
     record(id, [&](Meeting& m) {

@@ -14,11 +14,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -40,6 +42,7 @@ namespace files = agents::files;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kMaxConnections = 64;
+constexpr std::chrono::milliseconds kClientGrace{5000};
 
 struct Options {
   std::chrono::milliseconds pace{1000};
@@ -100,7 +103,7 @@ class Log {
   std::string path_;
 };
 
-// Connection threads, joined as they finish and all at the end.
+// Connection threads, joined as they finish and at the end.
 class Workers {
  public:
   void start(std::function<void()> work) {
@@ -110,17 +113,28 @@ class Workers {
       workers_.erase(workers_.begin());
     }
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([work = std::move(work), done] {
-      work();
-      *done = true;
-    });
-    workers_.push_back({std::move(thread), std::move(done)});
-  }
-  void join_all() {
-    for (Worker& worker : workers_) {
-      worker.thread.join();
+    try {
+      std::thread thread([work, done] {
+        work();
+        *done = true;
+      });
+      workers_.push_back({std::move(thread), std::move(done)});
+    } catch (const std::system_error&) {
+      work();  // no thread to spare: serve this client here
     }
-    workers_.clear();
+  }
+  /// Joins every worker that finishes within `limit`; false when one is
+  /// still stuck with a client that neither sends nor reads.
+  bool join_all(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      reap();
+      if (workers_.empty()) {
+        return true;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
   }
 
  private:
@@ -262,9 +276,15 @@ int run(const std::vector<std::string>& words) {
   }
   *server = platform::LinkServer();  // no one reaches a quitting app
   app.shutdown();
-  workers.join_all();
   ended = true;
   guard.join();
+  if (!workers.join_all(kClientGrace)) {
+    // Everything is saved; a client that never finishes its exchange must
+    // not keep the app alive.
+    log.write("A client did not finish its request; quitting without it.");
+    lock->reset();
+    std::_Exit(code);
+  }
   return code;
 }
 

@@ -52,6 +52,9 @@ class Standin : public E2eTest {
   }
 
   void TearDown() override {
+    if (app_runs()) {
+      (void)cli({"quit"});
+    }
     std::ofstream(dir() / "stop") << "stop\n";
     EXPECT_TRUE(app_ends()) << "the stand-in app did not stop";
     E2eTest::TearDown();
