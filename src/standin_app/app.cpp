@@ -71,7 +71,7 @@ std::optional<std::string> busy_reason(const Meeting& m) {
   return std::nullopt;
 }
 
-// The last component of `path` and where it starts.
+// Where the last component of `path` starts.
 std::size_t name_start(std::string_view path) {
   std::size_t at = path.size();
   while (at > 0 && !is_separator(path[at - 1], platform::kPathStyle)) {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The end-to-end harness: runs the real CLI, natively or as the Windows
-// executable under Wine, against the fake app, each test in a folder and
-// environment of its own.
+// executable under Wine, against the fake app or the stand-in app, each test
+// in a folder and environment of its own.
 
 #include <chrono>
 #include <filesystem>
