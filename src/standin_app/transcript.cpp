@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_map>
 
 #include "core/utf8.h"
 
@@ -241,19 +242,19 @@ std::uint64_t count_words(std::string_view text) {
 
 std::vector<SpeakerStats> speakers_of(std::string_view transcript) {
   std::vector<SpeakerStats> list;
+  std::unordered_map<std::string_view, std::size_t> index;  // name -> place in the list
   for (std::string_view line : pieces(transcript)) {
     auto turn = split_turn(line);
     if (!turn) {
       continue;
     }
-    auto it = std::find_if(list.begin(), list.end(),
-                           [&](const SpeakerStats& s) { return s.name == turn->speaker; });
-    if (it == list.end()) {
+    auto [at, added] = index.try_emplace(turn->speaker, list.size());
+    if (added) {
       list.push_back({std::string(turn->speaker)});
-      it = list.end() - 1;
     }
-    ++it->lines;
-    it->words += words_of(turn->text).size();
+    SpeakerStats& stats = list[at->second];
+    ++stats.lines;
+    stats.words += words_of(turn->text).size();
   }
   return list;
 }
