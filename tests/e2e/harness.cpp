@@ -223,6 +223,7 @@ std::vector<std::string> E2eTest::environment() const {
   if (username_) {
     env.push_back("USERNAME=" + *username_);
   }
+  env.insert(env.end(), extra_env_.begin(), extra_env_.end());
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }
@@ -241,6 +242,11 @@ std::vector<std::string> E2eTest::command(const fs::path& program,
 }
 
 RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& options) {
+  return run(cli_path_, words, options);
+}
+
+RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& words,
+                       const RunOptions& options) {
   std::string stdin_path;
   if (options.stdin_text) {
     stdin_path = (dir_ / "stdin").string();
@@ -261,7 +267,7 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
   }
   const auto started = Clock::now();
   pid_t pid =
-      spawn(command(cli_path_, words), environment(), stdin_path, out.write, err_file.string(),
+      spawn(command(program, words), environment(), stdin_path, out.write, err_file.string(),
             err.write, options.working_dir ? options.working_dir->string() : std::string());
   ::close(out.write);
   if (err.write >= 0) {
@@ -336,10 +342,12 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
   if (target().wine) {
     run.err = read_file(err_file);
   }
-  EXPECT_FALSE(run.timed_out) << "the CLI did not finish within " << options.timeout.count()
+  EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
+                              << options.timeout.count()
                               << " s";
   EXPECT_FALSE(run.output_held_open)
-      << "the CLI's output stayed open after it ended: a process it started holds it";
+      << program.filename()
+      << "'s output stayed open after it ended: a process it started holds it";
   return run;
 }
 
@@ -378,6 +386,16 @@ void E2eTest::install_app(const Json& scenario, const std::string& name) {
   const fs::path folder = cli_path_.parent_path();
   fs::copy_file(target().fake_app, folder / (name + target().exe_suffix()));
   std::ofstream(folder / "scenario.json", std::ios::binary) << to_json_pretty(scenario) << "\n";
+}
+
+void E2eTest::add_env(const std::string& name, const std::string& value) {
+  std::erase_if(extra_env_,
+                [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
+  extra_env_.push_back(name + "=" + value);
+}
+
+void E2eTest::install_standin() {
+  fs::copy_file(target().standin, cli_path_.parent_path() / ("Vellumo" + target().exe_suffix()));
 }
 
 std::string E2eTest::read_file(const fs::path& path) const {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The end-to-end harness: runs the real CLI, natively or as the Windows
-// executable under Wine, against the fake app, each test in a folder and
-// environment of its own.
+// executable under Wine, against the fake app or the stand-in app, each test
+// in a folder and environment of its own.
 
 #include <chrono>
 #include <filesystem>
@@ -26,6 +26,7 @@ struct Target {
   bool wine = false;
   fs::path cli;       ///< the CLI executable of the build
   fs::path fake_app;  ///< the fake app executable of the build
+  fs::path standin;   ///< the stand-in app executable of the build
   fs::path wine64;
   std::vector<std::string> wine_env;  ///< NAME=value settings for Wine
 
@@ -83,6 +84,12 @@ class E2eTest : public ::testing::Test {
   };
   RunResult cli(const std::vector<std::string>& words, const RunOptions& options);
   RunResult cli(const std::vector<std::string>& words) { return cli(words, RunOptions{}); }
+  /// Runs any program of the build the way cli() runs the CLI.
+  RunResult run(const fs::path& program, const std::vector<std::string>& words,
+                const RunOptions& options);
+  /// Sets NAME=value in the environment of the programs started from now
+  /// on, replacing an earlier value given here.
+  void add_env(const std::string& name, const std::string& value);
 
   /// A scenario with the test's log, stop and marker files filled in; the
   /// caller adds replies and behaviour.
@@ -95,6 +102,9 @@ class E2eTest : public ::testing::Test {
   /// added under Wine) with `scenario` as its scenario.json, so that the
   /// CLI can launch it.
   void install_app(const Json& scenario, const std::string& name = "Vellumo");
+  /// Puts the stand-in app beside the CLI copy as Vellumo (Vellumo.exe
+  /// under Wine), so that the CLI launches it.
+  void install_standin();
 
   /// Every request line the fake apps received, in order, byte for byte.
   std::vector<std::string> requests() const;
@@ -128,6 +138,7 @@ class E2eTest : public ::testing::Test {
   fs::path dir_;
   fs::path cli_path_;
   std::optional<std::string> username_;
+  std::vector<std::string> extra_env_;
   std::vector<int> app_pids_;
 };
 
