@@ -223,7 +223,31 @@ std::vector<std::string> E2eTest::environment() const {
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }
+  for (const auto& [name, value] : env_overrides_) {
+    const std::string head = name + "=";
+    std::erase_if(env, [&](const std::string& setting) { return setting.rfind(head, 0) == 0; });
+    if (value) {
+      env.push_back(head + *value);
+    }
+  }
   return env;
+}
+
+void E2eTest::set_env(const std::string& name, std::optional<std::string> value) {
+  std::erase_if(env_overrides_, [&](const auto& entry) { return entry.first == name; });
+  env_overrides_.emplace_back(name, std::move(value));
+}
+
+void E2eTest::set_path_entries(const std::vector<std::string>& entries) {
+  const char separator = target().wine ? ';' : ':';
+  std::string value;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) {
+      value += separator;
+    }
+    value += entries[i];
+  }
+  set_env(target().wine ? "WINEPATH" : "PATH", value);
 }
 
 std::vector<std::string> E2eTest::command(const fs::path& program,
@@ -238,6 +262,11 @@ std::vector<std::string> E2eTest::command(const fs::path& program,
 }
 
 RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& options) {
+  return run(cli_path_, words, options);
+}
+
+RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& words,
+                       const RunOptions& options) {
   std::string stdin_path;
   if (options.stdin_text) {
     stdin_path = (dir_ / "stdin").string();
@@ -257,7 +286,7 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid = spawn(command(cli_path_, words), environment(), stdin_path, out.write,
+  pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
                     err_file.string(), err.write);
   ::close(out.write);
   if (err.write >= 0) {
@@ -332,10 +361,11 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
   if (target().wine) {
     run.err = read_file(err_file);
   }
-  EXPECT_FALSE(run.timed_out) << "the CLI did not finish within " << options.timeout.count()
-                              << " s";
+  EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
+                              << options.timeout.count() << " s";
   EXPECT_FALSE(run.output_held_open)
-      << "the CLI's output stayed open after it ended: a process it started holds it";
+      << program.filename()
+      << "'s output stayed open after it ended: a process it started holds it";
   return run;
 }
 
@@ -376,7 +406,7 @@ void E2eTest::install_app(const Json& scenario, const std::string& name) {
   std::ofstream(folder / "scenario.json", std::ios::binary) << to_json_pretty(scenario) << "\n";
 }
 
-std::string E2eTest::read_file(const fs::path& path) const {
+std::string file_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
