@@ -180,6 +180,21 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
   const std::string local_bin =
       in(home_text(), {".local/bin", target().wine ? "claude.exe" : "claude"});
   EXPECT_EQ(via({text(dir() / "path")}), local_bin);
+  if (!target().wine) {
+    // Without PATH, the home-based folders are searched (Wine always
+    // makes a PATH).
+    set_env("PATH", std::nullopt);
+    const std::size_t before = claude_calls().size();
+    expect_claude_line(cli({"agents", "status"}), claude_line("absent"));
+    ASSERT_EQ(claude_calls().size(), before + 1);
+    EXPECT_EQ(claude_calls().back().at("via"), local_bin);
+  }
+
+  // An empty entry is the current folder: the name alone is run there.
+  put_claude_program(dir() / "here");
+  set_working_dir(dir() / "here");
+  EXPECT_EQ(via({"", text(dir() / "path")}), "claude" + target().exe_suffix());
+  set_working_dir({});
 
   if (target().wine) {
     // claude.exe before claude.cmd in one folder...
@@ -204,8 +219,6 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
     const fs::path program = put_claude_program(dir() / "bin");
     EXPECT_EQ(via({text(dir() / "plain"), text(dir() / "folder"), text(dir() / "bin")}),
               text(program));
-    // An empty entry is the current folder, searched in its place.
-    EXPECT_EQ(via({"", text(dir() / "bin")}), text(program));
   }
 }
 

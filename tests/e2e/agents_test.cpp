@@ -276,6 +276,12 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   fs::create_directories(home() / ".claude.json");
   set_env("CODEX_HOME", text(dir() / "no-codex"));
   fs::remove(dir() / "appdata");
+  // Words compare exactly; one word only.
+  for (const auto& words : std::vector<std::vector<std::string>>{
+           {"agents", "Install"}, {"agents", "foo"}, {"agents", "ensure", "now"}}) {
+    SCOPED_TRACE(words[1]);
+    expect_error(cli(words), 2, "Use `agents status|install|remove`.");
+  }
   expect_report(cli({"agents", "status"}), {path_line("absent")});
   EXPECT_FALSE(fs::exists(marker()));
   expect_report(cli({"agents", "install"}), {path_line("added")});

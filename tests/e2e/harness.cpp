@@ -42,12 +42,15 @@ Pipe make_pipe() {
 // Starts `argv` with `env`; stdin from `stdin_path` (the null device when
 // empty), stdout and stderr to the given descriptors (-1: the null device).
 // The child gets a process group of its own, so that a timeout can end
-// whatever it started there.
+// whatever it started there; it starts in `working_dir` when one is given.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& stdin_path, int out_fd, const std::string& err_path,
-            int err_fd) {
+            int err_fd, const fs::path& working_dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!working_dir.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+  }
   posix_spawn_file_actions_addopen(&actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(),
                                    O_RDONLY, 0);
   if (out_fd >= 0) {
@@ -287,7 +290,7 @@ RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& 
   }
   const auto started = Clock::now();
   pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
-                    err_file.string(), err.write);
+                    err_file.string(), err.write, working_dir_);
   ::close(out.write);
   if (err.write >= 0) {
     ::close(err.write);
