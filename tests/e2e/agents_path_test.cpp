@@ -12,7 +12,11 @@
 namespace vellumo::e2e {
 namespace {
 
-using AgentsPath = AgentsTest;
+class AgentsPath : public AgentsTest {
+ protected:
+  void user_path_in_the_registry();
+  void link_in_the_home_folder();
+};
 
 std::string lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -26,12 +30,18 @@ std::string upper(std::string text) {
   return text;
 }
 
-TEST_F(AgentsPath, UserPathInTheRegistry) {
-  if (!target().wine) {
-    GTEST_SKIP() << "the registry is Windows'; LinkInTheHomeFolder covers POSIX";
-  }
+// Each system's own PATH target, with no other target around.
+TEST_F(AgentsPath, TheSystemsOwnPlace) {
   fs::remove(dir() / "appdata");
   set_env("CODEX_HOME", text(dir() / "no-codex"));
+  if (target().wine) {
+    user_path_in_the_registry();
+  } else {
+    link_in_the_home_folder();
+  }
+}
+
+void AgentsPath::user_path_in_the_registry() {
   const std::string folder = text(cli_path().parent_path());
   const auto only_path = [&](const std::string& state) {
     return std::vector<ReportLine>{{"PATH", state, folder}};
@@ -99,12 +109,7 @@ TEST_F(AgentsPath, UserPathInTheRegistry) {
   EXPECT_EQ(user_path().text(), long_value);
 }
 
-TEST_F(AgentsPath, LinkInTheHomeFolder) {
-  if (target().wine) {
-    GTEST_SKIP() << "the link is POSIX'; UserPathInTheRegistry covers Windows";
-  }
-  fs::remove(dir() / "appdata");
-  set_env("CODEX_HOME", text(dir() / "no-codex"));
+void AgentsPath::link_in_the_home_folder() {
   const fs::path bin = home() / ".local" / "bin";
   const fs::path link = bin / "vellumo-cli";
   const auto only_path = [&](const std::string& state) {
