@@ -264,6 +264,64 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   expect_no_temporary_files(dir());
 }
 
+TEST_F(AgentsCommand, CliInAFolderWithAnOddName) {
+  // Non-ASCII letters, spaces and characters that JSON, TOML and the
+  // command interpreter treat specially. A Windows name can hold no `"`
+  // and no `\`; and no `%` here, which Wine's cmd.exe (unlike Windows')
+  // expands again in the text a script's %* stands for.
+  const fs::path odd =
+      copy_cli(target().wine ? "Pr\xC3\xB6gr\xC3\xA4mme/it's \xE2\x9C\x93 & (co) ^!/vellumo-cli"
+                             : "Pr\xC3\xB6gr\xC3\xA4mme/it's \"odd\" \\ \xE2\x9C\x93/vellumo-cli");
+  const std::string self = text(odd);
+  fs::create_directories(home() / ".gemini");
+  // Through the command interpreter under Wine.
+  if (target().wine) {
+    put_claude_script(dir() / "bin");
+  } else {
+    put_claude_program(dir() / "bin");
+  }
+  set_path_entries({text(dir() / "bin")});
+  fs::remove(dir() / "appdata");
+
+  expect_report(run(odd, {"agents", "install"}), {path_line("added", odd),
+                                                  {"Claude Code", "added", {}},
+                                                  {"Codex", "added", codex_detail()},
+                                                  {"Gemini CLI", "added", gemini_detail()}});
+  EXPECT_EQ(file_text(gemini_file()),
+            "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(self) + "\n  }\n}\n");
+  EXPECT_EQ(file_text(codex_file()), codex_block(self));
+  EXPECT_EQ(file_text(marker()), marker_text(self, false));
+  EXPECT_EQ(file_text(claude_state() / "server"), self);
+  EXPECT_EQ(claude_args(), (std::vector<std::vector<std::string>>{lookup_args(), add_args(odd)}));
+  if (target().wine) {
+    EXPECT_EQ(user_path().text(), text(odd.parent_path()));
+    set_user_path_raw(2, utf16_bytes(text(odd.parent_path())));  // see set_user_path_raw
+  } else {
+    EXPECT_EQ(fs::read_symlink(home() / ".local" / "bin" / "vellumo-cli"), odd);
+  }
+
+  // Every text read back matches the one written: nothing to do.
+  const auto before = aged_stamps({gemini_file(), codex_file()});
+  const std::string path_data = target().wine ? user_path().data : "";
+  expect_report(run(odd, {"agents", "install"}), {path_line("present", odd),
+                                                  {"Claude Code", "present", {}},
+                                                  {"Codex", "present", codex_detail()},
+                                                  {"Gemini CLI", "present", gemini_detail()}});
+  expect_unwritten(before);
+  if (target().wine) {
+    EXPECT_EQ(user_path().data, path_data) << "the user PATH was written";
+  }
+
+  expect_report(run(odd, {"agents", "remove"}), {path_line("removed", odd),
+                                                 {"Claude Code", "removed", {}},
+                                                 {"Codex", "removed", codex_detail()},
+                                                 {"Gemini CLI", "removed", gemini_detail()}});
+  EXPECT_FALSE(fs::exists(claude_state() / "server"));
+  EXPECT_EQ(file_text(gemini_file()), "{}\n");
+  EXPECT_EQ(file_text(codex_file()), "\n");
+  EXPECT_EQ(file_text(marker()), marker_text(self, true));
+}
+
 TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   if (machine_has_claude()) {
     GTEST_SKIP() << "this machine has a claude command in a folder that is always searched";

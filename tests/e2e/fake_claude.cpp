@@ -37,6 +37,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -73,6 +76,28 @@ int process_id() {
   std::exit(3);
 }
 
+// The arguments as UTF-8: on Windows from the UTF-16 command line, as the
+// ANSI ones of main lose every character outside the code page.
+std::vector<std::string> arguments(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 0; wide != nullptr && i < count; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, narrow.data(), size, nullptr, nullptr);
+    args.push_back(std::move(narrow));
+  }
+  LocalFree(wide);
+  return args;
+#else
+  return std::vector<std::string>(argv, argv + argc);
+#endif
+}
+
 int fail(const std::string& message, int code) {
   std::fwrite(message.data(), 1, message.size(), stderr);
   return code;
@@ -90,11 +115,15 @@ int main(int argc, char** argv) {
     return fail("fake claude: FAKE_CLAUDE_DIR is not set\n", 3);
   }
   const fs::path dir = dir_value;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> all = arguments(argc, argv);
+  if (all.empty()) {
+    return fail("fake claude: no program name\n", 3);
+  }
+  const std::vector<std::string> args(all.begin() + 1, all.end());
 
   vellumo::Json call = {{"args", args}};
   const char* via = std::getenv("FAKE_CLAUDE_VIA");
-  call["via"] = via != nullptr ? std::string(via) : std::string(argv[0]);
+  call["via"] = via != nullptr ? std::string(via) : all.front();
   append_line(dir / "calls.log", vellumo::to_json_compact(call));
 
   using Args = std::vector<std::string>;
