@@ -107,6 +107,19 @@ void AgentsPath::user_path_in_the_registry() {
   expect_report(cli({"agents", "remove"}), only_path("removed"));
   long_value.pop_back();
   EXPECT_EQ(user_path().text(), long_value);
+
+  // A value of a type no text can have is not ours to replace.
+  const std::string strange = utf16_bytes("Z:\\a") + std::string(2, '\0');
+  set_user_path_raw(0x4711, strange);
+  for (const char* mode : {"install", "remove"}) {
+    SCOPED_TRACE(mode);
+    expect_failed_report(
+        cli({"agents", mode}),
+        {{"PATH", "failed", "Cannot read the user PATH: it has the unknown registry type 18193."}});
+  }
+  value = user_path();
+  EXPECT_EQ(value.type, 0x4711u);
+  EXPECT_EQ(value.data, strange);
 }
 
 void AgentsPath::link_in_the_home_folder() {
