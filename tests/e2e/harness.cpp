@@ -39,13 +39,13 @@ Pipe make_pipe() {
   return {fds[0], fds[1]};
 }
 
-// Starts `argv` with `env` in `working_dir` (the harness's own when empty);
-// stdin from `stdin_path` (the null device when empty), stdout and stderr
-// to the given descriptors (-1: the null device). The child gets a process
-// group of its own, so that a timeout can end whatever it started there.
+// Starts `argv` with `env`; stdin from `stdin_path` (the null device when
+// empty), stdout and stderr to the given descriptors (-1: the null device).
+// The child gets a process group of its own, so that a timeout can end
+// whatever it started there; it starts in `working_dir` when one is given.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& stdin_path, int out_fd, const std::string& err_path, int err_fd,
-            const std::string& working_dir = {}) {
+            const std::string& stdin_path, int out_fd, const std::string& err_path,
+            int err_fd, const fs::path& working_dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!working_dir.empty()) {
@@ -223,11 +223,34 @@ std::vector<std::string> E2eTest::environment() const {
   if (username_) {
     env.push_back("USERNAME=" + *username_);
   }
-  env.insert(env.end(), extra_env_.begin(), extra_env_.end());
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }
+  for (const auto& [name, value] : env_overrides_) {
+    const std::string head = name + "=";
+    std::erase_if(env, [&](const std::string& setting) { return setting.rfind(head, 0) == 0; });
+    if (value) {
+      env.push_back(head + *value);
+    }
+  }
   return env;
+}
+
+void E2eTest::set_env(const std::string& name, std::optional<std::string> value) {
+  std::erase_if(env_overrides_, [&](const auto& entry) { return entry.first == name; });
+  env_overrides_.emplace_back(name, std::move(value));
+}
+
+void E2eTest::set_path_entries(const std::vector<std::string>& entries) {
+  const char separator = target().wine ? ';' : ':';
+  std::string value;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) {
+      value += separator;
+    }
+    value += entries[i];
+  }
+  set_env(target().wine ? "WINEPATH" : "PATH", value);
 }
 
 std::vector<std::string> E2eTest::command(const fs::path& program,
@@ -266,9 +289,9 @@ RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& 
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid =
-      spawn(command(program, words), environment(), stdin_path, out.write, err_file.string(),
-            err.write, options.working_dir ? options.working_dir->string() : std::string());
+  pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
+                    err_file.string(), err.write,
+                    options.working_dir ? *options.working_dir : working_dir_);
   ::close(out.write);
   if (err.write >= 0) {
     ::close(err.write);
@@ -343,8 +366,7 @@ RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& 
     run.err = read_file(err_file);
   }
   EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
-                              << options.timeout.count()
-                              << " s";
+                              << options.timeout.count() << " s";
   EXPECT_FALSE(run.output_held_open)
       << program.filename()
       << "'s output stayed open after it ended: a process it started holds it";
@@ -388,17 +410,11 @@ void E2eTest::install_app(const Json& scenario, const std::string& name) {
   std::ofstream(folder / "scenario.json", std::ios::binary) << to_json_pretty(scenario) << "\n";
 }
 
-void E2eTest::add_env(const std::string& name, const std::string& value) {
-  std::erase_if(extra_env_,
-                [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
-  extra_env_.push_back(name + "=" + value);
-}
-
 void E2eTest::install_standin() {
   fs::copy_file(target().standin, cli_path_.parent_path() / ("Vellumo" + target().exe_suffix()));
 }
 
-std::string E2eTest::read_file(const fs::path& path) const {
+std::string file_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }

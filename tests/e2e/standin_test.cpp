@@ -45,10 +45,10 @@ class Standin : public E2eTest {
   void SetUp() override {
     E2eTest::SetUp();
     install_standin();
-    add_env("VELLUMO_STANDIN_PACE_MS", "400");
+    set_env("VELLUMO_STANDIN_PACE_MS", "400");
     // However a test ends, its stand-in ends with it.
-    add_env("VELLUMO_STANDIN_STOP_FILE", target().path_text(dir() / "stop"));
-    add_env("VELLUMO_STANDIN_MAX_LIFETIME_S", "200");
+    set_env("VELLUMO_STANDIN_STOP_FILE", target().path_text(dir() / "stop"));
+    set_env("VELLUMO_STANDIN_MAX_LIFETIME_S", "200");
   }
 
   void TearDown() override {
@@ -206,7 +206,7 @@ TEST_F(Standin, WithoutATranscriptFileTheTranscriptIsEmptyAndTheWarningSaysWhy) 
 }
 
 TEST_F(Standin, CancelRecordDictationSettingsAndTheOtherCommands) {
-  add_env("VELLUMO_STANDIN_PACE_MS", "3000");
+  set_env("VELLUMO_STANDIN_PACE_MS", "3000");
   write(dir() / "media" / "talk.wav", wav(1));
   write(dir() / "media" / "talk.txt", "Ann: Hello.");
   ok({"meetings", "import", path("media/talk.wav"), "--detach"});
