@@ -322,19 +322,6 @@ std::string link_path(std::string_view tag) {
   return "\\\\.\\pipe\\Vellumo-cli-" + std::string(tag);
 }
 
-LinkStream::LinkStream(LinkStream&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-LinkStream& LinkStream::operator=(LinkStream&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-LinkStream::~LinkStream() { close(); }
-
 void LinkStream::close() {
   if (handle_ != -1) {
     ::CloseHandle(as_handle(handle_));
@@ -400,21 +387,6 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   }
   return stream;
 }
-
-DetachedChild::DetachedChild(DetachedChild&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = -1;
-}
-
-DetachedChild& DetachedChild::operator=(DetachedChild&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-DetachedChild::~DetachedChild() { release(); }
 
 void DetachedChild::release() {
   if (handle_ != -1) {
