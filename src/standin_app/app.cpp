@@ -350,12 +350,12 @@ App::Handler App::handler_of(std::string_view command) {
 }
 
 App::Reply App::dispatch(std::string_view command, const Json& args, bool detach) {
-  const CommandSpec* spec = find_command(command);
+  const CommandSpec* command_info = find_command(command);
   const Handler handler = handler_of(command);
-  if (!spec || !handler) {
+  if (!command_info || !handler) {
     return Err{"Unknown command: " + std::string(command)};
   }
-  TRY(const Json checked, check_args(*spec, args));
+  TRY(const Json checked, check_args(*command_info, args));
   Lock lock(mutex_);
   if (quitting_) {
     return Err{std::string("Vellumo is quitting.")};

@@ -172,25 +172,25 @@ std::string reply_line(const Result<Json, std::string>& outcome) {
 std::span<const CommandSpec> command_specs() { return kCommands; }
 
 const CommandSpec* find_command(std::string_view name) {
-  for (const CommandSpec& spec : kCommands) {
-    if (spec.name == name) {
-      return &spec;
+  for (const CommandSpec& command_info : kCommands) {
+    if (command_info.name == name) {
+      return &command_info;
     }
   }
   return nullptr;
 }
 
-Result<Json, std::string> check_args(const CommandSpec& spec, const Json& args) {
-  const std::string command(spec.name);
+Result<Json, std::string> check_args(const CommandSpec& command_info, const Json& args) {
+  const std::string command(command_info.name);
   if (args.is_null()) {
-    return check_args(spec, Json::object());
+    return check_args(command_info, Json::object());
   }
   if (!args.is_object()) {
     return Err{"The arguments of " + command + " must be a JSON object."};
   }
   for (const auto& [name, value] : args.items()) {
     const ArgSpec* arg = nullptr;
-    for (const ArgSpec& candidate : spec.args) {
+    for (const ArgSpec& candidate : command_info.args) {
       if (candidate.name == name) {
         arg = &candidate;
       }
@@ -203,7 +203,7 @@ Result<Json, std::string> check_args(const CommandSpec& spec, const Json& args) 
                  std::string(type_text(arg->type)) + "."};
     }
   }
-  for (const ArgSpec& arg : spec.args) {
+  for (const ArgSpec& arg : command_info.args) {
     if (required(arg.type) && !args.contains(arg.name)) {
       return Err{command + " needs the argument `" + std::string(arg.name) + "`."};
     }
@@ -213,12 +213,12 @@ Result<Json, std::string> check_args(const CommandSpec& spec, const Json& args) 
 
 Json commands_json() {
   Json list = Json::array();
-  for (const CommandSpec& spec : kCommands) {
+  for (const CommandSpec& command_info : kCommands) {
     Json names = Json::array();
-    for (const ArgSpec& arg : spec.args) {
+    for (const ArgSpec& arg : command_info.args) {
       names.push_back(arg.name);
     }
-    list.push_back(Json{{"name", spec.name}, {"args", std::move(names)}});
+    list.push_back(Json{{"name", command_info.name}, {"args", std::move(names)}});
   }
   return list;
 }

@@ -56,10 +56,10 @@ std::span<const CommandSpec> command_specs();
 
 const CommandSpec* find_command(std::string_view name);
 
-/// Whether `args` fit `spec`: an object (null counts as {}) with no member
+/// Whether `args` fit `command_info`: an object (null counts as {}) with no member
 /// the command does not take, every required member present, each of the
-/// type its spec says. Returns the arguments as an object.
-Result<Json, std::string> check_args(const CommandSpec& spec, const Json& args);
+/// type its entry says. Returns the arguments as an object.
+Result<Json, std::string> check_args(const CommandSpec& command_info, const Json& args);
 
 /// The `commands` reply: [{"name": ..., "args": [names]}, ...].
 Json commands_json();
