@@ -71,11 +71,12 @@ Result<Json> get_meeting(const CliOptions& options, const std::string& id) {
 // Prints the result as it comes, except that a meeting record (an object
 // with a `transcript`) is printed as its summary.
 Status send_and_print_meeting(const CliOptions& options, std::string_view command, Json args) {
-  TRY(const Json result, AppLink::call(options, command, std::move(args), options.detach));
-  if (result.is_object() && result.contains("transcript")) {
-    print_json(meeting_summary(result));
+  TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
+  const JsonNode value = result.root();
+  if (value.is_object() && value.find("transcript")) {
+    print_json(meeting_summary(value.to_json()));
   } else {
-    print_json(result);
+    print_json(value);
   }
   return {};
 }
