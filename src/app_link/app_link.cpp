@@ -13,6 +13,7 @@ namespace {
 
 constexpr auto kBusyRetryFor = std::chrono::seconds(10);
 constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
+constexpr std::size_t kReplyGrowsLarge = 1 << 16;
 
 PipeError exchange_error(std::string message) {
   return {PipeErrorKind::Exchange, std::move(message)};
@@ -63,6 +64,11 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
     const std::size_t take = feed ? static_cast<std::size_t>(feed - buffer) : *got;
     if (line.size() + take > kMaxReplyBytes) {
       return unreadable("the reply is longer than " + std::to_string(kMaxReplyBytes) + " bytes");
+    }
+    if (line.size() + take > kReplyGrowsLarge && line.capacity() < kMaxReplyBytes) {
+      // A large reply gets room for the largest at once rather than being
+      // copied at every doubling; the pages it never fills cost nothing.
+      line.reserve(kMaxReplyBytes);
     }
     line.append(buffer, take);
     if (feed) {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace vellumo {
@@ -226,34 +227,64 @@ std::string refusal_message(std::string_view text) {
   return checker.error();
 }
 
-// The bytes write_json_string escapes: `"`, `\` and the controls.
+// Escapes through a buffer on the stack, eight bytes at a time: each word
+// is stored whole and the output kept up to its first byte that needs an
+// escape. The string grows once per buffer, not once per escape.
 void append_escaped(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::size_t plain_from = 0;
-  std::size_t i = 0;
+  constexpr std::size_t kBuffer = 4096;
+  char buffer[kBuffer + 16];
+  char* w = buffer;
+  const char* p = text.data();
+  const char* const end = p + text.size();
   for (;;) {
-    i = swar::find_escaped(text, i);
-    if (i == text.size()) {
-      break;
+    // Room for a word or an escape (at most 6 bytes).
+    if (w > buffer + kBuffer) {
+      out.append(buffer, static_cast<std::size_t>(w - buffer));
+      w = buffer;
     }
-    const auto c = static_cast<unsigned char>(text[i]);
-    out.append(text, plain_from, i - plain_from);
-    plain_from = ++i;
+    unsigned char c;
+    if (end - p >= 8) {
+      const std::uint64_t word = swar::load(p);
+      std::memcpy(w, p, 8);
+      const std::uint64_t mask =
+          swar::equal_to(word, '"') | swar::equal_to(word, '\\') | swar::controls(word);
+      if (mask == 0) {
+        p += 8;
+        w += 8;
+        continue;
+      }
+      const std::size_t k = swar::first(mask);
+      p += k;
+      w += k;
+      c = static_cast<unsigned char>(*p++);
+    } else {
+      if (p == end) {
+        break;
+      }
+      c = static_cast<unsigned char>(*p++);
+      if (c >= 0x20 && c != '"' && c != '\\') {
+        *w++ = static_cast<char>(c);
+        continue;
+      }
+    }
+    *w++ = '\\';
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"': *w++ = '"'; break;
+      case '\\': *w++ = '\\'; break;
+      case '\b': *w++ = 'b'; break;
+      case '\f': *w++ = 'f'; break;
+      case '\n': *w++ = 'n'; break;
+      case '\r': *w++ = 'r'; break;
+      case '\t': *w++ = 't'; break;
       default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
+        std::memcpy(w, "u00", 3);
+        w[3] = kHex[c >> 4];
+        w[4] = kHex[c & 0xF];
+        w += 5;
     }
   }
-  out.append(text, plain_from, text.size() - plain_from);
+  out.append(buffer, static_cast<std::size_t>(w - buffer));
 }
 
 }  // namespace json_internal

@@ -131,7 +131,7 @@ class TapeBuilder {
   }
 
   std::string_view view(std::uint32_t reference, std::uint32_t size) const {
-    const char* base = (reference & JsonTape::kArenaBit) ? tape_.arena_.data.get() : text_.data();
+    const char* base = (reference & JsonTape::kArenaBit) ? tape_.arena_.get() : text_.data();
     return {base + (reference & ~JsonTape::kArenaBit), size};
   }
 
@@ -368,22 +368,23 @@ class TapeBuilder {
     return magnitude + (exponent_negative ? -exponent : exponent) < 0;
   }
 
-  // The first byte at or after p_ that ends a plain run inside a string:
-  // `"`, `\`, a control or a non-ASCII byte; end_ when none.
+  // The bytes that end a plain run inside a string: `"`, `\`, a control
+  // or a non-ASCII byte.
+  static bool ends_run(unsigned char c) { return c < 0x20 || c == '"' || c == '\\' || c >= 0x80; }
+  static std::uint64_t special(std::uint64_t word) {
+    return swar::equal_to(word, '"') | swar::equal_to(word, '\\') | swar::controls(word) |
+           (word & swar::kHighs);
+  }
+
+  // The first byte at or after `p` that ends a plain run; end_ when none.
   const char* find_special(const char* p) const {
     for (; end_ - p >= 8; p += 8) {
-      const std::uint64_t word = swar::load(p);
-      const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\') |
-                                 swar::controls(word) | (word & swar::kHighs);
-      if (mask != 0) {
+      if (const std::uint64_t mask = special(swar::load(p)); mask != 0) {
         return p + swar::first(mask);
       }
     }
-    for (; p != end_; ++p) {
-      const auto c = static_cast<unsigned char>(*p);
-      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) {
-        return p;
-      }
+    while (p != end_ && !ends_run(static_cast<unsigned char>(*p))) {
+      ++p;
     }
     return p;
   }
@@ -449,32 +450,66 @@ class TapeBuilder {
       ++p_;
       return true;
     }
-    JsonTape::Arena& arena = tape_.arena_;
-    if (arena.capacity == 0) {
-      // Whatever is unescaped from here on fits in what is left of the
-      // text: one allocation, whose untouched part costs nothing.
-      arena.grow(static_cast<std::size_t>(end_ - start) + 4);
+    if (!tape_.arena_) {
+      // What is unescaped stays behind what it was read from, so the arena
+      // writes below, eight bytes ahead at most, stay inside.
+      tape_.arena_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(end_ - start) + 8);
     }
-    const std::size_t from = arena.size;
+    char* const arena = tape_.arena_.get();
+    const std::size_t from = tape_.arena_size_;
+    char* out = arena + from;
+    std::memcpy(out, start, static_cast<std::size_t>(p_ - start));
+    out += p_ - start;
     for (;;) {
-      // The run, and room for what one escape becomes (at most 4 bytes).
-      const auto run = static_cast<std::size_t>(p_ - start);
-      std::memcpy(arena.room(run + 4), start, run);
-      arena.size += run;
-      if (*p_ == '"') {
-        reference = static_cast<std::uint32_t>(from) | JsonTape::kArenaBit;
-        size = static_cast<std::uint32_t>(arena.size - from);
+      // Here p_ is on a byte that ends a plain run.
+      const auto c = static_cast<unsigned char>(*p_);
+      if (c == '"') {
         ++p_;
-        return true;
+        break;
       }
-      if (*p_ != '\\' || !unescape(arena.data.get() + arena.size, arena.size)) {
-        return false;
+      if (c == '\\') {
+        if (!unescape(out)) {
+          return false;
+        }
+      } else if (c >= 0x80) {
+        const char* sequence = p_;
+        if (!skip_utf8()) {
+          return false;
+        }
+        std::memcpy(out, sequence, static_cast<std::size_t>(p_ - sequence));
+        out += p_ - sequence;
+      } else {
+        return false;  // a control
       }
-      start = p_;
-      if (!plain_run()) {
-        return false;
+      // Copy eight bytes at a time, keeping those before the first that
+      // ends the run.
+      for (;;) {
+        if (end_ - p_ < 8) {
+          while (p_ != end_ && !ends_run(static_cast<unsigned char>(*p_))) {
+            *out++ = *p_++;
+          }
+          if (p_ == end_) {
+            return false;
+          }
+          break;
+        }
+        const std::uint64_t word = swar::load(p_);
+        std::memcpy(out, p_, 8);
+        const std::uint64_t mask = special(word);
+        if (mask != 0) {
+          const std::size_t k = swar::first(mask);
+          p_ += k;
+          out += k;
+          break;
+        }
+        p_ += 8;
+        out += 8;
       }
     }
+    tape_.arena_size_ = static_cast<std::size_t>(out - arena);
+    reference = static_cast<std::uint32_t>(from) | JsonTape::kArenaBit;
+    size = static_cast<std::uint32_t>(tape_.arena_size_ - from);
+    return true;
   }
 
   bool hex4(std::uint32_t& value) {
@@ -499,11 +534,10 @@ class TapeBuilder {
     return true;
   }
 
-  // One escape at p_ (on its backslash), unescaped to `out` (room for 4
-  // bytes), `size` counting what was written. A \u escape of a high
-  // surrogate must be followed by one of a low surrogate; a lone surrogate
-  // is refused.
-  bool unescape(char* out, std::size_t& size) {
+  // One escape at p_ (on its backslash), unescaped to `out`, which moves
+  // past it. A \u escape of a high surrogate must be followed by one of a
+  // low surrogate; a lone surrogate is refused.
+  bool unescape(char*& out) {
     if (++p_ == end_) {
       return false;
     }
@@ -521,8 +555,7 @@ class TapeBuilder {
       default: return false;
     }
     if (simple != 0) {
-      *out = simple;
-      ++size;
+      *out++ = simple;
       return true;
     }
     std::uint32_t c;
@@ -543,23 +576,19 @@ class TapeBuilder {
       return false;
     }
     if (c < 0x80) {
-      out[0] = static_cast<char>(c);
-      size += 1;
+      *out++ = static_cast<char>(c);
     } else if (c < 0x800) {
-      out[0] = static_cast<char>(0xC0 | (c >> 6));
-      out[1] = static_cast<char>(0x80 | (c & 0x3F));
-      size += 2;
+      *out++ = static_cast<char>(0xC0 | (c >> 6));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out[0] = static_cast<char>(0xE0 | (c >> 12));
-      out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out[2] = static_cast<char>(0x80 | (c & 0x3F));
-      size += 3;
+      *out++ = static_cast<char>(0xE0 | (c >> 12));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out[0] = static_cast<char>(0xF0 | (c >> 18));
-      out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out[3] = static_cast<char>(0x80 | (c & 0x3F));
-      size += 4;
+      *out++ = static_cast<char>(0xF0 | (c >> 18));
+      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
     }
     return true;
   }
@@ -573,16 +602,6 @@ class TapeBuilder {
   std::vector<JsonTape::Member> pending_;
 };
 
-void JsonTape::Arena::grow(std::size_t n) {
-  const std::size_t wanted = std::max(size + n, capacity * 2);
-  auto bigger = std::make_unique_for_overwrite<char[]>(wanted);
-  if (size > 0) {
-    std::memcpy(bigger.get(), data.get(), size);
-  }
-  data = std::move(bigger);
-  capacity = wanted;
-}
-
 JsonTape::JsonTape() : tokens_{Token{}} {}
 
 Result<JsonTape, std::string> JsonTape::parse(std::string text) {
@@ -591,8 +610,11 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
   }
   JsonTape tape;
   tape.tokens_.clear();
-  // Replies run to about one token per 20 bytes; most need no more.
-  tape.tokens_.reserve(text.size() / 24 + 4);
+  // Room for a token per 8 bytes and a member per 16: more than most texts
+  // need (replies run to about one per 20), so they are not copied while
+  // they grow, and the part never written costs nothing.
+  tape.tokens_.reserve(text.size() / 8 + 4);
+  tape.members_.reserve(text.size() / 16 + 4);
   TapeBuilder builder(text, tape);
   if (!builder.run()) {
     if (auto key = builder.first_duplicate()) {

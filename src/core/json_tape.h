@@ -80,25 +80,15 @@ class JsonTape {
   /// the arena.
   static constexpr std::uint32_t kArenaBit = 0x80000000u;
 
-  /// The unescaped strings, one after the other. Never larger than the
-  /// text, since no escape is shorter than what it stands for.
-  struct Arena {
-    std::unique_ptr<char[]> data;
-    std::size_t size = 0;
-    std::size_t capacity = 0;
-
-    /// Room for `n` more bytes at data + size.
-    char* room(std::size_t n) {
-      if (capacity - size < n) {
-        grow(n);
-      }
-      return data.get() + size;
-    }
-    void grow(std::size_t n);
-  };
+  /// The unescaped strings, one after the other. Allocated once, at the
+  /// first string with an escape, as large as the rest of the text: no
+  /// escape is shorter than what it stands for, so everything unescaped
+  /// from there on fits, and pages never written cost nothing.
+  std::unique_ptr<char[]> arena_;
+  std::size_t arena_size_ = 0;
 
   std::string_view text_at(std::uint32_t reference, std::uint32_t size) const {
-    const char* base = (reference & kArenaBit) ? arena_.data.get() : text_.data();
+    const char* base = (reference & kArenaBit) ? arena_.get() : text_.data();
     return {base + (reference & ~kArenaBit), size};
   }
   /// The index just past the value at `index` and everything inside it.
@@ -110,7 +100,6 @@ class JsonTape {
   }
 
   std::string text_;
-  Arena arena_;
   std::vector<Token> tokens_;
   std::vector<Member> members_;
   std::uint32_t root_ = 0;

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 
 namespace vellumo::swar {
 
@@ -44,27 +43,6 @@ inline std::uint64_t controls(std::uint64_t word) {
 /// Index (0..7) of the byte of the lowest flag in a non-zero mask.
 inline std::size_t first(std::uint64_t mask) {
   return static_cast<std::size_t>(std::countr_zero(mask)) >> 3;
-}
-
-/// The first byte at or after `from` that a JSON string's writer escapes:
-/// `"`, `\` or a control; text.size() when there is none.
-inline std::size_t find_escaped(std::string_view text, std::size_t from) {
-  const char* data = text.data();
-  std::size_t i = from;
-  for (; i + 8 <= text.size(); i += 8) {
-    const std::uint64_t word = load(data + i);
-    const std::uint64_t mask = equal_to(word, '"') | equal_to(word, '\\') | controls(word);
-    if (mask != 0) {
-      return i + first(mask);
-    }
-  }
-  for (; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(data[i]);
-    if (c < 0x20 || c == '"' || c == '\\') {
-      return i;
-    }
-  }
-  return text.size();
 }
 
 }  // namespace vellumo::swar
