@@ -10,6 +10,92 @@
 #include "core/swar.h"
 
 namespace vellumo {
+namespace {
+
+std::uint32_t hex_digit(char c) {
+  if (c >= '0' && c <= '9') {
+    return static_cast<std::uint32_t>(c - '0');
+  }
+  if (c >= 'a' && c <= 'f') {
+    return static_cast<std::uint32_t>(c - 'a' + 10);
+  }
+  if (c >= 'A' && c <= 'F') {
+    return static_cast<std::uint32_t>(c - 'A' + 10);
+  }
+  return 16;
+}
+
+std::uint32_t hex4_of(const char* p) {
+  return hex_digit(p[0]) << 12 | hex_digit(p[1]) << 8 | hex_digit(p[2]) << 4 | hex_digit(p[3]);
+}
+
+// Unescapes the body of a checked string, from `p` (after its opening
+// quote) to its closing quote, writing at `out`: the string's own place or
+// anywhere else, since the output never overtakes the input (no escape is
+// shorter than what it stands for). Returns the end of the output.
+char* unescape_string(const char* p, const char* end, char* out) {
+  for (;;) {
+    // The plain run, eight bytes at a time: a whole word when it holds no
+    // `"` or `\`, else the bytes before the first of them.
+    for (;;) {
+      if (end - p < 8) {
+        while (*p != '"' && *p != '\\') {
+          *out++ = *p++;
+        }
+        break;
+      }
+      const std::uint64_t word = swar::load(p);
+      const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\');
+      if (mask == 0) {
+        std::memcpy(out, &word, 8);  // bytes of `word` are already read
+        p += 8;
+        out += 8;
+        continue;
+      }
+      const std::size_t k = swar::first(mask);
+      std::memmove(out, p, k);
+      p += k;
+      out += k;
+      break;
+    }
+    if (*p == '"') {
+      return out;
+    }
+    ++p;  // the backslash
+    switch (*p++) {
+      case 'b': *out++ = '\b'; continue;
+      case 'f': *out++ = '\f'; continue;
+      case 'n': *out++ = '\n'; continue;
+      case 'r': *out++ = '\r'; continue;
+      case 't': *out++ = '\t'; continue;
+      case 'u': break;
+      default: *out++ = p[-1]; continue;  // `"`, `\` or `/`
+    }
+    std::uint32_t c = hex4_of(p);
+    p += 4;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (hex4_of(p + 2) - 0xDC00);
+      p += 6;
+    }
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (c >> 6));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *out++ = static_cast<char>(0xE0 | (c >> 12));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xF0 | (c >> 18));
+      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
+
+}  // namespace
 
 // One pass over the text, left to right, with an explicit stack of the open
 // arrays and objects (at most kMaxJsonDepth), so that no input recurses.
@@ -123,7 +209,7 @@ class TapeBuilder {
   std::uint32_t next_index() const { return static_cast<std::uint32_t>(tape_.tokens_.size()); }
 
   void push(JsonKind kind, std::uint64_t data = 0, std::uint32_t size = 0) {
-    tape_.tokens_.push_back(Token{kind, size, data});
+    tape_.tokens_.push_back(Token{kind, false, size, data});
   }
 
   std::string_view key_of(const JsonTape::Member& member) const {
@@ -131,7 +217,7 @@ class TapeBuilder {
   }
 
   std::string_view view(std::uint32_t reference, std::uint32_t size) const {
-    const char* base = (reference & JsonTape::kArenaBit) ? tape_.arena_.get() : text_.data();
+    const char* base = (reference & JsonTape::kArenaBit) ? tape_.key_arena_.data() : text_.data();
     return {base + (reference & ~JsonTape::kArenaBit), size};
   }
 
@@ -170,10 +256,12 @@ class TapeBuilder {
       }
       case '"': {
         std::uint32_t reference, size;
-        if (!string(reference, size)) {
+        bool escaped;
+        if (!string(reference, size, escaped)) {
           return false;
         }
-        push(JsonKind::String, reference, size);
+        // Unescaped in place once the whole text is accepted.
+        tape_.tokens_.push_back(Token{JsonKind::String, escaped, size, reference});
         state = State::AfterValue;
         return true;
       }
@@ -197,8 +285,21 @@ class TapeBuilder {
       return false;
     }
     std::uint32_t reference, size;
-    if (!string(reference, size)) {
+    bool escaped;
+    if (!string(reference, size, escaped)) {
       return false;
+    }
+    if (escaped) {
+      // Objects sort their keys as they close, so a key is unescaped now,
+      // onto the key arena.
+      std::string& arena = tape_.key_arena_;
+      const std::size_t from = arena.size();
+      arena.resize(from + size);
+      const char* body = text_.data() + reference;
+      char* end = unescape_string(body, end_, arena.data() + from);
+      arena.resize(static_cast<std::size_t>(end - arena.data()));
+      reference = static_cast<std::uint32_t>(from) | JsonTape::kArenaBit;
+      size = static_cast<std::uint32_t>(arena.size() - from);
     }
     // Recorded before the colon is checked, as the parser reports a key.
     pending_.push_back(JsonTape::Member{reference, size, next_index()});
@@ -437,78 +538,28 @@ class TapeBuilder {
     }
   }
 
-  // A string at p_ (on its opening quote). Without escapes it is read in
-  // place; otherwise unescaped onto the arena.
-  bool string(std::uint32_t& reference, std::uint32_t& size) {
+  // Checks the string at p_ (on its opening quote) and steps past it:
+  // `reference` and `size` give its body as it stands in the text, and
+  // `escaped` whether that holds escapes. Nothing is unescaped here, so that
+  // a refused text stays as it came, for the library's message.
+  bool string(std::uint32_t& reference, std::uint32_t& size, bool& escaped) {
     const char* start = ++p_;
-    if (!plain_run()) {
-      return false;
-    }
-    if (*p_ == '"') {
-      reference = static_cast<std::uint32_t>(start - text_.data());
-      size = static_cast<std::uint32_t>(p_ - start);
-      ++p_;
-      return true;
-    }
-    if (!tape_.arena_) {
-      // What is unescaped stays behind what it was read from, so the arena
-      // writes below, eight bytes ahead at most, stay inside.
-      tape_.arena_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(end_ - start) + 8);
-    }
-    char* const arena = tape_.arena_.get();
-    const std::size_t from = tape_.arena_size_;
-    char* out = arena + from;
-    std::memcpy(out, start, static_cast<std::size_t>(p_ - start));
-    out += p_ - start;
+    escaped = false;
     for (;;) {
-      // Here p_ is on a byte that ends a plain run.
-      const auto c = static_cast<unsigned char>(*p_);
-      if (c == '"') {
-        ++p_;
+      if (!plain_run()) {
+        return false;
+      }
+      if (*p_ == '"') {
         break;
       }
-      if (c == '\\') {
-        if (!unescape(out)) {
-          return false;
-        }
-      } else if (c >= 0x80) {
-        const char* sequence = p_;
-        if (!skip_utf8()) {
-          return false;
-        }
-        std::memcpy(out, sequence, static_cast<std::size_t>(p_ - sequence));
-        out += p_ - sequence;
-      } else {
-        return false;  // a control
+      if (*p_ != '\\' || !check_escape()) {
+        return false;
       }
-      // Copy eight bytes at a time, keeping those before the first that
-      // ends the run.
-      for (;;) {
-        if (end_ - p_ < 8) {
-          while (p_ != end_ && !ends_run(static_cast<unsigned char>(*p_))) {
-            *out++ = *p_++;
-          }
-          if (p_ == end_) {
-            return false;
-          }
-          break;
-        }
-        const std::uint64_t word = swar::load(p_);
-        std::memcpy(out, p_, 8);
-        const std::uint64_t mask = special(word);
-        if (mask != 0) {
-          const std::size_t k = swar::first(mask);
-          p_ += k;
-          out += k;
-          break;
-        }
-        p_ += 8;
-        out += 8;
-      }
+      escaped = true;
     }
-    tape_.arena_size_ = static_cast<std::size_t>(out - arena);
-    reference = static_cast<std::uint32_t>(from) | JsonTape::kArenaBit;
-    size = static_cast<std::uint32_t>(tape_.arena_size_ - from);
+    reference = static_cast<std::uint32_t>(start - text_.data());
+    size = static_cast<std::uint32_t>(p_ - start);
+    ++p_;
     return true;
   }
 
@@ -518,15 +569,8 @@ class TapeBuilder {
     }
     value = 0;
     for (int k = 0; k < 4; ++k) {
-      const char c = *p_++;
-      std::uint32_t digit;
-      if (c >= '0' && c <= '9') {
-        digit = static_cast<std::uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        digit = static_cast<std::uint32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        digit = static_cast<std::uint32_t>(c - 'A' + 10);
-      } else {
+      const auto digit = hex_digit(*p_++);
+      if (digit > 15) {
         return false;
       }
       value = value << 4 | digit;
@@ -534,29 +578,19 @@ class TapeBuilder {
     return true;
   }
 
-  // One escape at p_ (on its backslash), unescaped to `out`, which moves
-  // past it. A \u escape of a high surrogate must be followed by one of a
-  // low surrogate; a lone surrogate is refused.
-  bool unescape(char*& out) {
+  // One escape at p_ (on its backslash). A \u escape of a high surrogate
+  // must be followed by one of a low surrogate; a lone surrogate is refused.
+  bool check_escape() {
     if (++p_ == end_) {
       return false;
     }
-    char simple;
     switch (*p_++) {
-      case '"': simple = '"'; break;
-      case '\\': simple = '\\'; break;
-      case '/': simple = '/'; break;
-      case 'b': simple = '\b'; break;
-      case 'f': simple = '\f'; break;
-      case 'n': simple = '\n'; break;
-      case 'r': simple = '\r'; break;
-      case 't': simple = '\t'; break;
-      case 'u': simple = 0; break;
-      default: return false;
-    }
-    if (simple != 0) {
-      *out++ = simple;
-      return true;
+      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+        return true;
+      case 'u':
+        break;
+      default:
+        return false;
     }
     std::uint32_t c;
     if (!hex4(c)) {
@@ -568,29 +602,9 @@ class TapeBuilder {
         return false;
       }
       p_ += 2;
-      if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) {
-        return false;
-      }
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
+      return hex4(low) && low >= 0xDC00 && low <= 0xDFFF;
     }
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (c >> 6));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (c >> 12));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (c >> 18));
-      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return true;
+    return c < 0xDC00 || c > 0xDFFF;
   }
 
   std::string_view text_;
@@ -624,6 +638,17 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
     return message.empty() ? std::string("the text is not JSON") : message;
   }
   tape.text_ = std::move(text);
+  // Each string with escapes is unescaped where it stands: the text is
+  // the tape's own from here on.
+  char* const base = tape.text_.data();
+  const char* const end = base + tape.text_.size();
+  for (Token& token : tape.tokens_) {
+    if (token.escaped) {
+      char* body = base + token.data;
+      token.size = static_cast<std::uint32_t>(unescape_string(body, end, body) - body);
+      token.escaped = false;
+    }
+  }
   return tape;
 }
 

@@ -12,7 +12,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +61,9 @@ class JsonTape {
 
   struct Token {
     JsonKind kind = JsonKind::Null;
+    /// A string whose text reference still holds its escapes (only while
+    /// the tape is built).
+    bool escaped = false;
     /// String: its length in bytes. Array: its items. Object: its members.
     std::uint32_t size = 0;
     /// Numbers: the value's bits. String: its text reference. Array and
@@ -77,18 +79,15 @@ class JsonTape {
   };
 
   /// A text reference is an offset into the text, or with this bit into
-  /// the arena.
+  /// the key arena.
   static constexpr std::uint32_t kArenaBit = 0x80000000u;
 
-  /// The unescaped strings, one after the other. Allocated once, at the
-  /// first string with an escape, as large as the rest of the text: no
-  /// escape is shorter than what it stands for, so everything unescaped
-  /// from there on fits, and pages never written cost nothing.
-  std::unique_ptr<char[]> arena_;
-  std::size_t arena_size_ = 0;
+  /// Keys with escapes, unescaped one after the other. (Other strings
+  /// with escapes are unescaped in place, in the tape's copy of the text.)
+  std::string key_arena_;
 
   std::string_view text_at(std::uint32_t reference, std::uint32_t size) const {
-    const char* base = (reference & kArenaBit) ? arena_.get() : text_.data();
+    const char* base = (reference & kArenaBit) ? key_arena_.data() : text_.data();
     return {base + (reference & ~kArenaBit), size};
   }
   /// The index just past the value at `index` and everything inside it.
