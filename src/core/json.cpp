@@ -4,6 +4,7 @@
 #include "core/swar.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -227,11 +228,33 @@ std::string refusal_message(std::string_view text) {
   return checker.error();
 }
 
+// The escape of each byte write_json_string escapes: `"`, `\` and the
+// controls; a zero size for the others.
+struct Escape {
+  char text[8];  // padded, to be copied as one word
+  std::uint8_t size;
+};
+
+constexpr auto kEscapes = [] {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::array<Escape, 256> table{};
+  for (int c = 0; c < 0x20; ++c) {
+    table[c] = Escape{{'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]}, 6};
+  }
+  table['\b'] = Escape{{'\\', 'b'}, 2};
+  table['\f'] = Escape{{'\\', 'f'}, 2};
+  table['\n'] = Escape{{'\\', 'n'}, 2};
+  table['\r'] = Escape{{'\\', 'r'}, 2};
+  table['\t'] = Escape{{'\\', 't'}, 2};
+  table['"'] = Escape{{'\\', '"'}, 2};
+  table['\\'] = Escape{{'\\', '\\'}, 2};
+  return table;
+}();
+
 // Escapes through a buffer on the stack, eight bytes at a time: each word
 // is stored whole and the output kept up to its first byte that needs an
 // escape. The string grows once per buffer, not once per escape.
 void append_escaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   constexpr std::size_t kBuffer = 4096;
   char buffer[kBuffer + 16];
   char* w = buffer;
@@ -263,26 +286,14 @@ void append_escaped(std::string& out, std::string_view text) {
         break;
       }
       c = static_cast<unsigned char>(*p++);
-      if (c >= 0x20 && c != '"' && c != '\\') {
+      if (kEscapes[c].size == 0) {
         *w++ = static_cast<char>(c);
         continue;
       }
     }
-    *w++ = '\\';
-    switch (c) {
-      case '"': *w++ = '"'; break;
-      case '\\': *w++ = '\\'; break;
-      case '\b': *w++ = 'b'; break;
-      case '\f': *w++ = 'f'; break;
-      case '\n': *w++ = 'n'; break;
-      case '\r': *w++ = 'r'; break;
-      case '\t': *w++ = 't'; break;
-      default:
-        std::memcpy(w, "u00", 3);
-        w[3] = kHex[c >> 4];
-        w[4] = kHex[c & 0xF];
-        w += 5;
-    }
+    const Escape& escape = kEscapes[c];
+    std::memcpy(w, escape.text, 8);
+    w += escape.size;
   }
   out.append(buffer, static_cast<std::size_t>(w - buffer));
 }

@@ -12,31 +12,94 @@
 namespace vellumo {
 namespace {
 
-std::uint32_t hex_digit(char c) {
-  if (c >= '0' && c <= '9') {
-    return static_cast<std::uint32_t>(c - '0');
+// What each one-letter escape stands for (`"`, `\`, `/`, b, f, n, r, t);
+// zero for other letters.
+constexpr auto kUnescaped = [] {
+  std::array<char, 256> table{};
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  table['b'] = '\b';
+  table['f'] = '\f';
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  return table;
+}();
+
+// The value of each hexadecimal digit; 16 for other bytes.
+constexpr auto kHexValue = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (auto& value : table) {
+    value = 16;
   }
-  if (c >= 'a' && c <= 'f') {
-    return static_cast<std::uint32_t>(c - 'a' + 10);
+  for (int c = 0; c < 10; ++c) {
+    table['0' + c] = static_cast<std::uint8_t>(c);
   }
-  if (c >= 'A' && c <= 'F') {
-    return static_cast<std::uint32_t>(c - 'A' + 10);
+  for (int c = 0; c < 6; ++c) {
+    table['a' + c] = table['A' + c] = static_cast<std::uint8_t>(10 + c);
   }
-  return 16;
-}
+  return table;
+}();
+
+std::uint32_t hex_digit(char c) { return kHexValue[static_cast<unsigned char>(c)]; }
 
 std::uint32_t hex4_of(const char* p) {
   return hex_digit(p[0]) << 12 | hex_digit(p[1]) << 8 | hex_digit(p[2]) << 4 | hex_digit(p[3]);
 }
 
-// Unescapes the body of a checked string, from `p` (after its opening
-// quote) to its closing quote, writing at `out`: the string's own place or
-// anywhere else, since the output never overtakes the input (no escape is
-// shorter than what it stands for). Returns the end of the output.
-char* unescape_string(const char* p, const char* end, char* out) {
-  for (;;) {
-    // The plain run, eight bytes at a time: a whole word when it holds no
-    // `"` or `\`, else the bytes before the first of them.
+// Where a run of plain string bytes from `p` ends: the first `"` or `\`.
+// The string was checked, so one of them comes before `end`.
+const char* end_of_plain(const char* p, const char* end) {
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t word = swar::load(p);
+    if (const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\')) {
+      return p + swar::first(mask);
+    }
+  }
+  while (*p != '"' && *p != '\\') {
+    ++p;
+  }
+  return p;
+}
+
+// Unescapes the body of a checked string where it stands, from `p` (after
+// its opening quote) to its closing quote; returns the end of the result.
+// No escape is shorter than what it stands for, so the output never
+// overtakes the input, and a whole word can be stored where its bytes are
+// all kept, or wherever the output lags eight bytes or more behind.
+char* unescape_in_place(char* p, const char* end) {
+  p = const_cast<char*>(end_of_plain(p, end));  // nothing moves before the first escape
+  char* out = p;
+  while (*p != '"') {
+    ++p;  // the backslash
+    const char c = *p++;
+    if (c != 'u') {
+      *out++ = kUnescaped[static_cast<unsigned char>(c)];
+    } else {
+      std::uint32_t code = hex4_of(p);
+      p += 4;
+      if (code >= 0xD800 && code <= 0xDBFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (hex4_of(p + 2) - 0xDC00);
+        p += 6;
+      }
+      if (code < 0x80) {
+        *out++ = static_cast<char>(code);
+      } else if (code < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code >> 6));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+      } else if (code < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code >> 12));
+        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+      } else {
+        *out++ = static_cast<char>(0xF0 | (code >> 18));
+        *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+      }
+    }
+    // The plain run up to the next `"` or `\`.
     for (;;) {
       if (end - p < 8) {
         while (*p != '"' && *p != '\\') {
@@ -46,53 +109,24 @@ char* unescape_string(const char* p, const char* end, char* out) {
       }
       const std::uint64_t word = swar::load(p);
       const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\');
-      if (mask == 0) {
-        std::memcpy(out, &word, 8);  // bytes of `word` are already read
-        p += 8;
-        out += 8;
-        continue;
+      const std::size_t keep = mask == 0 ? 8 : swar::first(mask);
+      if (mask == 0 || p - out >= 8) {
+        char bytes[8];  // read whole, then written whole: no overlap matters
+        std::memcpy(bytes, p, 8);
+        std::memcpy(out, bytes, 8);
+      } else {
+        for (std::size_t i = 0; i < keep; ++i) {
+          out[i] = p[i];  // forward, so that an overlap does no harm
+        }
       }
-      const std::size_t k = swar::first(mask);
-      std::memmove(out, p, k);
-      p += k;
-      out += k;
-      break;
-    }
-    if (*p == '"') {
-      return out;
-    }
-    ++p;  // the backslash
-    switch (*p++) {
-      case 'b': *out++ = '\b'; continue;
-      case 'f': *out++ = '\f'; continue;
-      case 'n': *out++ = '\n'; continue;
-      case 'r': *out++ = '\r'; continue;
-      case 't': *out++ = '\t'; continue;
-      case 'u': break;
-      default: *out++ = p[-1]; continue;  // `"`, `\` or `/`
-    }
-    std::uint32_t c = hex4_of(p);
-    p += 4;
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (hex4_of(p + 2) - 0xDC00);
-      p += 6;
-    }
-    if (c < 0x80) {
-      *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (c >> 6));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (c >> 12));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (c >> 18));
-      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      p += keep;
+      out += keep;
+      if (mask != 0) {
+        break;
+      }
     }
   }
+  return out;
 }
 
 }  // namespace
@@ -294,9 +328,10 @@ class TapeBuilder {
       // onto the key arena.
       std::string& arena = tape_.key_arena_;
       const std::size_t from = arena.size();
-      arena.resize(from + size);
-      const char* body = text_.data() + reference;
-      char* end = unescape_string(body, end_, arena.data() + from);
+      arena.append(text_.data() + reference, size);
+      arena += '"';
+      char* body = arena.data() + from;
+      char* end = unescape_in_place(body, arena.data() + arena.size());
       arena.resize(static_cast<std::size_t>(end - arena.data()));
       reference = static_cast<std::uint32_t>(from) | JsonTape::kArenaBit;
       size = static_cast<std::uint32_t>(arena.size() - from);
@@ -567,15 +602,11 @@ class TapeBuilder {
     if (end_ - p_ < 4) {
       return false;
     }
-    value = 0;
-    for (int k = 0; k < 4; ++k) {
-      const auto digit = hex_digit(*p_++);
-      if (digit > 15) {
-        return false;
-      }
-      value = value << 4 | digit;
-    }
-    return true;
+    const std::uint32_t digits[4] = {hex_digit(p_[0]), hex_digit(p_[1]), hex_digit(p_[2]),
+                                     hex_digit(p_[3])};
+    p_ += 4;
+    value = digits[0] << 12 | digits[1] << 8 | digits[2] << 4 | digits[3];
+    return (digits[0] | digits[1] | digits[2] | digits[3]) < 16;
   }
 
   // One escape at p_ (on its backslash). A \u escape of a high surrogate
@@ -584,13 +615,9 @@ class TapeBuilder {
     if (++p_ == end_) {
       return false;
     }
-    switch (*p_++) {
-      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
-        return true;
-      case 'u':
-        break;
-      default:
-        return false;
+    const auto letter = static_cast<unsigned char>(*p_++);
+    if (letter != 'u') {
+      return kUnescaped[letter] != 0;
     }
     std::uint32_t c;
     if (!hex4(c)) {
@@ -645,7 +672,7 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
   for (Token& token : tape.tokens_) {
     if (token.escaped) {
       char* body = base + token.data;
-      token.size = static_cast<std::uint32_t>(unescape_string(body, end, body) - body);
+      token.size = static_cast<std::uint32_t>(unescape_in_place(body, end) - body);
       token.escaped = false;
     }
   }
