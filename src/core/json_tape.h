@@ -1,13 +1,17 @@
 #pragma once
 
 // A parsed JSON text kept compactly, for values that are mostly printed as
-// they came (the app's replies): one scan over the text records its values
-// as tokens in one vector, the strings that needed unescaping in one arena
-// (the others are read in place), and every object's members sorted once
-// by key bytes. It accepts exactly what parse_json accepts, with the same
-// messages, and prints with the same rules as write_json_pretty.
+// they came (the app's replies). One scan over the text checks it and
+// records its values as 16-byte tokens in one vector, and every object's
+// members, sorted once by key bytes, in another; strings stay in the text,
+// those with escapes unescaped where they stand once the whole text is
+// accepted (keys with escapes go to a small arena at once, to be sorted).
+// So a tape takes little more than its text, and nothing recurses.
 //
-// The program's own logic works on `Json`; JsonNode::to_json converts.
+// It accepts exactly what parse_json accepts, with the same messages, and
+// prints with the same rules as write_json_pretty (tests/unit and
+// scripts/fuzz-json hold it to that). The program's own logic works on
+// `Json`; JsonNode::to_json converts.
 
 #include <bit>
 #include <cstddef>
