@@ -5,6 +5,7 @@
 // writers follow one set of rules, and the messages of refused texts.
 // Internal to src/core.
 
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -105,7 +106,7 @@ class Writer {
       const auto& [name, item] = *it;
       separate(first, depth + 1);
       write_json_string(out_, name);
-      out_ += pretty_ ? ": " : ":";
+      out_.append(": ", pretty_ ? 2 : 1);
       value(item, depth + 1);
     }
     end('}', depth);
@@ -133,11 +134,26 @@ class Writer {
   }
 
   void newline(int depth) {
-    if (pretty_) {
+    if (!pretty_) {
+      return;
+    }
+    const std::size_t width = static_cast<std::size_t>(depth) * 2;
+    if (width < kIndent.size()) {
+      out_.append(kIndent.data(), width + 1);
+    } else {
       out_ += '\n';
-      out_.append(static_cast<std::size_t>(depth) * 2, ' ');
+      out_.append(width, ' ');
     }
   }
+
+  // A line feed and the indentation of the deepest parsed value, to be
+  // appended in one piece.
+  static constexpr auto kIndent = [] {
+    std::array<char, 2 + 2 * kMaxJsonDepth> text{};
+    text.fill(' ');
+    text[0] = '\n';
+    return text;
+  }();
 
   std::string& out_;
   const JsonDrain& drain_;
