@@ -30,8 +30,8 @@ enum class JsonKind : std::uint8_t {
   Null,
   False,
   True,
-  Integer,   ///< a negative integer (signed 64-bit)
-  Unsigned,  ///< a non-negative integer (unsigned 64-bit)
+  Integer,   ///< an integer written with a minus sign (signed 64-bit)
+  Unsigned,  ///< any other integer (unsigned 64-bit)
   Float,
   String,
   Array,
