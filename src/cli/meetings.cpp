@@ -282,20 +282,25 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
   if (full_id) {
     return reference;
   }
-  TRY(const Json list, AppLink::call(options, "list_meetings", Json::object(), false));
+  // The list is only searched: it stays as read, however long it is.
+  TRY(const JsonTape list, AppLink::call_tape(options, "list_meetings", Json::object(), false));
+  const auto id_of = [](const JsonNode& meeting) -> std::optional<std::string_view> {
+    const auto id = meeting.find("id");
+    return id && id->is_string() ? std::optional(id->string()) : std::nullopt;
+  };
+  const JsonNode meetings = list.root();
   if (reference == "latest") {
-    if (list.is_array() && !list.empty() && member(list[0], "id").is_string()) {
-      return member(list[0], "id").get<std::string>();
+    if (meetings.size() > 0 && meetings.is_array()) {
+      if (const auto id = id_of(*meetings.items().begin())) {
+        return std::string(*id);
+      }
     }
     return CliError::failed("There are no meetings yet.");
   }
   std::vector<std::string_view> matches;
-  if (list.is_array()) {
-    for (const Json& meeting : list) {
-      const Json& id = member(meeting, "id");
-      if (id.is_string() && id.get_ref<const std::string&>().starts_with(reference)) {
-        matches.push_back(id.get_ref<const std::string&>());
-      }
+  for (const JsonNode meeting : meetings.items()) {
+    if (const auto id = id_of(meeting); id && id->starts_with(reference)) {
+      matches.push_back(*id);
     }
   }
   if (matches.empty()) {
