@@ -651,10 +651,10 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
   }
   JsonTape tape;
   tape.tokens_.clear();
-  // Room for a token per 8 bytes and a member per 16: more than most texts
-  // need (replies run to about one per 20), so they are not copied while
-  // they grow, and the part never written costs nothing.
-  tape.tokens_.reserve(text.size() / 8 + 4);
+  // Room for a token and a member per 16 bytes: more than most texts need
+  // (replies run to about one per 20), so that they are not copied while
+  // they grow; the part never written costs no memory.
+  tape.tokens_.reserve(text.size() / 16 + 4);
   tape.members_.reserve(text.size() / 16 + 4);
   TapeBuilder builder(text, tape);
   if (!builder.run()) {
