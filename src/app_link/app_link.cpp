@@ -13,6 +13,7 @@ namespace {
 
 constexpr auto kBusyRetryFor = std::chrono::seconds(10);
 constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
+constexpr std::size_t kReplyGrowsLarge = 1 << 16;
 
 PipeError exchange_error(std::string message) {
   return {PipeErrorKind::Exchange, std::move(message)};
@@ -64,6 +65,11 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
     if (line.size() + take > kMaxReplyBytes) {
       return unreadable("the reply is longer than " + std::to_string(kMaxReplyBytes) + " bytes");
     }
+    if (line.size() + take > kReplyGrowsLarge && line.capacity() < kMaxReplyBytes) {
+      // A large reply gets room for the largest at once rather than being
+      // copied at every doubling; the pages it never fills cost nothing.
+      line.reserve(kMaxReplyBytes);
+    }
     line.append(buffer, take);
     if (feed) {
       break;
@@ -112,41 +118,45 @@ std::string serialize_request(const Request& request) {
   return out;
 }
 
-Result<Json, PipeError> parse_response(std::string_view line) {
+Result<JsonTape, PipeError> parse_response(std::string line) {
   if (is_blank(line)) {
     return exchange_error("Vellumo closed the connection without replying.");
   }
-  auto parsed = parse_json(line);
+  auto parsed = JsonTape::parse(std::move(line));
   if (!parsed) {
     return unreadable(parsed.error());
   }
-  Json& reply = *parsed;
-  if (!reply.is_object()) {
+  JsonTape& reply = *parsed;
+  const JsonNode root = reply.root();
+  if (!root.is_object()) {
     return unreadable("the reply is not a JSON object");
   }
-  auto& members = reply.get_ref<Json::object_t&>();
-  auto ok = members.find("ok");
-  if (ok == members.end()) {
+  const auto ok = root.find("ok");
+  if (!ok) {
     return unreadable("the reply has no `ok` member");
   }
-  if (!ok->second.is_boolean()) {
+  if (!ok->is_boolean()) {
     return unreadable("`ok` is neither true nor false");
   }
-  auto error = members.find("error");
-  if (error != members.end() && !error->second.is_string() && !error->second.is_null()) {
+  const auto error = root.find("error");
+  if (error && !error->is_string() && !error->is_null()) {
     return unreadable("`error` is neither a string nor null");
   }
-  if (ok->second.get<bool>()) {
-    auto result = members.find("result");
-    return result == members.end() ? Json(nullptr) : std::move(result->second);
+  if (ok->boolean()) {
+    const auto result = root.find("result");
+    if (!result) {
+      return JsonTape();
+    }
+    reply.narrow_to(*result);
+    return std::move(reply);
   }
-  if (error == members.end() || error->second.is_null()) {
+  if (!error || error->is_null()) {
     return exchange_error("Vellumo reported an unknown error.");
   }
-  return exchange_error(std::move(error->second.get_ref<std::string&>()));
+  return exchange_error(std::string(error->string()));
 }
 
-Result<Json, PipeError> AppLink::send(const Request& request) {
+Result<JsonTape, PipeError> AppLink::send(const Request& request) {
   auto stream = open_with_retry(pipe_name());
   if (!stream) {
     return std::move(stream).error();
@@ -155,11 +165,17 @@ Result<Json, PipeError> AppLink::send(const Request& request) {
     return exchange_error("Cannot send the request to Vellumo: " + sent.error());
   }
   TRY(std::string line, read_reply_line(*stream));
-  return parse_response(line);
+  return parse_response(std::move(line));
 }
 
 Result<Json> AppLink::call(const CliOptions& options, std::string_view command, Json args,
                            bool detach) {
+  TRY(const JsonTape result, call_tape(options, command, std::move(args), detach));
+  return result.root().to_json();
+}
+
+Result<JsonTape> AppLink::call_tape(const CliOptions& options, std::string_view command, Json args,
+                                    bool detach) {
   const Request request{std::string(command), std::move(args), detach};
   auto reply = send(request);
   if (reply) {

@@ -11,6 +11,7 @@
 
 #include "core/cli_options.h"
 #include "core/json.h"
+#include "core/json_tape.h"
 #include "core/result.h"
 
 namespace vellumo {
@@ -51,19 +52,25 @@ std::string pipe_name();
 /// the order version, command, args, detach, then a line feed.
 std::string serialize_request(const Request& request);
 
-/// Interprets one reply line: the result when `ok` is true, an Exchange
-/// error with the app's message (or the unreadable-reply message) otherwise.
-Result<Json, PipeError> parse_response(std::string_view line);
+/// Interprets one reply line: the result when `ok` is true (the tape of the
+/// reply, narrowed to its `result`), an Exchange error with the app's
+/// message (or the unreadable-reply message) otherwise.
+Result<JsonTape, PipeError> parse_response(std::string line);
 
 class AppLink {
  public:
   /// One exchange: open (retrying a busy link for up to 10 s), write the
   /// request, read one reply line of at most kMaxReplyBytes, close.
-  static Result<Json, PipeError> send(const Request& request);
+  static Result<JsonTape, PipeError> send(const Request& request);
 
   /// The operation commands use: one exchange; when the link is
   /// unreachable, launch the app beside the CLI (unless `options.no_launch`),
-  /// wait for it and send again. Errors become CliError values.
+  /// wait for it and send again. Errors become CliError values. The result
+  /// comes as read, for printing it unchanged...
+  static Result<JsonTape> call_tape(const CliOptions& options, std::string_view command, Json args,
+                                    bool detach);
+
+  /// ...or as a Json, for commands that work on it.
   static Result<Json> call(const CliOptions& options, std::string_view command, Json args,
                            bool detach);
 };

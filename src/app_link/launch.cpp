@@ -63,7 +63,7 @@ Status wait_until_ready(platform::DetachedChild& child) {
   }
 }
 
-Result<Json> launch_and_resend(const Request& request) {
+Result<JsonTape> launch_and_resend(const Request& request) {
   TRY(const std::string path, locate_app());
   {
     TRY(platform::DetachedChild child, launch_app(path));

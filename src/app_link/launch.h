@@ -13,7 +13,7 @@ namespace vellumo {
 
 /// Finds the app beside the CLI, starts it, waits until it answers a ping
 /// and sends `request` once more.
-Result<Json> launch_and_resend(const Request& request);
+Result<JsonTape> launch_and_resend(const Request& request);
 
 /// The app's executable in the CLI's own folder.
 Result<std::string> locate_app();

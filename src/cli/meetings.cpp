@@ -71,11 +71,12 @@ Result<Json> get_meeting(const CliOptions& options, const std::string& id) {
 // Prints the result as it comes, except that a meeting record (an object
 // with a `transcript`) is printed as its summary.
 Status send_and_print_meeting(const CliOptions& options, std::string_view command, Json args) {
-  TRY(const Json result, AppLink::call(options, command, std::move(args), options.detach));
-  if (result.is_object() && result.contains("transcript")) {
-    print_json(meeting_summary(result));
+  TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
+  const JsonNode value = result.root();
+  if (value.is_object() && value.find("transcript")) {
+    print_json(meeting_summary(value.to_json()));
   } else {
-    print_json(result);
+    print_json(value);
   }
   return {};
 }
@@ -281,20 +282,25 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
   if (full_id) {
     return reference;
   }
-  TRY(const Json list, AppLink::call(options, "list_meetings", Json::object(), false));
+  // The list is only searched: it stays as read, however long it is.
+  TRY(const JsonTape list, AppLink::call_tape(options, "list_meetings", Json::object(), false));
+  const auto id_of = [](const JsonNode& meeting) -> std::optional<std::string_view> {
+    const auto id = meeting.find("id");
+    return id && id->is_string() ? std::optional(id->string()) : std::nullopt;
+  };
+  const JsonNode meetings = list.root();
   if (reference == "latest") {
-    if (list.is_array() && !list.empty() && member(list[0], "id").is_string()) {
-      return member(list[0], "id").get<std::string>();
+    if (meetings.size() > 0 && meetings.is_array()) {
+      if (const auto id = id_of(*meetings.items().begin())) {
+        return std::string(*id);
+      }
     }
     return CliError::failed("There are no meetings yet.");
   }
   std::vector<std::string_view> matches;
-  if (list.is_array()) {
-    for (const Json& meeting : list) {
-      const Json& id = member(meeting, "id");
-      if (id.is_string() && id.get_ref<const std::string&>().starts_with(reference)) {
-        matches.push_back(id.get_ref<const std::string&>());
-      }
+  for (const JsonNode meeting : meetings.items()) {
+    if (const auto id = id_of(meeting); id && id->starts_with(reference)) {
+      matches.push_back(*id);
     }
   }
   if (matches.empty()) {

@@ -5,7 +5,11 @@
 
 namespace vellumo {
 
-void print_json(const Json& value) {
+namespace {
+
+// Output leaves in the writer's large blocks as it is produced.
+template <class Value>
+void print_pretty(const Value& value) {
   std::string out;
   write_json_pretty(out, value, [](std::string& buffer) {
     platform::write_stdout(buffer);
@@ -15,11 +19,17 @@ void print_json(const Json& value) {
   platform::write_stdout(out);
 }
 
+}  // namespace
+
+void print_json(const Json& value) { print_pretty(value); }
+
+void print_json(const JsonNode& value) { print_pretty(value); }
+
 void print_text(std::string_view text) { platform::write_stdout(text); }
 
 Status send_and_print(const CliOptions& options, std::string_view command, Json args) {
-  TRY(const Json result, AppLink::call(options, command, std::move(args), options.detach));
-  print_json(result);
+  TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
+  print_json(result.root());
   return {};
 }
 

@@ -4,12 +4,14 @@
 
 #include "core/cli_options.h"
 #include "core/json.h"
+#include "core/json_tape.h"
 #include "core/result.h"
 
 namespace vellumo {
 
 /// Writes `value` as pretty JSON and a line feed on standard output.
 void print_json(const Json& value);
+void print_json(const JsonNode& value);
 
 /// Writes `text` on standard output as it is.
 void print_text(std::string_view text);

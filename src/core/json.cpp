@@ -1,12 +1,51 @@
 #include "core/json.h"
 
+#include "core/json_internal.h"
+#include "core/swar.h"
+
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace vellumo {
 namespace {
+
+// The library's message without its "[json.exception.parse_error.101] "
+// tag; the rest names the line, the column and what was wrong.
+std::string library_message(const nlohmann::detail::exception& e) {
+  std::string_view text = e.what();
+  if (!text.empty() && text.front() == '[') {
+    if (auto end = text.find("] "); end != std::string_view::npos) {
+      text.remove_prefix(end + 2);
+    }
+  }
+  return std::string(text);
+}
+
+// The parser takes a NUL byte for the end of the text, so it accepts a value
+// followed by a NUL and anything at all. No JSON text holds a NUL byte
+// (a string must escape it), so a text the parser accepted is refused here
+// when it has one: after its value.
+std::string nul_message(std::string_view text) {
+  const auto nul = text.find('\0');
+  if (nul == std::string_view::npos) {
+    return {};
+  }
+  const auto line_start = text.rfind('\n', nul);
+  const std::size_t column = line_start == std::string_view::npos ? nul + 1 : nul - line_start;
+  const std::size_t line = 1 + static_cast<std::size_t>(
+                                   std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
+  return "parse error at line " + std::to_string(line) + ", column " + std::to_string(column) +
+         ": syntax error while parsing value - unexpected NUL byte; expected end of input";
+}
+
+std::string depth_message() {
+  return "nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+}
 
 // Builds the value tree from the parser's events, refusing duplicate
 // members and deep nesting as soon as they are seen.
@@ -29,24 +68,14 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
     Json& object = *open_.back();
     auto [slot, inserted] = object.get_ref<Json::object_t&>().try_emplace(name);
     if (!inserted) {
-      std::string message = "duplicate member ";
-      write_json_string(message, name);
-      return fail(std::move(message));
+      return fail(json_internal::duplicate_member_message(name));
     }
     member_ = &slot->second;
     return true;
   }
 
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    // Drop the library's "[json.exception.parse_error.101] " tag; the rest
-    // names the line, the column and what was wrong.
-    std::string_view text = e.what();
-    if (!text.empty() && text.front() == '[') {
-      if (auto end = text.find("] "); end != std::string_view::npos) {
-        text.remove_prefix(end + 2);
-      }
-    }
-    return fail(std::string(text));
+    return fail(library_message(e));
   }
 
   Json take() { return std::move(root_); }
@@ -77,7 +106,7 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
 
   bool open(Json::value_t type) {
     if (open_.size() >= kMaxJsonDepth) {
-      return fail("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+      return fail(depth_message());
     }
     open_.push_back(place(Json(type)));
     return true;
@@ -99,156 +128,200 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
   std::string error_;
 };
 
-constexpr std::size_t kDrainAt = 1 << 20;
-
-class Writer {
+// Follows the parser's events like StrictTreeBuilder, but builds nothing and
+// leaves duplicate members to the caller: the error pass of the tape.
+class StrictChecker final : public nlohmann::json_sax<Json> {
  public:
-  Writer(std::string& out, const JsonDrain& drain, bool pretty)
-      : out_(out), drain_(drain), pretty_(pretty) {}
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
+  bool key(string_t&) override { return true; }
+  bool start_object(std::size_t) override { return open(); }
+  bool start_array(std::size_t) override { return open(); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
 
-  void value(const Json& v, int depth) {
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    return fail(library_message(e));
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  bool open() {
+    if (depth_ >= kMaxJsonDepth) {
+      return fail(depth_message());
+    }
+    ++depth_;
+    return true;
+  }
+
+  bool close() {
+    --depth_;
+    return true;
+  }
+
+  bool fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+  }
+
+  std::size_t depth_ = 0;
+  std::string error_;
+};
+
+using JsonWriter = json_internal::Writer<Json>;
+
+}  // namespace
+
+namespace json_internal {
+
+template <>
+struct Access<Json> {
+  static void write(JsonWriter& w, const Json& v, int depth) {
     switch (v.type()) {
       case Json::value_t::null:
       case Json::value_t::discarded:
-        out_ += "null";
+      case Json::value_t::binary:
+        w.null();
         break;
       case Json::value_t::boolean:
-        out_ += v.get<bool>() ? "true" : "false";
+        w.boolean(v.get<bool>());
         break;
       case Json::value_t::number_integer:
-        integer(v.get<std::int64_t>());
+        w.integer(v.get<std::int64_t>());
         break;
       case Json::value_t::number_unsigned:
-        integer(v.get<std::uint64_t>());
+        w.integer(v.get<std::uint64_t>());
         break;
       case Json::value_t::number_float:
-        write_json_double(out_, v.get<double>());
+        w.number(v.get<double>());
         break;
       case Json::value_t::string:
-        write_json_string(out_, v.get_ref<const std::string&>());
+        w.string(v.get_ref<const std::string&>());
         break;
       case Json::value_t::array:
-        array(v.get_ref<const Json::array_t&>(), depth);
+        w.array(v.get_ref<const Json::array_t&>(), depth);
         break;
       case Json::value_t::object:
-        object(v.get_ref<const Json::object_t&>(), depth);
-        break;
-      case Json::value_t::binary:
-        out_ += "null";
+        w.object(v.get_ref<const Json::object_t&>(), depth);
         break;
     }
   }
-
- private:
-  template <class Int>
-  void integer(Int n) {
-    char buffer[24];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, n).ptr;
-    out_.append(buffer, end);
-  }
-
-  void array(const Json::array_t& items, int depth) {
-    if (items.empty()) {
-      out_ += "[]";
-      return;
-    }
-    out_ += '[';
-    bool first = true;
-    for (const Json& item : items) {
-      separate(first, depth + 1);
-      value(item, depth + 1);
-    }
-    end(']', depth);
-  }
-
-  void object(const Json::object_t& members, int depth) {
-    if (members.empty()) {
-      out_ += "{}";
-      return;
-    }
-    out_ += '{';
-    bool first = true;
-    for (const auto& [name, item] : members) {
-      separate(first, depth + 1);
-      write_json_string(out_, name);
-      out_ += pretty_ ? ": " : ":";
-      value(item, depth + 1);
-    }
-    end('}', depth);
-  }
-
-  void separate(bool& first, int depth) {
-    if (!first) {
-      out_ += ',';
-    }
-    first = false;
-    if (drain_ && out_.size() >= kDrainAt) {
-      drain_(out_);
-    }
-    newline(depth);
-  }
-
-  void end(char bracket, int depth) {
-    newline(depth);
-    out_ += bracket;
-  }
-
-  void newline(int depth) {
-    if (pretty_) {
-      out_ += '\n';
-      out_.append(static_cast<std::size_t>(depth) * 2, ' ');
-    }
-  }
-
-  std::string& out_;
-  const JsonDrain& drain_;
-  bool pretty_;
 };
 
-}  // namespace
+std::string duplicate_member_message(std::string_view name) {
+  std::string message = "duplicate member ";
+  write_json_string(message, name);
+  return message;
+}
+
+std::string refusal_message(std::string_view text) {
+  StrictChecker checker;
+  if (Json::sax_parse(text, &checker, nlohmann::detail::input_format_t::json, true)) {
+    return nul_message(text);
+  }
+  return checker.error();
+}
+
+// The escape of each byte write_json_string escapes: `"`, `\` and the
+// controls; a zero size for the others.
+struct Escape {
+  char text[8];  // padded, to be copied as one word
+  std::uint8_t size;
+};
+
+constexpr auto kEscapes = [] {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::array<Escape, 256> table{};
+  for (int c = 0; c < 0x20; ++c) {
+    table[c] = Escape{{'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]}, 6};
+  }
+  table['\b'] = Escape{{'\\', 'b'}, 2};
+  table['\f'] = Escape{{'\\', 'f'}, 2};
+  table['\n'] = Escape{{'\\', 'n'}, 2};
+  table['\r'] = Escape{{'\\', 'r'}, 2};
+  table['\t'] = Escape{{'\\', 't'}, 2};
+  table['"'] = Escape{{'\\', '"'}, 2};
+  table['\\'] = Escape{{'\\', '\\'}, 2};
+  return table;
+}();
+
+// Escapes through a buffer on the stack, eight bytes at a time: each word
+// is stored whole and the output kept up to its first byte that needs an
+// escape. The string grows once per buffer, not once per escape.
+void append_escaped(std::string& out, std::string_view text) {
+  constexpr std::size_t kBuffer = 4096;
+  char buffer[kBuffer + 16];
+  char* w = buffer;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (;;) {
+    // Room for a word or an escape (at most 6 bytes).
+    if (w > buffer + kBuffer) {
+      out.append(buffer, static_cast<std::size_t>(w - buffer));
+      w = buffer;
+    }
+    unsigned char c;
+    if (end - p >= 8) {
+      const std::uint64_t word = swar::load(p);
+      std::memcpy(w, p, 8);
+      const std::uint64_t mask =
+          swar::equal_to(word, '"') | swar::equal_to(word, '\\') | swar::controls(word);
+      if (mask == 0) {
+        p += 8;
+        w += 8;
+        continue;
+      }
+      const std::size_t k = swar::first(mask);
+      p += k;
+      w += k;
+      c = static_cast<unsigned char>(*p++);
+    } else {
+      if (p == end) {
+        break;
+      }
+      c = static_cast<unsigned char>(*p++);
+      if (kEscapes[c].size == 0) {
+        *w++ = static_cast<char>(c);
+        continue;
+      }
+    }
+    const Escape& escape = kEscapes[c];
+    std::memcpy(w, escape.text, 8);
+    w += escape.size;
+  }
+  out.append(buffer, static_cast<std::size_t>(w - buffer));
+}
+
+}  // namespace json_internal
 
 Result<Json, std::string> parse_json(std::string_view text) {
   StrictTreeBuilder builder;
   if (!Json::sax_parse(text, &builder, nlohmann::detail::input_format_t::json, true)) {
     return builder.error();
   }
+  if (std::string message = nul_message(text); !message.empty()) {
+    return message;
+  }
   return builder.take();
 }
 
 void write_json_pretty(std::string& out, const Json& value, const JsonDrain& drain) {
-  Writer(out, drain, true).value(value, 0);
+  JsonWriter(out, drain, true).value(value, 0);
 }
 
 void write_json_compact(std::string& out, const Json& value, const JsonDrain& drain) {
-  Writer(out, drain, false).value(value, 0);
+  JsonWriter(out, drain, false).value(value, 0);
 }
 
 void write_json_string(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  std::size_t plain_from = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') {
-      continue;
-    }
-    out.append(text, plain_from, i - plain_from);
-    plain_from = i + 1;
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
-    }
-  }
-  out.append(text, plain_from, text.size() - plain_from);
+  json_internal::append_escaped(out, text);
   out += '"';
 }
 

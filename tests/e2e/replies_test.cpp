@@ -84,6 +84,34 @@ TEST_F(Replies, LargestReplyAndOneByteMore) {
   expect_error_around(cli({"invoke", "too_large"}), 1, "Vellumo sent an unreadable reply: ", "");
 }
 
+// A large reply of every kind of value (escapes, text beyond ASCII, numbers
+// of each kind, nesting, keys out of order, a string longer than one output
+// block) prints exactly as its value does.
+TEST_F(Replies, LargeReplyPrintsAsItsValue) {
+  std::string result = "[";
+  for (int i = 0; i < 6000; ++i) {
+    result += i ? "," : "";
+    result += R"({"title":"Sync \"week\" )" + std::to_string(i) +
+              R"( caf\u00e9 \ud83d\ude00 \u0007","id":")" + std::to_string(i * 7919) +
+              R"(","duration":)" + std::to_string(i) + ".25" + R"(,"count":-)" +
+              std::to_string(i) + R"(,"big":18446744073709551615,"tiny":1e-7,"notes":null,)" +
+              R"("speakers":[{"name":"Ana\tMar\u00eda","on":true},{"name":"Bo\/b","on":false}],)" +
+              R"("a":{"z":[],"y":{},"x":[[1],[2.5e300]]}})";
+  }
+  std::string transcript;
+  for (int i = 0; i < 200000; ++i) {
+    transcript += R"(\u00e9t\u00e9 \u2014 \\ line\n €)";
+  }
+  result += R"(,{"transcript":")" + transcript + R"("}])";
+  auto value = parse_json(result);
+  ASSERT_TRUE(value) << value.error();
+
+  Json s = scenario();
+  s["replies"]["big"] = raw(R"({"result":)" + result + R"(,"ok":true})" + "\n");
+  start_app(s);
+  expect_output(cli({"invoke", "big"}), to_json_pretty(*value) + "\n");
+}
+
 // The app stops reading the request early and hangs up: the CLI's write
 // fails. The request must outgrow what the link buffers, so it is large.
 TEST_F(Replies, RequestTheAppDoesNotTake) {

@@ -24,7 +24,7 @@ TEST(Request, WireFormat) {
 }
 
 std::string failure(std::string_view line) {
-  auto reply = parse_response(line);
+  auto reply = parse_response(std::string(line));
   EXPECT_FALSE(reply);
   if (reply) {
     return "";
@@ -33,10 +33,17 @@ std::string failure(std::string_view line) {
   return reply.error().message;
 }
 
+Json result(std::string line) {
+  auto reply = parse_response(std::move(line));
+  EXPECT_TRUE(reply) << reply.error().message;
+  return reply ? reply->root().to_json() : Json();
+}
+
 TEST(Response, ResultsAndAppErrors) {
-  EXPECT_EQ(*parse_response("{\"ok\":true}"), Json(nullptr));
-  EXPECT_EQ(*parse_response(" {\"ok\":true,\"result\":[1,2],\"extra\":5}\r\n"), Json({1, 2}));
-  EXPECT_EQ(*parse_response("{\"ok\":true,\"error\":null,\"result\":{\"a\":1}}"), Json({{"a", 1}}));
+  EXPECT_EQ(result("{\"ok\":true}"), Json(nullptr));
+  EXPECT_EQ(result(" {\"ok\":true,\"result\":[1,2],\"extra\":5}\r\n"), Json({1, 2}));
+  EXPECT_EQ(result("{\"ok\":true,\"error\":null,\"result\":{\"a\":1}}"), Json({{"a", 1}}));
+  EXPECT_EQ(result("{\"result\":\"caf\\u00e9\",\"ok\":true}"), Json("caf\xc3\xa9"));
   EXPECT_EQ(failure("{\"ok\":false}"), "Vellumo reported an unknown error.");
   EXPECT_EQ(failure("{\"ok\":false,\"error\":null}"), "Vellumo reported an unknown error.");
   EXPECT_EQ(failure("{\"ok\":false,\"error\":\"No meeting 42.\"}"), "No meeting 42.");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 
 namespace vellumo {
@@ -55,6 +56,45 @@ TEST(JsonString, EscapesOnlyWhatMustBeEscaped) {
   out.clear();
   write_json_string(out, std::string("\0x", 2));
   EXPECT_EQ(out, "\"\\u0000x\"");
+}
+
+// The escaper works a word at a time through a buffer; a byte-by-byte
+// statement of its rules checks it on texts of every length.
+TEST(JsonString, WordAtATimeEscapingMatchesTheRules) {
+  const auto by_bytes = [](std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char ch : text) {
+      const auto c = static_cast<unsigned char>(ch);
+      const char* named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\b' ? "\\b"
+                        : c == '\f' ? "\\f" : c == '\n' ? "\\n" : c == '\r' ? "\\r"
+                        : c == '\t' ? "\\t" : nullptr;
+      if (named) {
+        out += named;
+      } else if (c < 0x20) {
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+      } else {
+        out += ch;
+      }
+    }
+    return out + "\"";
+  };
+  std::mt19937 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    const std::size_t size = i % 500 == 0 ? 20000 + random() % 5000 : random() % 40;
+    std::string text;
+    for (std::size_t k = 0; k < size; ++k) {
+      const auto kind = random() % 10;
+      text += kind < 6 ? static_cast<char>('a' + random() % 26)
+              : kind < 9 ? static_cast<char>(random() % 256)
+                         : "\"\\\n\t"[random() % 4];
+    }
+    std::string out;
+    write_json_string(out, text);
+    ASSERT_EQ(out, by_bytes(text)) << "size " << size;
+  }
 }
 
 TEST(JsonWrite, PrettyLayoutSortedKeysAndEmptyContainers) {
@@ -118,6 +158,13 @@ TEST(JsonParse, StrictAboutSyntaxAndPlacesErrors) {
   EXPECT_FALSE(parse_json("NaN"));
   EXPECT_FALSE(parse_json("1e999"));
   EXPECT_FALSE(parse_json("\"\xff\""));
+  // The library takes a NUL byte for the end of the text; nothing may
+  // follow the value all the same.
+  auto nul = parse_json(std::string("{}\n \0x", 6));
+  ASSERT_FALSE(nul);
+  EXPECT_NE(nul.error().find("line 2, column 2"), std::string::npos) << nul.error();
+  EXPECT_FALSE(parse_json(std::string("[1]\0", 4)));
+  EXPECT_FALSE(parse_json(std::string("[1,\0]", 6)));
   auto second_line = parse_json("[1,\n  x]");
   ASSERT_FALSE(second_line);
   EXPECT_NE(second_line.error().find("line 2"), std::string::npos) << second_line.error();

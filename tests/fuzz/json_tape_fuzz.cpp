@@ -1,0 +1,72 @@
+// libFuzzer: arbitrary bytes to parse_json and to the tape, which must take
+// the same decision, refuse with the same message, and give the same value
+// and the same printed text. Built and run by scripts/fuzz-json.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+
+#include "core/json.h"
+#include "core/json_tape.h"
+
+namespace {
+
+[[noreturn]] void disagree(const char* what, const std::string& json, const std::string& tape) {
+  std::fprintf(stderr, "the tape and parse_json disagree on %s:\n  parse_json: %s\n  tape:       %s\n",
+               what, json.c_str(), tape.c_str());
+  std::abort();
+}
+
+// Json's == takes 1 and 1u for equal; the kinds must match too.
+bool same_kinds(const vellumo::Json& a, const vellumo::Json& b) {
+  if (a.type() != b.type() || a.size() != b.size()) {
+    return false;
+  }
+  if (a.is_array()) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (!same_kinds(a[i], b[i])) {
+        return false;
+      }
+    }
+  }
+  if (a.is_object()) {
+    for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib) {
+      if (ia.key() != ib.key() || !same_kinds(*ia, *ib)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace vellumo;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  auto json = parse_json(text);
+  auto tape = JsonTape::parse(text);
+  if (json.ok() != tape.ok()) {
+    disagree("the decision", json ? "accepted" : json.error(), tape ? "accepted" : tape.error());
+  }
+  if (!json) {
+    if (json.error() != tape.error()) {
+      disagree("the message", json.error(), tape.error());
+    }
+    return 0;
+  }
+  std::string from_json;
+  std::string from_tape;
+  write_json_pretty(from_json, *json);
+  write_json_pretty(from_tape, tape->root());
+  if (from_json != from_tape) {
+    disagree("the printed text", from_json, from_tape);
+  }
+  const Json converted = tape->root().to_json();
+  if (converted != *json || !same_kinds(converted, *json)) {
+    disagree("the value", to_json_compact(*json), to_json_compact(converted));
+  }
+  return 0;
+}
