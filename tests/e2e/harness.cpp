@@ -220,6 +220,13 @@ std::vector<std::string> E2eTest::environment() const {
   if (username_) {
     env.push_back("USERNAME=" + *username_);
   }
+  // A sanitized build's programs send their reports where the test run
+  // collects them.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+    if (const char* value = std::getenv(name)) {
+      env.push_back(std::string(name) + "=" + value);
+    }
+  }
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }
