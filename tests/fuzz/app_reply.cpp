@@ -18,9 +18,8 @@ namespace vellumo::fuzz {
 namespace {
 
 std::size_t parse_limit(std::string_view head) {
-  if (head.empty() || head.size() > 6 || !std::all_of(head.begin(), head.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      })) {
+  if (head.empty() || head.size() > 6 ||
+      !std::all_of(head.begin(), head.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return kMaxReplyBytes;
   }
   return std::stoul(std::string(head));
@@ -39,8 +38,9 @@ void check_reader(std::string_view sent, std::size_t limit) {
   const std::string_view expected = sent.substr(0, sent.find('\n'));
   if (expected.size() > limit) {
     FUZZ_CHECK(!line && line.error().kind == PipeErrorKind::Exchange);
-    FUZZ_CHECK(line.error().message == "Vellumo sent an unreadable reply: the reply is longer than " +
-                                           std::to_string(limit) + " bytes");
+    FUZZ_CHECK(line.error().message ==
+               "Vellumo sent an unreadable reply: the reply is longer than " +
+                   std::to_string(limit) + " bytes");
   } else if (!is_valid_utf8(expected)) {
     FUZZ_CHECK(!line && line.error().message ==
                             "Vellumo closed the connection: stream did not contain valid UTF-8");

@@ -24,10 +24,14 @@ constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
 
 Mode mode_of(char c) {
   switch (c) {
-    case 's': return Mode::Status;
-    case 'i': return Mode::Install;
-    case 'r': return Mode::Remove;
-    default: return static_cast<Mode>(static_cast<unsigned char>(c) % 3);
+    case 's':
+      return Mode::Status;
+    case 'i':
+      return Mode::Install;
+    case 'r':
+      return Mode::Remove;
+    default:
+      return static_cast<Mode>(static_cast<unsigned char>(c) % 3);
   }
 }
 

@@ -1,12 +1,13 @@
 // The Windows command-line splitter, the quoting of the process runner that
 // must survive it, and the sorting of the words into options.
 
+#include "core/command_line.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "cli/options.h"
-#include "core/command_line.h"
 #include "fuzz_support.h"
 #include "process/command_line.h"
 
@@ -21,9 +22,8 @@ void check_round_trip(const std::vector<std::string>& args) {
   auto line = process::windows_command_line(R"(C:\Program Files\Tool\tool.exe)", args);
   if (!line) {
     FUZZ_CHECK(line.error() == process::CommandLineError::NulInArgument);
-    FUZZ_CHECK(std::any_of(args.begin(), args.end(), [](const std::string& a) {
-      return a.find('\0') != std::string::npos;
-    }));
+    FUZZ_CHECK(std::any_of(args.begin(), args.end(),
+                           [](const std::string& a) { return a.find('\0') != std::string::npos; }));
     return;
   }
   FUZZ_CHECK(split_windows_command_line(*line) == args);

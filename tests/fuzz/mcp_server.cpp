@@ -3,6 +3,8 @@
 // object with an `id` gets exactly one reply line, in order, that parses
 // and carries the same `id`; nothing else is answered.
 
+#include "mcp/mcp_server.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -10,7 +12,6 @@
 #include "core/json.h"
 #include "core/utf8.h"
 #include "fuzz_support.h"
-#include "mcp/mcp_server.h"
 
 namespace vellumo::fuzz {
 namespace {
@@ -29,6 +30,11 @@ std::vector<Json> request_ids(std::string_view input) {
     }
     if (!is_valid_utf8(line)) {
       break;
+    }
+    // A byte order mark is neither JSON nor whitespace, though the
+    // library would read past it.
+    if (line.starts_with("\xEF\xBB\xBF")) {
+      continue;
     }
     auto message = parse_json(line);
     if (message && message->is_object() && message->contains("id")) {

@@ -3,11 +3,12 @@
 // NAME=value lines set variables up to an empty line; the rest is the
 // PATH value.
 
+#include "agent_integration/user_path.h"
+
 #include <map>
 #include <string>
 #include <vector>
 
-#include "agent_integration/user_path.h"
 #include "fuzz_support.h"
 
 namespace vellumo::fuzz {
@@ -26,8 +27,7 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
 }
 
-void check_plans(std::string_view value, std::string_view folder,
-                 const agents::EnvLookup& lookup) {
+void check_plans(std::string_view value, std::string_view folder, const agents::EnvLookup& lookup) {
   const auto entries = agents::path_entries(value);
   const auto status = agents::plan_user_path(Mode::Status, value, folder, lookup);
   const auto install = agents::plan_user_path(Mode::Install, value, folder, lookup);
