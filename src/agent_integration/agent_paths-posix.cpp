@@ -16,8 +16,12 @@ std::string claude_desktop_folder(const std::string& home) {
 #if defined(__APPLE__)
   return files::join(files::join(files::join(home, "Library"), "Application Support"), "Claude");
 #else
+  // As every XDG program does, take XDG_CONFIG_HOME only when it is an
+  // absolute path: an empty or relative value would send us to a folder
+  // below wherever the CLI happens to run.
   const auto config = platform::get_env("XDG_CONFIG_HOME");
-  return files::join(config ? *config : files::join(home, ".config"), "Claude");
+  const bool usable = config && config->starts_with('/');
+  return files::join(usable ? *config : files::join(home, ".config"), "Claude");
 #endif
 }
 

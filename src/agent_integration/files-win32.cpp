@@ -24,18 +24,6 @@ static_assert(FileIdExtdDirectoryRestartInfo == 20, "FILE_INFO_BY_HANDLE_CLASS n
 
 std::string last_error() { return platform::system_error_text(static_cast<long>(GetLastError())); }
 
-std::string narrow(const wchar_t* text, int length) {
-  if (length <= 0) {
-    return {};
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  }
-  return out;
-}
-
 // Paths this long or longer get the \\?\ form, which lifts the MAX_PATH
 // limit (CreateDirectoryW's own limit is the lowest, 248).
 constexpr std::size_t kLongPath = 248;

@@ -239,19 +239,6 @@ std::string link_path(std::string_view tag) {
   return runtime_dir() + "/Vellumo-cli-" + std::string(tag);
 }
 
-LinkStream::LinkStream(LinkStream&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-LinkStream& LinkStream::operator=(LinkStream&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-LinkStream::~LinkStream() { close(); }
-
 void LinkStream::close() {
   if (handle_ >= 0) {
     ::close(static_cast<int>(handle_));
@@ -355,21 +342,6 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   }
   return stream;
 }
-
-DetachedChild::DetachedChild(DetachedChild&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = -1;
-}
-
-DetachedChild& DetachedChild::operator=(DetachedChild&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-DetachedChild::~DetachedChild() { release(); }
 
 // Nothing to close for a pid; the process runs on and is reaped by init
 // once the CLI has exited.

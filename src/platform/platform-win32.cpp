@@ -185,6 +185,31 @@ bool write_stderr(std::string_view bytes) { return write_handle(STD_ERROR_HANDLE
 
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   HANDLE handle = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (size >= 8 && ::GetConsoleMode(handle, &mode)) {
+    // A console hands out its own code page through ReadFile; ask it for
+    // UTF-16 instead and pass the text on as UTF-8 (at most 3 bytes a unit).
+    std::u16string text(std::min<std::size_t>(size / 3, 1 << 20), u'\0');
+    DWORD got = 0;
+    if (!::ReadConsoleW(handle, text.data(), static_cast<DWORD>(text.size() - 1), &got, nullptr)) {
+      return last_error_text();
+    }
+    text.resize(got);
+    if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+      // Keep a surrogate pair together.
+      char16_t low = 0;
+      DWORD more = 0;
+      if (::ReadConsoleW(handle, &low, 1, &more, nullptr) && more == 1) {
+        text += low;
+      }
+    }
+    if (!text.empty() && text.front() == 0x1A) {
+      return std::size_t{0};  // Ctrl+Z: the typed end of input
+    }
+    const std::string utf8 = utf16_to_utf8_lossy(text);
+    std::copy(utf8.begin(), utf8.end(), buffer);
+    return utf8.size();
+  }
   DWORD got = 0;
   const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
   if (!::ReadFile(handle, buffer, chunk, &got, nullptr)) {
@@ -297,19 +322,6 @@ std::string link_path(std::string_view tag) {
   return "\\\\.\\pipe\\Vellumo-cli-" + std::string(tag);
 }
 
-LinkStream::LinkStream(LinkStream&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-LinkStream& LinkStream::operator=(LinkStream&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-LinkStream::~LinkStream() { close(); }
-
 void LinkStream::close() {
   if (handle_ != -1) {
     ::CloseHandle(as_handle(handle_));
@@ -375,21 +387,6 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   }
   return stream;
 }
-
-DetachedChild::DetachedChild(DetachedChild&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = -1;
-}
-
-DetachedChild& DetachedChild::operator=(DetachedChild&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
-DetachedChild::~DetachedChild() { release(); }
 
 void DetachedChild::release() {
   if (handle_ != -1) {

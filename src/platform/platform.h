@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/paths.h"
@@ -43,7 +44,8 @@ bool write_stdout(std::string_view bytes);
 bool write_stderr(std::string_view bytes);
 
 /// Reads up to `size` bytes of standard input; 0 at its end. The error is
-/// the system error text.
+/// the system error text. Text typed at a Windows console arrives as UTF-8
+/// (read as UTF-16; Ctrl+Z at the start of a line ends it).
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
 
 /// Reads the whole file at `path` (relative to the current folder when
@@ -81,11 +83,17 @@ class LinkStream {
  public:
   LinkStream() = default;
   explicit LinkStream(std::intptr_t handle) : handle_(handle) {}
-  LinkStream(LinkStream&& other) noexcept;
-  LinkStream& operator=(LinkStream&& other) noexcept;
+  LinkStream(LinkStream&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+  LinkStream& operator=(LinkStream&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+  }
   LinkStream(const LinkStream&) = delete;
   LinkStream& operator=(const LinkStream&) = delete;
-  ~LinkStream();
+  ~LinkStream() { close(); }
 
   /// Writes every byte, retrying interrupted writes. The error is the
   /// system error text; a write that accepts no bytes is an error too.
@@ -125,11 +133,17 @@ class DetachedChild {
  public:
   DetachedChild() = default;
   explicit DetachedChild(std::intptr_t handle) : handle_(handle) {}
-  DetachedChild(DetachedChild&& other) noexcept;
-  DetachedChild& operator=(DetachedChild&& other) noexcept;
+  DetachedChild(DetachedChild&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+  DetachedChild& operator=(DetachedChild&& other) noexcept {
+    if (this != &other) {
+      release();
+      handle_ = std::exchange(other.handle_, -1);
+    }
+    return *this;
+  }
   DetachedChild(const DetachedChild&) = delete;
   DetachedChild& operator=(const DetachedChild&) = delete;
-  ~DetachedChild();
+  ~DetachedChild() { release(); }
 
   /// Whether the process has ended, asked without waiting; nullopt when the
   /// question itself fails.

@@ -42,12 +42,15 @@ Pipe make_pipe() {
 // Starts `argv` with `env`; stdin from `stdin_path` (the null device when
 // empty), stdout and stderr to the given descriptors (-1: the null device).
 // The child gets a process group of its own, so that a timeout can end
-// whatever it started there.
+// whatever it started there; it starts in `working_dir` when one is given.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& stdin_path, int out_fd, const std::string& err_path,
-            int err_fd) {
+            int err_fd, const fs::path& working_dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!working_dir.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+  }
   posix_spawn_file_actions_addopen(&actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(),
                                    O_RDONLY, 0);
   if (out_fd >= 0) {
@@ -230,7 +233,31 @@ std::vector<std::string> E2eTest::environment() const {
   if (t.wine) {
     env.insert(env.end(), t.wine_env.begin(), t.wine_env.end());
   }
+  for (const auto& [name, value] : env_overrides_) {
+    const std::string head = name + "=";
+    std::erase_if(env, [&](const std::string& setting) { return setting.rfind(head, 0) == 0; });
+    if (value) {
+      env.push_back(head + *value);
+    }
+  }
   return env;
+}
+
+void E2eTest::set_env(const std::string& name, std::optional<std::string> value) {
+  std::erase_if(env_overrides_, [&](const auto& entry) { return entry.first == name; });
+  env_overrides_.emplace_back(name, std::move(value));
+}
+
+void E2eTest::set_path_entries(const std::vector<std::string>& entries) {
+  const char separator = target().wine ? ';' : ':';
+  std::string value;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0) {
+      value += separator;
+    }
+    value += entries[i];
+  }
+  set_env(target().wine ? "WINEPATH" : "PATH", value);
 }
 
 std::vector<std::string> E2eTest::command(const fs::path& program,
@@ -245,6 +272,11 @@ std::vector<std::string> E2eTest::command(const fs::path& program,
 }
 
 RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& options) {
+  return run(cli_path_, words, options);
+}
+
+RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& words,
+                       const RunOptions& options) {
   std::string stdin_path;
   if (options.stdin_text) {
     stdin_path = (dir_ / "stdin").string();
@@ -264,8 +296,9 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid = spawn(command(cli_path_, words), environment(), stdin_path, out.write,
-                    err_file.string(), err.write);
+  pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
+                    err_file.string(), err.write,
+                    options.working_dir ? *options.working_dir : working_dir_);
   ::close(out.write);
   if (err.write >= 0) {
     ::close(err.write);
@@ -339,10 +372,11 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
   if (target().wine) {
     run.err = read_file(err_file);
   }
-  EXPECT_FALSE(run.timed_out) << "the CLI did not finish within " << options.timeout.count()
-                              << " s";
+  EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
+                              << options.timeout.count() << " s";
   EXPECT_FALSE(run.output_held_open)
-      << "the CLI's output stayed open after it ended: a process it started holds it";
+      << program.filename()
+      << "'s output stayed open after it ended: a process it started holds it";
   return run;
 }
 
@@ -383,7 +417,11 @@ void E2eTest::install_app(const Json& scenario, const std::string& name) {
   std::ofstream(folder / "scenario.json", std::ios::binary) << to_json_pretty(scenario) << "\n";
 }
 
-std::string E2eTest::read_file(const fs::path& path) const {
+void E2eTest::install_standin() {
+  fs::copy_file(target().standin, cli_path_.parent_path() / ("Vellumo" + target().exe_suffix()));
+}
+
+std::string file_text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }

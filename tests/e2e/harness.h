@@ -1,14 +1,15 @@
 #pragma once
 
 // The end-to-end harness: runs the real CLI, natively or as the Windows
-// executable under Wine, against the fake app, each test in a folder and
-// environment of its own.
+// executable under Wine, against the fake app or the stand-in app, each test
+// in a folder and environment of its own.
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,8 +25,12 @@ using namespace std::chrono_literals;
 /// Wine. Chosen once by main.
 struct Target {
   bool wine = false;
-  fs::path cli;       ///< the CLI executable of the build
-  fs::path fake_app;  ///< the fake app executable of the build
+  fs::path cli;          ///< the CLI executable of the build
+  fs::path fake_app;     ///< the fake app executable of the build
+  fs::path standin;      ///< the stand-in app executable of the build
+  fs::path fake_claude;  ///< the stand-in for Claude Code's `claude`
+  /// The registry helper of the Windows build (Wine only).
+  fs::path user_environment;
   fs::path wine64;
   std::vector<std::string> wine_env;  ///< NAME=value settings for Wine
 
@@ -54,6 +59,8 @@ struct RunResult {
 /// The n-th line of `text` (1-based), without its line feed.
 std::string line_of(std::string_view text, std::size_t n);
 std::size_t count_lines(std::string_view text);
+/// The whole content of a file; empty when it cannot be read.
+std::string file_text(const fs::path& path);
 
 /// Each test: a fresh folder holding a copy of the CLI (alone, unless the
 /// test installs the app beside it), home and data folders, the link's
@@ -78,9 +85,30 @@ class E2eTest : public ::testing::Test {
   struct RunOptions {
     std::optional<std::string> stdin_text;
     std::chrono::seconds timeout = 60s;
+    /// The CLI's current folder; the test driver's own when unset.
+    std::optional<fs::path> working_dir;
   };
   RunResult cli(const std::vector<std::string>& words, const RunOptions& options);
   RunResult cli(const std::vector<std::string>& words) { return cli(words, RunOptions{}); }
+  /// Runs another program of the build the way cli() runs the CLI: a copy
+  /// of the CLI elsewhere, or a helper.
+  RunResult run(const fs::path& program, const std::vector<std::string>& words,
+                const RunOptions& options);
+  RunResult run(const fs::path& program, const std::vector<std::string>& words) {
+    return run(program, words, RunOptions{});
+  }
+
+  /// Gives the programs started from now on this value of an environment
+  /// variable in place of the harness's own, or (nullopt) leaves it unset.
+  /// The value is passed as it is: use path_text for paths.
+  void set_env(const std::string& name, std::optional<std::string> value);
+  /// The folders the programs search for commands, in order. Natively that
+  /// is PATH, joined with `:`. Wine builds PATH from its registry and puts
+  /// WINEPATH in front; so there the entries, joined with `;`, go there.
+  void set_path_entries(const std::vector<std::string>& entries);
+  /// The current folder of the programs started from now on; empty: the
+  /// test program's own.
+  void set_working_dir(fs::path folder) { working_dir_ = std::move(folder); }
 
   /// A scenario with the test's log, stop and marker files filled in; the
   /// caller adds replies and behaviour.
@@ -93,6 +121,9 @@ class E2eTest : public ::testing::Test {
   /// added under Wine) with `scenario` as its scenario.json, so that the
   /// CLI can launch it.
   void install_app(const Json& scenario, const std::string& name = "Vellumo");
+  /// Puts the stand-in app beside the CLI copy as Vellumo (Vellumo.exe
+  /// under Wine), so that the CLI launches it.
+  void install_standin();
 
   /// Every request line the fake apps received, in order, byte for byte.
   std::vector<std::string> requests() const;
@@ -121,11 +152,13 @@ class E2eTest : public ::testing::Test {
   std::vector<std::string> environment() const;
   std::vector<std::string> command(const fs::path& program,
                                    const std::vector<std::string>& words) const;
-  std::string read_file(const fs::path& path) const;
+  std::string read_file(const fs::path& path) const { return file_text(path); }
 
   fs::path dir_;
   fs::path cli_path_;
   std::optional<std::string> username_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> env_overrides_;
+  fs::path working_dir_;
   std::vector<int> app_pids_;
 };
 

@@ -26,10 +26,15 @@ int main(int argc, char** argv) {
   if (mode == "native") {
     target.cli = VELLUMO_E2E_NATIVE_CLI;
     target.fake_app = VELLUMO_E2E_NATIVE_FAKE_APP;
+    target.standin = VELLUMO_E2E_NATIVE_STANDIN;
+    target.fake_claude = VELLUMO_E2E_NATIVE_FAKE_CLAUDE;
   } else if (mode == "wine") {
     target.wine = true;
     target.cli = VELLUMO_E2E_WINDOWS_CLI;
     target.fake_app = VELLUMO_E2E_WINDOWS_FAKE_APP;
+    target.standin = VELLUMO_E2E_WINDOWS_STANDIN;
+    target.fake_claude = VELLUMO_E2E_WINDOWS_FAKE_CLAUDE;
+    target.user_environment = VELLUMO_E2E_WINDOWS_USER_ENVIRONMENT;
     target.wine64 = VELLUMO_E2E_WINE64;
     std::stringstream settings(VELLUMO_E2E_WINE_ENV);
     for (std::string setting; std::getline(settings, setting, '|');) {

@@ -36,7 +36,9 @@
 //   raw               a text, as it is
 //   hex               bytes given in hex (for replies that are not UTF-8)
 //   fill              {"prefix", "byte", "count", "suffix"}: prefix, count
-//                     times byte, suffix (large replies without large files)
+//                     times byte, suffix (large replies without large files);
+//                     "text" in place of "byte" repeats a text of any
+//                     length, such as one character of several bytes
 // A step with none of them closes the connection without a reply. Further:
 //   delay_ms          wait this long before answering
 //   exit              stop serving before answering, and exit after it
@@ -44,6 +46,7 @@
 // Started as `fake_app --scenario <file>`, or as `fake_app --startup` (how
 // the CLI starts the app), when it reads scenario.json beside itself.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -93,7 +96,7 @@ void append_file(const std::string& path, std::string_view bytes) {
 
 struct Fill {
   std::string prefix;
-  char byte = ' ';
+  std::string unit = " ";
   std::uint64_t count = 0;
   std::string suffix;
 };
@@ -205,11 +208,17 @@ Step read_step(const Json& value) {
   if (auto it = value.find("fill"); it != value.end()) {
     Fill fill;
     fill.prefix = text_member(*it, "prefix");
-    std::string byte = text_member(*it, "byte");
-    if (byte.size() != 1) {
-      fail("`fill.byte` must be one byte");
+    if (it->contains("text")) {
+      fill.unit = text_member(*it, "text");
+      if (fill.unit.empty() || it->contains("byte")) {
+        fail("`fill.text` must be a text of one byte or more, and stands alone");
+      }
+    } else {
+      fill.unit = text_member(*it, "byte");
+      if (fill.unit.size() != 1) {
+        fail("`fill.byte` must be one byte");
+      }
     }
-    fill.byte = byte[0];
     fill.count = number_member(*it, "count", 0);
     fill.suffix = text_member(*it, "suffix");
     step.fill = std::move(fill);
@@ -399,10 +408,17 @@ void answer(platform::LinkStream& stream, const Step& step) {
     if (!stream.write_all(step.fill->prefix)) {
       return;
     }
-    const std::string block(std::size_t{1} << 20, step.fill->byte);
+    // Blocks of about 1 MiB, each a whole number of units.
+    const std::string& unit = step.fill->unit;
+    const std::size_t units_per_block =
+        std::max<std::size_t>(1, (std::size_t{1} << 20) / unit.size());
+    std::string block;
+    for (std::size_t i = 0; i < units_per_block; ++i) {
+      block += unit;
+    }
     for (std::uint64_t left = step.fill->count; left > 0;) {
-      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
-      if (!stream.write_all(std::string_view(block).substr(0, n))) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, units_per_block));
+      if (!stream.write_all(std::string_view(block).substr(0, n * unit.size()))) {
         return;
       }
       left -= n;

@@ -1,0 +1,234 @@
+#include "standin_app/commands.h"
+
+#include <array>
+
+#include "app_link/app_link.h"
+#include "core/utf8.h"
+
+namespace vellumo::standin {
+namespace {
+
+using enum ArgType;
+
+constexpr ArgSpec kId[] = {{"id", Text}};
+constexpr ArgSpec kSettings[] = {{"settings", Object}};
+constexpr ArgSpec kSaveMeeting[] = {
+    {"id", Text}, {"title", OptionalText}, {"transcript", OptionalText}, {"notes", OptionalText}};
+constexpr ArgSpec kStartMeeting[] = {{"title", OptionalText}, {"source", OptionalText}};
+constexpr ArgSpec kImport[] = {{"path", Text}};
+constexpr ArgSpec kJoin[] = {{"ids", Texts}, {"title", OptionalText}};
+constexpr ArgSpec kTranscribe[] = {{"id", Text}, {"model", OptionalText}};
+constexpr ArgSpec kRenameSpeaker[] = {{"id", Text}, {"from", Text}, {"to", Text}};
+constexpr ArgSpec kLabels[] = {{"id", Text}, {"enabled", Flag}, {"confirmed", OptionalFlag}};
+constexpr ArgSpec kNotes[] = {
+    {"id", Text}, {"preset", OptionalText}, {"instructions", OptionalText}};
+constexpr ArgSpec kExport[] = {
+    {"id", Text}, {"path", Text}, {"format", Text}, {"transcriptVersion", OptionalText}};
+constexpr ArgSpec kExportAudio[] = {{"id", Text}, {"path", Text}};
+constexpr ArgSpec kLimit[] = {{"limit", Count}};
+constexpr ArgSpec kPage[] = {{"page", Text}};
+
+const std::array kCommands = {
+    CommandSpec{"get_state", {}},
+    CommandSpec{"save_settings", kSettings},
+    CommandSpec{"list_meetings", {}},
+    CommandSpec{"get_meeting", kId},
+    CommandSpec{"save_meeting", kSaveMeeting},
+    CommandSpec{"start_meeting", kStartMeeting},
+    CommandSpec{"stop_meeting", {}},
+    CommandSpec{"import_media", kImport},
+    CommandSpec{"join_meetings", kJoin},
+    CommandSpec{"transcribe_meeting", kTranscribe},
+    CommandSpec{"cancel_meeting", kId},
+    CommandSpec{"meeting_speakers", kId},
+    CommandSpec{"rename_meeting_speaker", kRenameSpeaker},
+    CommandSpec{"set_meeting_speaker_labels", kLabels},
+    CommandSpec{"clean_meeting", kId},
+    CommandSpec{"generate_notes", kNotes},
+    CommandSpec{"export_meeting", kExport},
+    CommandSpec{"export_meeting_audio", kExportAudio},
+    CommandSpec{"delete_meeting", kId},
+    CommandSpec{"start_dictation", {}},
+    CommandSpec{"stop_dictation", {}},
+    CommandSpec{"cancel_dictation", {}},
+    CommandSpec{"list_dictations", kLimit},
+    CommandSpec{"copy_last_dictation", {}},
+    CommandSpec{"quit_app", {}},
+    CommandSpec{"get_model_library", {}},
+    CommandSpec{"get_ai_settings", {}},
+    CommandSpec{"get_vocabulary", {}},
+    CommandSpec{"get_diagnostics", {}},
+    CommandSpec{"commands", {}},
+    CommandSpec{"get_snapshot", {}},
+    CommandSpec{"ping", {}},
+    CommandSpec{"show_page", kPage},
+};
+
+bool required(ArgType type) {
+  return type != OptionalText && type != OptionalFlag && type != Count;
+}
+
+bool fits(ArgType type, const Json& value) {
+  switch (type) {
+    case Text:
+      return value.is_string();
+    case OptionalText:
+      return value.is_string() || value.is_null();
+    case Flag:
+      return value.is_boolean();
+    case OptionalFlag:
+      return value.is_boolean() || value.is_null();
+    case Texts:
+      if (!value.is_array()) {
+        return false;
+      }
+      for (const Json& item : value) {
+        if (!item.is_string()) {
+          return false;
+        }
+      }
+      return true;
+    case Count:
+      return value.is_number_unsigned() ||
+             (value.is_number_integer() && value.get<std::int64_t>() >= 0);
+    case Object:
+      return value.is_object();
+  }
+  return false;
+}
+
+std::string_view type_text(ArgType type) {
+  switch (type) {
+    case Text:
+      return "a string";
+    case OptionalText:
+      return "a string or null";
+    case Flag:
+      return "true or false";
+    case OptionalFlag:
+      return "true, false or null";
+    case Texts:
+      return "an array of strings";
+    case Count:
+      return "a whole number of at least 0";
+    case Object:
+      return "an object";
+  }
+  return "";
+}
+
+}  // namespace
+
+Result<AppRequest, std::string> parse_request(std::string_view line) {
+  if (!is_valid_utf8(line)) {
+    return Err{std::string("The request is not valid UTF-8.")};
+  }
+  auto parsed = parse_json(line);
+  if (!parsed) {
+    return Err{"The request is not JSON: " + parsed.error()};
+  }
+  Json& request = *parsed;
+  if (!request.is_object()) {
+    return Err{std::string("The request is not a JSON object.")};
+  }
+  auto version = request.find("version");
+  if (version == request.end() || !version->is_number_unsigned() ||
+      version->get<std::uint64_t>() != PROTOCOL_VERSION) {
+    return Err{"The request does not speak protocol version " + std::to_string(PROTOCOL_VERSION) +
+               "."};
+  }
+  auto command = request.find("command");
+  if (command == request.end() || !command->is_string()) {
+    return Err{std::string("The request has no command.")};
+  }
+  AppRequest out;
+  out.command = command->get<std::string>();
+  if (auto args = request.find("args"); args != request.end() && !args->is_null()) {
+    out.args = std::move(*args);
+  }
+  if (auto detach = request.find("detach"); detach != request.end()) {
+    if (!detach->is_boolean()) {
+      return Err{std::string("`detach` must be true or false.")};
+    }
+    out.detach = detach->get<bool>();
+  }
+  return out;
+}
+
+std::string reply_line(const Result<Json, std::string>& outcome) {
+  Json reply = Json::object();
+  reply["ok"] = outcome.ok();
+  if (outcome) {
+    reply["result"] = outcome.value();
+  } else {
+    reply["error"] = outcome.error();
+  }
+  std::string line;
+  write_json_compact(line, reply);
+  line += '\n';
+  return line;
+}
+
+std::span<const CommandSpec> command_specs() { return kCommands; }
+
+const CommandSpec* find_command(std::string_view name) {
+  for (const CommandSpec& spec : kCommands) {
+    if (spec.name == name) {
+      return &spec;
+    }
+  }
+  return nullptr;
+}
+
+Result<Json, std::string> check_args(const CommandSpec& spec, const Json& args) {
+  const std::string command(spec.name);
+  if (args.is_null()) {
+    return check_args(spec, Json::object());
+  }
+  if (!args.is_object()) {
+    return Err{"The arguments of " + command + " must be a JSON object."};
+  }
+  for (const auto& [name, value] : args.items()) {
+    const ArgSpec* arg = nullptr;
+    for (const ArgSpec& candidate : spec.args) {
+      if (candidate.name == name) {
+        arg = &candidate;
+      }
+    }
+    if (!arg) {
+      return Err{command + " takes no argument `" + name + "`."};
+    }
+    if (!fits(arg->type, value)) {
+      return Err{"The argument `" + name + "` of " + command + " must be " +
+                 std::string(type_text(arg->type)) + "."};
+    }
+  }
+  for (const ArgSpec& arg : spec.args) {
+    if (required(arg.type) && !args.contains(arg.name)) {
+      return Err{command + " needs the argument `" + std::string(arg.name) + "`."};
+    }
+  }
+  return args;
+}
+
+Json commands_json() {
+  Json list = Json::array();
+  for (const CommandSpec& spec : kCommands) {
+    Json names = Json::array();
+    for (const ArgSpec& arg : spec.args) {
+      names.push_back(arg.name);
+    }
+    list.push_back(Json{{"name", spec.name}, {"args", std::move(names)}});
+  }
+  return list;
+}
+
+std::optional<std::string> optional_text(const Json& args, std::string_view name) {
+  auto it = args.find(name);
+  if (it == args.end() || !it->is_string()) {
+    return std::nullopt;
+  }
+  return it->get<std::string>();
+}
+
+}  // namespace vellumo::standin

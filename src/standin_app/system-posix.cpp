@@ -1,0 +1,192 @@
+// system.h on POSIX.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "standin_app/system.h"
+
+namespace vellumo::standin::sys {
+namespace {
+
+constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+std::string last_error() { return platform::system_error_text(errno); }
+
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    if (put <= 0) {
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
+  ssize_t got;
+  do {
+    got = ::read(fd, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+}  // namespace
+
+Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std::string& path) {
+  // The file may be removed by a holder that is ending between our open and
+  // our lock; then the lock we got is on a file nobody else will find, and
+  // we start over.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0) {
+      return Err{"Cannot open " + path + ": " + last_error()};
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      ::close(fd);
+      if (error == EWOULDBLOCK) {
+        return std::optional<InstanceLock>();
+      }
+      return Err{"Cannot lock " + path + ": " + platform::system_error_text(error)};
+    }
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0 || ::stat(path.c_str(), &named) != 0 ||
+        opened.st_dev != named.st_dev || opened.st_ino != named.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || !write_all(fd, pid.data(), pid.size())) {
+      std::string error = last_error();
+      ::close(fd);
+      return Err{"Cannot write " + path + ": " + error};
+    }
+    InstanceLock lock;
+    lock.handle_ = fd;
+    lock.path_ = path;
+    return std::optional<InstanceLock>(std::move(lock));
+  }
+  return Err{"Cannot lock " + path + ": it keeps being replaced"};
+}
+
+InstanceLock::InstanceLock(InstanceLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
+
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
+  if (this != &other) {
+    release();
+    handle_ = std::exchange(other.handle_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+InstanceLock::~InstanceLock() { release(); }
+
+void InstanceLock::release() {
+  if (handle_ >= 0) {
+    // Removed while still locked, so that no one else locks this file.
+    ::unlink(path_.c_str());
+    ::close(static_cast<int>(handle_));
+    handle_ = -1;
+  }
+}
+
+Result<FileFacts, std::string> inspect(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return FileFacts{};
+    }
+    return Err{last_error()};
+  }
+  return FileFacts{true, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
+}
+
+Result<std::string, std::string> read_head(const std::string& path, std::size_t limit) {
+  const int fd = open_retrying(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    return Err{last_error()};
+  }
+  std::string bytes(limit, '\0');
+  std::size_t have = 0;
+  while (have < limit) {
+    const ssize_t got = read_retrying(fd, bytes.data() + have, limit - have);
+    if (got < 0) {
+      std::string error = last_error();
+      ::close(fd);
+      return Err{std::move(error)};
+    }
+    if (got == 0) {
+      break;
+    }
+    have += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  bytes.resize(have);
+  return bytes;
+}
+
+Result<bool, std::string> copy_file(const std::string& from, const std::string& to,
+                                    const std::function<bool()>& keep_going) {
+  const int in = open_retrying(from.c_str(), O_RDONLY);
+  if (in < 0) {
+    return Err{"Cannot read " + from + ": " + last_error()};
+  }
+  const int out = open_retrying(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) {
+    std::string error = last_error();
+    ::close(in);
+    return Err{"Cannot write " + to + ": " + error};
+  }
+  std::string buffer(kBlock, '\0');
+  Result<bool, std::string> outcome = true;
+  for (;;) {
+    if (!keep_going()) {
+      outcome = false;
+      break;
+    }
+    const ssize_t got = read_retrying(in, buffer.data(), buffer.size());
+    if (got < 0) {
+      outcome = Err{"Cannot read " + from + ": " + last_error()};
+      break;
+    }
+    if (got == 0) {
+      break;
+    }
+    if (!write_all(out, buffer.data(), static_cast<std::size_t>(got))) {
+      outcome = Err{"Cannot write " + to + ": " + last_error()};
+      break;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0 && outcome && *outcome && errno != EINTR) {
+    outcome = Err{"Cannot write " + to + ": " + last_error()};
+  }
+  return outcome;
+}
+
+std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
+
+}  // namespace vellumo::standin::sys
