@@ -132,15 +132,13 @@ CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli
       return {state, std::move(out)};
     }
     case TargetState::Updated: {
+      // Only the block's own command line: an equal line elsewhere belongs
+      // to another table (another server kept on purpose, say) and is not
+      // ours to change.
       std::vector<std::string_view> lines = split_lines(text);
       const Block block = find_block(lines);
-      const std::string command_line(lines[block.command]);
       const std::string replacement = "command = " + codex_quoted_path(cli_path);
-      for (std::string_view& line : lines) {
-        if (line == command_line) {
-          line = replacement;
-        }
-      }
+      lines[block.command] = replacement;
       return {state, join_lines(lines)};
     }
     case TargetState::Removed: {

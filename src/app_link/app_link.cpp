@@ -46,10 +46,9 @@ Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path)
   }
 }
 
-// Reads up to the first line feed or the end of the stream. A reply that
-// runs past kMaxReplyBytes is refused as soon as that is clear, so memory
-// stays bounded whatever the app sends.
-Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
+}  // namespace
+
+Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream, std::size_t limit) {
   std::string line;
   char buffer[kReplyReadBuffer];
   for (;;) {
@@ -62,13 +61,13 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
     }
     const auto* feed = static_cast<const char*>(std::memchr(buffer, '\n', *got));
     const std::size_t take = feed ? static_cast<std::size_t>(feed - buffer) : *got;
-    if (line.size() + take > kMaxReplyBytes) {
-      return unreadable("the reply is longer than " + std::to_string(kMaxReplyBytes) + " bytes");
+    if (line.size() + take > limit) {
+      return unreadable("the reply is longer than " + std::to_string(limit) + " bytes");
     }
-    if (line.size() + take > kReplyGrowsLarge && line.capacity() < kMaxReplyBytes) {
+    if (line.size() + take > kReplyGrowsLarge && line.capacity() < limit) {
       // A large reply gets room for the largest at once rather than being
       // copied at every doubling; the pages it never fills cost nothing.
-      line.reserve(kMaxReplyBytes);
+      line.reserve(limit);
     }
     line.append(buffer, take);
     if (feed) {
@@ -80,8 +79,6 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream) {
   }
   return line;
 }
-
-}  // namespace
 
 std::string user_tag(const std::optional<std::string>& username) {
   constexpr std::size_t kMaxTag = 64;

@@ -16,6 +16,10 @@
 
 namespace vellumo {
 
+namespace platform {
+class LinkStream;
+}
+
 inline constexpr std::uint32_t PROTOCOL_VERSION = 1;
 
 /// Replies are read through a buffer of this size...
@@ -51,6 +55,13 @@ std::string pipe_name();
 /// The request as it goes on the wire: compact JSON with the members in
 /// the order version, command, args, detach, then a line feed.
 std::string serialize_request(const Request& request);
+
+/// Reads one reply line: up to the first line feed or the end of the
+/// stream. A reply that runs past `limit` bytes (line feed not counted) is
+/// refused as soon as that is clear, so memory stays bounded whatever the
+/// app sends; so is one that is not valid UTF-8.
+Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream,
+                                               std::size_t limit = kMaxReplyBytes);
 
 /// Interprets one reply line: the result when `ok` is true (the tape of the
 /// reply, narrowed to its `result`), an Exchange error with the app's

@@ -668,7 +668,7 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
     }
     std::string message = json_internal::refusal_message(text);
     // Empty only if the two grammars disagreed, which the tests and
-    // scripts/fuzz-json look for.
+    // scripts/fuzz json_tape look for.
     return message.empty() ? std::string("the text is not JSON") : message;
   }
   tape.text_ = std::move(text);

@@ -10,7 +10,7 @@
 //
 // It accepts exactly what parse_json accepts, with the same messages, and
 // prints with the same rules as write_json_pretty (tests/unit and
-// scripts/fuzz-json hold it to that). The program's own logic works on
+// scripts/fuzz json_tape hold it to that). The program's own logic works on
 // `Json`; JsonNode::to_json converts.
 
 #include <bit>

@@ -149,6 +149,8 @@ class E2eTest : public ::testing::Test {
   static void expect_output(const RunResult& run, const std::string& out);
 
  private:
+  RunResult run_once(const fs::path& program, const std::vector<std::string>& words,
+                     const RunOptions& options);
   std::vector<std::string> environment() const;
   std::vector<std::string> command(const fs::path& program,
                                    const std::vector<std::string>& words) const;

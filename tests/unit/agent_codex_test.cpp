@@ -183,13 +183,14 @@ TEST(AgentCodex, CrlfFiles) {
   expect_write(Mode::Install, "a = 1\r\nb = 2\r\n\r\n", TargetState::Added, "a = 1\r\nb = 2\n\n" + kBlock);
 }
 
-TEST(AgentCodex, UpdateReplacesEveryEqualLine) {
+TEST(AgentCodex, UpdateChangesOnlyTheBlocksCommandLine) {
+  // Equal command lines of other tables belong to someone else.
   const std::string text =
-      "[profiles.x]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = \"/old/vellumo-cli\"\n"
-      "[z]\n  command = \"/old/vellumo-cli\"\n";
+      "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = \"/old/vellumo-cli\"\n"
+      "[z]\ncommand = \"/old/vellumo-cli\"\n";
   expect_write(Mode::Install, text, TargetState::Updated,
-               "[profiles.x]\ncommand = " + kQ + "\n\n[mcp_servers.vellumo]\ncommand = " + kQ +
-                   "\n[z]\n  command = \"/old/vellumo-cli\"\n");
+               "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = " + kQ +
+                   "\n[z]\ncommand = \"/old/vellumo-cli\"\n");
 }
 
 TEST(AgentCodex, UpdateKeepsTheIndentOfNothingButReplacesTheLine) {

@@ -1,6 +1,6 @@
 // libFuzzer: arbitrary bytes to parse_json and to the tape, which must take
 // the same decision, refuse with the same message, and give the same value
-// and the same printed text. Built and run by scripts/fuzz-json.
+// and the same printed text.
 
 #include <cstddef>
 #include <cstdint>
