@@ -5,85 +5,19 @@
 namespace vellumo::agents {
 namespace {
 
-// Follows the library's parse without building anything: it refuses only
-// what the library refuses, plus nesting deeper than kMaxJsonDepth, and
-// keeps the keys of the top-level object in document order.
-class Checker final : public nlohmann::json_sax<Json> {
- public:
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return fail("binary values are not JSON"); }
-
-  bool start_object(std::size_t) override { return open(); }
-  bool start_array(std::size_t) override { return open(); }
-  bool end_object() override { return close(); }
-  bool end_array() override { return close(); }
-
-  bool key(string_t& name) override {
-    if (depth_ == 1) {
-      top_keys_.push_back(std::move(name));
-    }
-    return true;
-  }
-
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
-    // Drop the library's "[json.exception.parse_error.101] " tag; the rest
-    // names the line, the column and what was wrong.
-    std::string_view text = e.what();
-    if (!text.empty() && text.front() == '[') {
-      if (auto end = text.find("] "); end != std::string_view::npos) {
-        text.remove_prefix(end + 2);
-      }
-    }
-    return fail(std::string(text));
-  }
-
-  std::vector<std::string>& top_keys() { return top_keys_; }
-  const std::string& error() const { return error_; }
-
- private:
-  bool open() {
-    if (depth_ >= kMaxJsonDepth) {
-      return fail("nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels");
-    }
-    ++depth_;
-    return true;
-  }
-
-  bool close() {
-    --depth_;
-    return true;
-  }
-
-  bool fail(std::string message) {
-    error_ = std::move(message);
-    return false;
-  }
-
-  std::size_t depth_ = 0;
-  std::vector<std::string> top_keys_;
-  std::string error_;
-};
-
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-Result<void, std::string> run_checker(std::string_view text, Checker& checker) {
-  // The library would skip a byte order mark; strict JSON has none.
+// The core's strict check, which also refuses a byte order mark: the
+// library would skip one, but strict JSON has none.
+Result<void, std::string> check_strict(std::string_view text, const JsonKeySink& top_key) {
   if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     return std::string(
         "parse error at line 1, column 1: syntax error while parsing value - a byte order mark "
         "is not JSON");
   }
-  if (!Json::sax_parse(text, &checker, nlohmann::detail::input_format_t::json, true, false)) {
-    return checker.error();
-  }
-  return {};
+  return check_json_syntax(text, top_key);
 }
 
 // The scanner below runs only over text the checker accepted, so it needs
@@ -140,10 +74,7 @@ std::size_t skip_value(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-Result<void, std::string> check_json(std::string_view text) {
-  Checker checker;
-  return run_checker(text, checker);
-}
+Result<void, std::string> check_json(std::string_view text) { return check_strict(text, {}); }
 
 Result<std::vector<Member>, std::string> read_member_list(std::string_view text) {
   std::size_t i = skip_space(text, 0);
@@ -151,11 +82,11 @@ Result<std::vector<Member>, std::string> read_member_list(std::string_view text)
     return std::string(i >= text.size() ? "expected an object, found the end of the text"
                                          : "expected an object");
   }
-  Checker checker;
-  if (auto checked = run_checker(text, checker); !checked) {
+  std::vector<std::string> keys;
+  if (auto checked = check_strict(text, [&](std::string&& key) { keys.push_back(std::move(key)); });
+      !checked) {
     return std::move(checked).error();
   }
-  std::vector<std::string>& keys = checker.top_keys();
 
   std::vector<Member> members;
   members.reserve(keys.size());

@@ -129,9 +129,12 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
 };
 
 // Follows the parser's events like StrictTreeBuilder, but builds nothing and
-// leaves duplicate members to the caller: the error pass of the tape.
+// leaves duplicate members to the caller; hands each key of a top-level
+// object to `top_key_` when there is one.
 class StrictChecker final : public nlohmann::json_sax<Json> {
  public:
+  explicit StrictChecker(const JsonKeySink& top_key) : top_key_(top_key) {}
+
   bool null() override { return true; }
   bool boolean(bool) override { return true; }
   bool number_integer(number_integer_t) override { return true; }
@@ -139,7 +142,12 @@ class StrictChecker final : public nlohmann::json_sax<Json> {
   bool number_float(number_float_t, const string_t&) override { return true; }
   bool string(string_t&) override { return true; }
   bool binary(binary_t&) override { return fail("binary values are not JSON"); }
-  bool key(string_t&) override { return true; }
+  bool key(string_t& name) override {
+    if (depth_ == 1 && top_key_) {
+      top_key_(std::move(name));
+    }
+    return true;
+  }
   bool start_object(std::size_t) override { return open(); }
   bool start_array(std::size_t) override { return open(); }
   bool end_object() override { return close(); }
@@ -170,6 +178,7 @@ class StrictChecker final : public nlohmann::json_sax<Json> {
     return false;
   }
 
+  const JsonKeySink& top_key_;
   std::size_t depth_ = 0;
   std::string error_;
 };
@@ -221,11 +230,8 @@ std::string duplicate_member_message(std::string_view name) {
 }
 
 std::string refusal_message(std::string_view text) {
-  StrictChecker checker;
-  if (Json::sax_parse(text, &checker, nlohmann::detail::input_format_t::json, true)) {
-    return nul_message(text);
-  }
-  return checker.error();
+  auto checked = check_json_syntax(text);
+  return checked ? std::string() : std::move(checked).error();
 }
 
 // The escape of each byte write_json_string escapes: `"`, `\` and the
@@ -309,6 +315,17 @@ Result<Json, std::string> parse_json(std::string_view text) {
     return message;
   }
   return builder.take();
+}
+
+Result<void, std::string> check_json_syntax(std::string_view text, const JsonKeySink& top_key) {
+  StrictChecker checker(top_key);
+  if (!Json::sax_parse(text, &checker, nlohmann::detail::input_format_t::json, true)) {
+    return checker.error();
+  }
+  if (std::string message = nul_message(text); !message.empty()) {
+    return message;
+  }
+  return {};
 }
 
 void write_json_pretty(std::string& out, const Json& value, const JsonDrain& drain) {

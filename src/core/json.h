@@ -26,6 +26,16 @@ inline constexpr std::size_t kMaxJsonDepth = 128;
 /// with the line and column where it applies.
 Result<Json, std::string> parse_json(std::string_view text);
 
+/// Receives a key of the top-level object.
+using JsonKeySink = std::function<void(std::string&& key)>;
+
+/// Checks `text` as parse_json reads it, without building a value and
+/// without looking for duplicate members: the same messages otherwise.
+/// `top_key`, when given, receives each key of a top-level object in
+/// document order.
+Result<void, std::string> check_json_syntax(std::string_view text,
+                                            const JsonKeySink& top_key = {});
+
 /// Called by the writers whenever their buffer has grown large, so that big
 /// values leave in large blocks without being held whole in memory. It must
 /// consume (clear) the buffer.

@@ -22,19 +22,6 @@ using Lines = std::vector<std::string_view>;
 
 constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
 
-Mode mode_of(char c) {
-  switch (c) {
-    case 's':
-      return Mode::Status;
-    case 'i':
-      return Mode::Install;
-    case 'r':
-      return Mode::Remove;
-    default:
-      return static_cast<Mode>(static_cast<unsigned char>(c) % 3);
-  }
-}
-
 bool is_header(std::string_view line) { return trim(line) == kHeader; }
 
 std::size_t headers(const Lines& lines) {

@@ -2,13 +2,16 @@
 
 // What the fuzz harnesses share: a check that stays on in release builds
 // (the harnesses are built with NDEBUG like everything else), and the
-// splitting of an input into a first line of settings and the rest.
+// splitting of an input into a first line of settings and the rest, and
+// the mode those settings name.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+
+#include "agent_integration/target.h"
 
 #define FUZZ_CHECK(condition)                                                            \
   do {                                                                                   \
@@ -36,6 +39,21 @@ inline Split split_first_line(std::string_view input) {
     return {input, {}};
   }
   return {input.substr(0, feed), input.substr(feed + 1)};
+}
+
+/// The mode an input's settings name: `s`, `i` or `r`, any other byte
+/// taken modulo the three.
+inline agents::Mode mode_of(char c) {
+  switch (c) {
+    case 's':
+      return agents::Mode::Status;
+    case 'i':
+      return agents::Mode::Install;
+    case 'r':
+      return agents::Mode::Remove;
+    default:
+      return static_cast<agents::Mode>(static_cast<unsigned char>(c) % 3);
+  }
 }
 
 }  // namespace vellumo::fuzz

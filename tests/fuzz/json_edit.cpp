@@ -24,19 +24,6 @@ using agents::TargetState;
 
 constexpr std::string_view kPath = "/home/u/.gemini/settings.json";
 
-Mode mode_of(char c) {
-  switch (c) {
-    case 's':
-      return Mode::Status;
-    case 'i':
-      return Mode::Install;
-    case 'r':
-      return Mode::Remove;
-    default:
-      return static_cast<Mode>(static_cast<unsigned char>(c) % 3);
-  }
-}
-
 std::vector<Member>::const_iterator first_named(const std::vector<Member>& members,
                                                 std::string_view key) {
   return std::find_if(members.begin(), members.end(),

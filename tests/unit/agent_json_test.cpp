@@ -131,6 +131,18 @@ TEST(AgentJsonMembers, CheckJsonGivesLineAndColumn) {
   EXPECT_FALSE(check_json("\xEF\xBB\xBF{}"));
 }
 
+// The parser stops at a NUL byte; what follows must not be lost by an edit
+// that rewrites the file from its members.
+TEST(AgentJsonMembers, NulByteAfterTheObjectIsRefused) {
+  const std::string text("{\"a\": 1}\n\0{\"b\": 2}", 19);
+  auto checked = check_json(text);
+  ASSERT_FALSE(checked);
+  EXPECT_EQ(checked.error(),
+            "parse error at line 2, column 1: syntax error while parsing value - unexpected NUL "
+            "byte; expected end of input");
+  EXPECT_FALSE(read_member_list(text));
+}
+
 // -------------------------------------------------------------- rendering
 
 TEST(AgentJsonRender, EmptyListIsBraces) {
