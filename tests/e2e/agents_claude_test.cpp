@@ -152,10 +152,10 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
 
 TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
   set_env("CODEX_HOME", text(dir() / "no-codex"));
-  const auto via = [&](const std::vector<std::string>& path) {
+  const auto via = [&](const std::vector<std::string>& path, RunOptions options = {}) {
     set_path_entries(path);
     const std::size_t before = claude_calls().size();
-    const RunResult run = cli({"agents", "status"});
+    const RunResult run = cli({"agents", "status"}, options);
     expect_claude_line(run, claude_line("absent"));
     const auto calls = claude_calls();
     EXPECT_EQ(calls.size(), before + 1);
@@ -192,9 +192,9 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
 
   // An empty entry is the current folder: the name alone is run there.
   put_claude_program(dir() / "here");
-  set_working_dir(dir() / "here");
-  EXPECT_EQ(via({"", text(dir() / "path")}), "claude" + target().exe_suffix());
-  set_working_dir({});
+  RunOptions here;
+  here.working_dir = dir() / "here";
+  EXPECT_EQ(via({"", text(dir() / "path")}, here), "claude" + target().exe_suffix());
 
   if (target().wine) {
     // claude.exe before claude.cmd in one folder...

@@ -312,7 +312,7 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
   const auto started = Clock::now();
   pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
                     err_file.string(), err.write,
-                    options.working_dir ? *options.working_dir : working_dir_);
+                    options.working_dir.value_or(fs::path()));
   ::close(out.write);
   if (err.write >= 0) {
     ::close(err.write);

@@ -106,9 +106,6 @@ class E2eTest : public ::testing::Test {
   /// is PATH, joined with `:`. Wine builds PATH from its registry and puts
   /// WINEPATH in front; so there the entries, joined with `;`, go there.
   void set_path_entries(const std::vector<std::string>& entries);
-  /// The current folder of the programs started from now on; empty: the
-  /// test program's own.
-  void set_working_dir(fs::path folder) { working_dir_ = std::move(folder); }
 
   /// A scenario with the test's log, stop and marker files filled in; the
   /// caller adds replies and behaviour.
@@ -160,7 +157,6 @@ class E2eTest : public ::testing::Test {
   fs::path cli_path_;
   std::optional<std::string> username_;
   std::vector<std::pair<std::string, std::optional<std::string>>> env_overrides_;
-  fs::path working_dir_;
   std::vector<int> app_pids_;
 };
 
