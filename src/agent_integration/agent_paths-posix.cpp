@@ -1,5 +1,5 @@
 #include "agent_integration/agent_paths.h"
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 #include <sys/stat.h>

@@ -6,11 +6,12 @@
 #include "agent_integration/agent_paths.h"
 #include "agent_integration/claude_code.h"
 #include "agent_integration/codex_config.h"
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "agent_integration/json_config.h"
 #include "agent_integration/marker.h"
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
+#include "process/run.h"
 #include "platform/platform.h"
 
 namespace vellumo::agents {
@@ -81,63 +82,100 @@ std::array<JsonRow, 5> json_rows(const std::string& home) {
   }};
 }
 
-}  // namespace
-
-std::string data_folder() {
-  std::string base;
-  if (auto local = platform::get_env("LOCALAPPDATA")) {
-    base = *local;
-  } else if (auto xdg = platform::get_env("XDG_DATA_HOME")) {
-    base = *xdg;
-  } else if (auto home = platform::get_env("HOME")) {
-    base = files::join(*home, ".local/share");
-  } else {
-    base = ".local/share";
+// The lock of one run that changes anything: held from reading the marker
+// to writing it. A lock file that cannot be made is passed over, as the
+// marker's own write errors are; a lock that stays taken is an error.
+Result<std::optional<files::FileLock>, std::string> lock_run(
+    const std::optional<std::string>& data_folder) {
+  if (!data_folder || !files::create_folders(*data_folder)) {
+    return std::optional<files::FileLock>();
   }
-  return files::join(base, "Vellumo");
+  const std::string path = files::join(*data_folder, kLockFileName);
+  auto lock = files::FileLock::acquire(path, kLockPatience);
+  if (!lock) {
+    return std::optional<files::FileLock>();
+  }
+  if (!*lock) {
+    return "Cannot lock " + path + ": another vellumo-cli run holds it.";
+  }
+  return std::move(lock).value();
 }
 
-bool same_path(std::string_view a, std::string_view b) { return components(a) == components(b); }
-
-std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
-                                     const std::string& data_folder) {
+// The lines of one run. With `refused`, every target the run would have
+// handled is "failed" with that reason instead, and nothing is touched.
+std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
+                                      const std::optional<std::string>& refused = std::nullopt) {
+  const auto handle = [&](const char* target, auto&& act) -> TargetResult {
+    return refused ? TargetResult{target, TargetState::Failed, *refused} : act();
+  };
   std::vector<TargetResult> results;
-  results.push_back(update_user_path(mode, cli_path));
+  results.push_back(handle("PATH", [&] { return update_user_path(mode, cli_path); }));
 
   const auto home = home_folder();
-  if (home && files::is_directory(*home)) {
-    if (auto claude = claude_code_target(mode, cli_path, *home)) {
-      results.push_back(std::move(*claude));
-    }
-    const auto codex_home = platform::get_env("CODEX_HOME");
-    const std::string codex = codex_home ? *codex_home : files::join(*home, ".codex");
-    if (files::is_directory(codex)) {
-      results.push_back(edit_codex(mode, codex, cli_path));
-    }
-    for (const JsonRow& row : json_rows(*home)) {
-      if (files::is_directory(row.folder)) {
-        results.push_back(edit_json_target(mode, row.target, cli_path));
-      }
-    }
+  if (!home || !files::is_directory(*home)) {
+    return results;
   }
-
-  if (mode != Mode::Status) {
-    write_marker(data_folder, cli_path, mode == Mode::Remove);
+  const ProgramRunner run = [&](const std::string& program, const std::vector<std::string>& args) {
+    return refused ? process::RunOutcome(process::RunError{*refused}) : process::Run(program, args);
+  };
+  if (auto claude = claude_code_target(mode, cli_path, *home, run)) {
+    results.push_back(std::move(*claude));
+  }
+  const auto codex_home = platform::get_env("CODEX_HOME");
+  const std::string codex = codex_home ? *codex_home : files::join(*home, ".codex");
+  if (files::is_directory(codex)) {
+    results.push_back(handle("Codex", [&] { return edit_codex(mode, codex, cli_path); }));
+  }
+  for (const JsonRow& row : json_rows(*home)) {
+    if (files::is_directory(row.folder)) {
+      results.push_back(handle(row.target.display_name.c_str(),
+                               [&] { return edit_json_target(mode, row.target, cli_path); }));
+    }
   }
   return results;
 }
 
+// An install or removal, under the lock; the marker is written last.
+std::vector<TargetResult> change_targets(Mode mode, std::string_view cli_path,
+                                         const std::optional<std::string>& data_folder) {
+  std::vector<TargetResult> results = run_targets(mode, cli_path);
+  if (data_folder) {
+    write_marker(*data_folder, cli_path, mode == Mode::Remove);
+  }
+  return results;
+}
+
+}  // namespace
+
+bool same_path(std::string_view a, std::string_view b) { return components(a) == components(b); }
+
+std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
+                                     const std::optional<std::string>& data_folder) {
+  if (mode == Mode::Status) {
+    return run_targets(mode, cli_path);
+  }
+  auto lock = lock_run(data_folder);
+  if (!lock) {
+    return run_targets(mode, cli_path, lock.error());
+  }
+  return change_targets(mode, cli_path, data_folder);
+}
+
 std::vector<TargetResult> ensure_integration(std::string_view cli_path,
-                                             const std::string& data_folder) {
+                                             const std::optional<std::string>& data_folder) {
   if (runs_from_build_output(cli_path) || !files::is_regular_file(std::string(cli_path))) {
     return {};
   }
-  if (const auto marker = read_marker(data_folder)) {
+  auto lock = lock_run(data_folder);
+  if (!lock) {
+    return run_targets(Mode::Install, cli_path, lock.error());
+  }
+  if (const auto marker = data_folder ? read_marker(*data_folder) : std::nullopt) {
     if (marker->removed || same_path(marker->cli, cli_path)) {
       return {};
     }
   }
-  return run_agents(Mode::Install, cli_path, data_folder);
+  return change_targets(Mode::Install, cli_path, data_folder);
 }
 
 }  // namespace vellumo::agents

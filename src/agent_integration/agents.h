@@ -3,6 +3,8 @@
 // The agents command: one report line per target the machine has, in a
 // fixed order, and the marker that remembers the last install or removal.
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,26 +13,31 @@
 
 namespace vellumo::agents {
 
-/// The folder holding the marker: `Vellumo` in LOCALAPPDATA, else
-/// XDG_DATA_HOME, else HOME/.local/share (".local/share" when HOME is
-/// unset too); an empty variable counts as set.
-std::string data_folder();
+/// The name of the lock file in the data folder, which one install,
+/// remove or ensure run holds at a time.
+inline constexpr std::string_view kLockFileName = "agents.lock";
+
+/// How long a run waits for another run to let go of the lock: a Claude
+/// Code step alone may take 45 seconds.
+inline constexpr std::chrono::milliseconds kLockPatience = std::chrono::seconds(120);
 
 /// Reports (status) or changes (install, remove) every target, in order:
 /// PATH, Claude Code, Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop,
 /// opencode. Agents whose folder is missing get no line; a failing target
 /// gets a "failed" line and does not stop the others. Install and remove
-/// then rewrite the marker.
+/// hold the lock in the data folder while they work, and then rewrite the
+/// marker; without a data folder there is neither.
 std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
-                                     const std::string& data_folder);
+                                     const std::optional<std::string>& data_folder);
 
 /// Installs once per CLI location: nothing when the CLI runs from a build
 /// output folder (`target` followed by `release` or `debug`), when it is no
 /// regular file, when the marker says the user removed the integration, or
 /// when the marker already names this CLI path; otherwise run_agents in
-/// install mode.
+/// install mode. The marker is read under the lock, so that a removal
+/// running meanwhile is seen.
 std::vector<TargetResult> ensure_integration(std::string_view cli_path,
-                                             const std::string& data_folder);
+                                             const std::optional<std::string>& data_folder);
 
 /// Whether two paths name the same file, component by component: the
 /// separator style and repeated separators do not matter, letter case does.

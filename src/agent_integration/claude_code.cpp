@@ -1,7 +1,7 @@
 #include "agent_integration/claude_code.h"
 
 #include "agent_integration/agent_paths.h"
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "core/text.h"
 #include "platform/platform.h"
 
@@ -109,11 +109,8 @@ std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_p
 }
 
 std::optional<TargetResult> claude_code_target(Mode mode, std::string_view cli_path,
-                                               const std::string& home) {
-  return claude_code_result(mode, cli_path, home, find_claude(home),
-                            [](const std::string& program, const std::vector<std::string>& args) {
-                              return process::Run(program, args);
-                            });
+                                               const std::string& home, const ProgramRunner& run) {
+  return claude_code_result(mode, cli_path, home, find_claude(home), run);
 }
 
 }  // namespace vellumo::agents

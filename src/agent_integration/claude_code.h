@@ -37,8 +37,9 @@ std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_p
                                                const std::optional<std::string>& claude,
                                                const ProgramRunner& run);
 
-/// Finds `claude` and returns the Claude Code line of an agents run.
+/// Finds `claude` and returns the Claude Code line of an agents run, whose
+/// `claude` commands `run` runs.
 std::optional<TargetResult> claude_code_target(Mode mode, std::string_view cli_path,
-                                               const std::string& home);
+                                               const std::string& home, const ProgramRunner& run);
 
 }  // namespace vellumo::agents

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "core/text.h"
 #include "core/utf8.h"
 #include "core/json.h"

@@ -1,6 +1,6 @@
 #include "agent_integration/marker.h"
 
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "agent_integration/json_members.h"
 #include "core/text.h"
 #include "core/utf8.h"
@@ -60,8 +60,9 @@ void write_marker(const std::string& data_folder, std::string_view cli_path, boo
     return;
   }
   (void)files::create_folders(data_folder);
-  (void)files::write_whole_file(files::join(data_folder, kMarkerFileName),
-                                marker_text(cli_path, removed));
+  // Replaced, never truncated: a full disk leaves the old marker.
+  (void)files::write_file_replacing(files::join(data_folder, kMarkerFileName),
+                                    marker_text(cli_path, removed));
 }
 
 std::optional<Marker> read_marker(const std::string& data_folder) {

@@ -29,8 +29,8 @@ std::string marker_text(std::string_view cli_path, bool removed);
 std::optional<Marker> parse_marker(std::string_view text);
 
 /// Writes the marker into `data_folder` (created with its parents when
-/// missing), directly, not through a temporary file. Does nothing when
-/// `cli_path` is not valid UTF-8; every error is ignored.
+/// missing), replacing the file as a whole. Does nothing when `cli_path` is
+/// not valid UTF-8; every error is ignored.
 void write_marker(const std::string& data_folder, std::string_view cli_path, bool removed);
 
 /// The marker in `data_folder`, or nullopt when the file cannot be opened,

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/files.h"
+
 namespace vellumo {
 namespace {
 
@@ -24,7 +26,7 @@ Result<std::string> locate_app() {
   }
   for (std::string_view name : platform::kAppExecutableNames) {
     std::string path = join_path(*folder, name, platform::kPathStyle);
-    if (platform::is_regular_file(path)) {
+    if (files::is_regular_file(path)) {
       return path;
     }
   }

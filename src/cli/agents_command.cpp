@@ -2,6 +2,7 @@
 
 #include "agent_integration/agents.h"
 #include "cli/output.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -22,7 +23,7 @@ Status run_agents_command(const std::string& word) {
   if (!cli) {
     return CliError::failed(std::move(cli).error());
   }
-  const std::string data = agents::data_folder();
+  const auto data = files::data_folder();
   const auto results = mode ? agents::run_agents(*mode, *cli, data)
                             : agents::ensure_integration(*cli, data);
 

@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "core/utf8.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -46,7 +47,7 @@ Result<std::string> read_text_input(const CliOptions& options) {
   if (*file == "-") {
     return read_standard_input();
   }
-  auto content = platform::read_file(*file, kMaxTextInput);
+  auto content = files::read_file(*file, kMaxTextInput);
   if (!content) {
     return CliError::failed("Cannot read " + *file + ": " + content.error());
   }

@@ -140,43 +140,6 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   }
 }
 
-Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
-  int flags = O_RDONLY;
-#if defined(O_CLOEXEC)
-  flags |= O_CLOEXEC;
-#endif
-  const int fd = ::open(path.c_str(), flags);
-  if (fd < 0) {
-    return Err{last_error_text()};
-  }
-  std::string content;
-  std::string error;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      error = last_error_text();
-      break;
-    }
-    if (n == 0) {
-      break;
-    }
-    if (content.size() + static_cast<std::size_t>(n) > limit) {
-      error = "the file is larger than " + std::to_string(limit) + " bytes";
-      break;
-    }
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  if (!error.empty()) {
-    return Err{std::move(error)};
-  }
-  return content;
-}
-
 Result<std::string, std::string> current_directory() {
   std::string path(PATH_MAX, '\0');
   while (::getcwd(path.data(), path.size()) == nullptr) {
@@ -228,11 +191,6 @@ Result<std::string, std::string> executable_path() {
   path.resize(static_cast<std::size_t>(n));
 #endif
   return lossy_utf8(std::move(path));
-}
-
-bool is_regular_file(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string link_path(std::string_view tag) {

@@ -222,40 +222,6 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   return static_cast<std::size_t>(got);
 }
 
-Result<std::string, std::string> read_file(const std::string& path, std::size_t limit) {
-  HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return Err{last_error_text()};
-  }
-  std::string content;
-  std::string error;
-  std::string buffer(1 << 16, '\0');
-  for (;;) {
-    DWORD got = 0;
-    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      const DWORD code = ::GetLastError();
-      if (code != ERROR_BROKEN_PIPE && code != ERROR_HANDLE_EOF) {
-        error = system_error_text(static_cast<long>(code));
-      }
-      break;
-    }
-    if (got == 0) {
-      break;
-    }
-    if (content.size() + got > limit) {
-      error = "the file is larger than " + std::to_string(limit) + " bytes";
-      break;
-    }
-    content.append(buffer.data(), got);
-  }
-  ::CloseHandle(file);
-  if (!error.empty()) {
-    return Err{std::move(error)};
-  }
-  return content;
-}
-
 Result<std::string, std::string> current_directory() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -311,11 +277,6 @@ Result<std::string, std::string> executable_path() {
     }
     path.resize(path.size() * 2);
   }
-}
-
-bool is_regular_file(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 std::string link_path(std::string_view tag) {

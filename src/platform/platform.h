@@ -48,11 +48,6 @@ bool write_stderr(std::string_view bytes);
 /// (read as UTF-16; Ctrl+Z at the start of a line ends it).
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size);
 
-/// Reads the whole file at `path` (relative to the current folder when
-/// relative), up to `limit` bytes. The error is the system error text, or
-/// a note that the file is larger than `limit`.
-Result<std::string, std::string> read_file(const std::string& path, std::size_t limit);
-
 /// The process's current folder (lossy UTF-8), or the system error text.
 Result<std::string, std::string> current_directory();
 
@@ -68,9 +63,6 @@ std::optional<std::string> get_env(const char* name);
 /// Full path of the running executable (lossy UTF-8), or the system error
 /// text.
 Result<std::string, std::string> executable_path();
-
-/// True when `path` names an existing regular file (not a folder).
-bool is_regular_file(const std::string& path);
 
 /// The app link path for a user tag: \\.\pipe\Vellumo-cli-<tag> on Windows,
 /// <runtime dir>/Vellumo-cli-<tag> on POSIX, where the runtime dir is

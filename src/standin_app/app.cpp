@@ -5,7 +5,7 @@
 #include <system_error>
 #include <type_traits>
 
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "core/paths.h"
 #include "platform/platform.h"
 #include "standin_app/commands.h"
@@ -15,7 +15,6 @@
 
 namespace vellumo::standin {
 
-namespace files = agents::files;
 
 struct App::Job {
   std::string meeting_id;
@@ -129,14 +128,14 @@ struct TranscriptFile {
 Result<std::optional<TranscriptFile>, std::string> read_transcript_file(
     const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
-    TRY(const sys::FileFacts facts, sys::inspect(path));
+    TRY(const files::FileFacts facts, files::inspect(path));
     if (!facts.exists || facts.folder) {
       continue;
     }
     if (facts.size > kMaxTranscriptFileBytes) {
       return Err{"The transcript file " + path + " is larger than 16 MiB."};
     }
-    auto bytes = sys::read_head(path, kMaxTranscriptFileBytes + 1);
+    auto bytes = files::read_head(path, kMaxTranscriptFileBytes + 1);
     if (!bytes) {
       return Err{"Cannot read the transcript file " + path + ": " + bytes.error()};
     }
@@ -588,11 +587,11 @@ App::Reply App::stop_meeting(Lock& lock, const Json&, bool detach) {
 
 App::Reply App::import_media(Lock& lock, const Json& args, bool detach) {
   TRY(const std::string path, absolute_path_arg(args, "path"));
-  TRY(const sys::FileFacts facts, prefixed(sys::inspect(path), "Cannot import " + path + ": "));
+  TRY(const files::FileFacts facts, prefixed(files::inspect(path), "Cannot import " + path + ": "));
   if (facts.folder) {
     return Err{"Cannot import " + path + ": it is a folder."};
   }
-  if (auto opened = sys::read_head(path, 0); !opened) {
+  if (auto opened = files::read_head(path, 0); !opened) {
     return Err{"Cannot import " + path + ": " + opened.error()};
   }
   Meeting m;
@@ -860,19 +859,14 @@ App::Reply App::write_audio(Lock& lock, const Meeting& m, const std::string& pat
   // Copying may take a while: other requests go on meanwhile.
   lock.unlock();
   auto outcome = [&]() -> Reply {
-    TRY(const sys::FileFacts facts, sys::inspect(media));
-    TRY(const std::string head, sys::read_head(media, kWavHeadBytes));
+    TRY(const files::FileFacts facts, files::inspect(media));
+    TRY(const std::string head, files::read_head(media, kWavHeadBytes));
     if (!facts.exists || !wav_duration(head, facts.size)) {
       return Err{"The stand-in app exports WAV audio only, and the media of meeting " + id +
                  " is no WAV file."};
     }
-    const std::string temporary = files::temporary_sibling(path);
-    auto copied = sys::copy_file(media, temporary, [] { return true; });
-    Result<void, std::string> moved = copied ? files::rename_replacing(temporary, path)
-                                             : Result<void, std::string>(copied.error());
-    if (!moved) {
-      (void)files::remove_file(temporary);
-      return Err{copied ? "Cannot write " + path + ": " + moved.error() : moved.error()};
+    if (auto copied = files::copy_file_replacing(media, path, [] { return true; }); !copied) {
+      return Err{std::move(copied).error()};
     }
     return Json{{"exported", path}, {"format", "wav"}, {"bytes", facts.size}};
   }();
@@ -1044,7 +1038,6 @@ void App::run_finalizing(Lock& lock, Job& job) {
 void App::run_import(Lock& lock, Job& job, const std::string& source) {
   const std::string folder = media_folder();
   const std::string target = files::join(folder, job.meeting_id + media_extension(source));
-  const std::string temporary = files::temporary_sibling(target);
   const std::string transcript_source = transcript_file_of(source);
   const std::string transcript_copy = files::join(folder, job.meeting_id + ".transcript.txt");
   auto keep_going = [&] {
@@ -1056,33 +1049,27 @@ void App::run_import(Lock& lock, Job& job, const std::string& source) {
   lock.unlock();
   auto copied = [&]() -> Result<bool, std::string> {
     TRY_STATUS(prefixed(files::create_folders(folder), "Cannot create " + folder + ": "));
-    TRY(const bool whole, sys::copy_file(source, temporary, keep_going));
+    TRY(const bool whole, files::copy_file_replacing(source, target, keep_going));
     if (!whole) {
       return false;
     }
-    TRY_STATUS(
-        prefixed(files::rename_replacing(temporary, target), "Cannot write " + target + ": "));
-    TRY(const sys::FileFacts transcript, sys::inspect(transcript_source));
+    TRY(const files::FileFacts transcript, files::inspect(transcript_source));
     if (transcript.exists && !transcript.folder) {
-      const std::string transcript_temporary = files::temporary_sibling(transcript_copy);
-      TRY(const bool done, sys::copy_file(transcript_source, transcript_temporary, keep_going));
-      TRY_STATUS(prefixed(files::rename_replacing(transcript_temporary, transcript_copy),
-                          "Cannot write " + transcript_copy + ": "));
-      return done;
+      return files::copy_file_replacing(transcript_source, transcript_copy, keep_going);
     }
     return true;
   }();
   std::optional<double> length;
   if (copied && *copied) {
-    auto facts = sys::inspect(target);
-    auto head = sys::read_head(target, kWavHeadBytes);
+    auto facts = files::inspect(target);
+    auto head = files::read_head(target, kWavHeadBytes);
     if (facts && head) {
       length = wav_duration(*head, facts->size);
     }
   }
   lock.lock();
   if (!copied || !*copied || !pause(lock, job, 1)) {
-    for (const std::string& file : {temporary, target, transcript_copy}) {
+    for (const std::string& file : {target, transcript_copy}) {
       (void)files::remove_file(file);
     }
     if (!copied) {

@@ -24,8 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent_integration/agents.h"
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "app_link/app_link.h"
 #include "core/numbers.h"
 #include "platform/link_server.h"
@@ -38,7 +37,6 @@
 namespace vellumo::standin {
 namespace {
 
-namespace files = agents::files;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kMaxConnections = 64;
@@ -208,7 +206,14 @@ int run(const std::vector<std::string>& words) {
     return 2;
   }
 
-  const std::string data = files::join(agents::data_folder(), "standin");
+  const auto data_folder = files::data_folder();
+  if (!data_folder) {
+    log.write(
+        "Cannot find the data folder: set LOCALAPPDATA, XDG_DATA_HOME or HOME to an absolute "
+        "path.");
+    return 1;
+  }
+  const std::string data = files::join(*data_folder, "standin");
   if (auto made = files::create_folders(data); !made) {
     log.write("Cannot create " + data + ": " + made.error());
     return 1;
@@ -241,7 +246,7 @@ int run(const std::vector<std::string>& words) {
   std::thread guard([&] {
     const auto started = std::chrono::steady_clock::now();
     while (!ended) {
-      const bool stop = options->stop_file && platform::is_regular_file(*options->stop_file);
+      const bool stop = options->stop_file && files::is_regular_file(*options->stop_file);
       const bool old = options->max_lifetime &&
                        std::chrono::steady_clock::now() - started >= *options->max_lifetime;
       if ((stop || old) && !app.quitting()) {

@@ -15,8 +15,6 @@
 namespace vellumo::standin::sys {
 namespace {
 
-constexpr std::size_t kBlock = std::size_t{1} << 20;
-
 std::string last_error() { return platform::system_error_text(errno); }
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
@@ -40,14 +38,6 @@ bool write_all(int fd, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(put);
   }
   return true;
-}
-
-ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
-  ssize_t got;
-  do {
-    got = ::read(fd, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
 }
 
 }  // namespace
@@ -111,80 +101,6 @@ void InstanceLock::release() {
     ::close(static_cast<int>(handle_));
     handle_ = -1;
   }
-}
-
-Result<FileFacts, std::string> inspect(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
-      return FileFacts{};
-    }
-    return Err{last_error()};
-  }
-  return FileFacts{true, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
-}
-
-Result<std::string, std::string> read_head(const std::string& path, std::size_t limit) {
-  const int fd = open_retrying(path.c_str(), O_RDONLY);
-  if (fd < 0) {
-    return Err{last_error()};
-  }
-  std::string bytes(limit, '\0');
-  std::size_t have = 0;
-  while (have < limit) {
-    const ssize_t got = read_retrying(fd, bytes.data() + have, limit - have);
-    if (got < 0) {
-      std::string error = last_error();
-      ::close(fd);
-      return Err{std::move(error)};
-    }
-    if (got == 0) {
-      break;
-    }
-    have += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  bytes.resize(have);
-  return bytes;
-}
-
-Result<bool, std::string> copy_file(const std::string& from, const std::string& to,
-                                    const std::function<bool()>& keep_going) {
-  const int in = open_retrying(from.c_str(), O_RDONLY);
-  if (in < 0) {
-    return Err{"Cannot read " + from + ": " + last_error()};
-  }
-  const int out = open_retrying(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out < 0) {
-    std::string error = last_error();
-    ::close(in);
-    return Err{"Cannot write " + to + ": " + error};
-  }
-  std::string buffer(kBlock, '\0');
-  Result<bool, std::string> outcome = true;
-  for (;;) {
-    if (!keep_going()) {
-      outcome = false;
-      break;
-    }
-    const ssize_t got = read_retrying(in, buffer.data(), buffer.size());
-    if (got < 0) {
-      outcome = Err{"Cannot read " + from + ": " + last_error()};
-      break;
-    }
-    if (got == 0) {
-      break;
-    }
-    if (!write_all(out, buffer.data(), static_cast<std::size_t>(got))) {
-      outcome = Err{"Cannot write " + to + ": " + last_error()};
-      break;
-    }
-  }
-  ::close(in);
-  if (::close(out) != 0 && outcome && *outcome && errno != EINTR) {
-    outcome = Err{"Cannot write " + to + ": " + last_error()};
-  }
-  return outcome;
 }
 
 std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }

@@ -15,8 +15,6 @@
 namespace vellumo::standin::sys {
 namespace {
 
-constexpr DWORD kBlock = DWORD{1} << 20;
-
 std::string last_error() { return platform::system_error_text(static_cast<long>(GetLastError())); }
 
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
@@ -34,11 +32,6 @@ Result<std::wstring, std::string> widen(const std::string& text) {
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
                       out.data(), size);
   return out;
-}
-
-HANDLE open_for_reading(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 bool write_all(HANDLE file, const char* data, DWORD size) {
@@ -103,90 +96,6 @@ void InstanceLock::release() {
     CloseHandle(as_handle(handle_));
     handle_ = -1;
   }
-}
-
-Result<FileFacts, std::string> inspect(const std::string& path) {
-  TRY(const std::wstring wide, widen(path));
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      return FileFacts{};
-    }
-    return Err{platform::system_error_text(static_cast<long>(error))};
-  }
-  const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const std::uint64_t size =
-      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return FileFacts{true, folder, size};
-}
-
-Result<std::string, std::string> read_head(const std::string& path, std::size_t limit) {
-  TRY(const std::wstring wide, widen(path));
-  HANDLE file = open_for_reading(wide);
-  if (file == INVALID_HANDLE_VALUE) {
-    return Err{last_error()};
-  }
-  std::string bytes(limit, '\0');
-  std::size_t have = 0;
-  while (have < limit) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(limit - have, kBlock));
-    if (!ReadFile(file, bytes.data() + have, want, &got, nullptr)) {
-      std::string error = last_error();
-      CloseHandle(file);
-      return Err{std::move(error)};
-    }
-    if (got == 0) {
-      break;
-    }
-    have += got;
-  }
-  CloseHandle(file);
-  bytes.resize(have);
-  return bytes;
-}
-
-Result<bool, std::string> copy_file(const std::string& from, const std::string& to,
-                                    const std::function<bool()>& keep_going) {
-  TRY(const std::wstring wide_from, widen(from));
-  TRY(const std::wstring wide_to, widen(to));
-  HANDLE in = open_for_reading(wide_from);
-  if (in == INVALID_HANDLE_VALUE) {
-    return Err{"Cannot read " + from + ": " + last_error()};
-  }
-  HANDLE out = CreateFileW(wide_to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) {
-    std::string error = last_error();
-    CloseHandle(in);
-    return Err{"Cannot write " + to + ": " + error};
-  }
-  std::string buffer(kBlock, '\0');
-  Result<bool, std::string> outcome = true;
-  for (;;) {
-    if (!keep_going()) {
-      outcome = false;
-      break;
-    }
-    DWORD got = 0;
-    if (!ReadFile(in, buffer.data(), kBlock, &got, nullptr)) {
-      outcome = Err{"Cannot read " + from + ": " + last_error()};
-      break;
-    }
-    if (got == 0) {
-      break;
-    }
-    if (!write_all(out, buffer.data(), got)) {
-      outcome = Err{"Cannot write " + to + ": " + last_error()};
-      break;
-    }
-  }
-  CloseHandle(in);
-  if (!CloseHandle(out) && outcome && *outcome) {
-    outcome = Err{"Cannot write " + to + ": " + last_error()};
-  }
-  return outcome;
 }
 
 std::uint64_t process_id() { return GetCurrentProcessId(); }

@@ -1,12 +1,10 @@
 #pragma once
 
 // What the stand-in app needs from the system beyond the shared platform
-// layer: one instance per data folder, and media files read and copied in
-// blocks. Implemented in system-posix.cpp and system-win32.cpp; errors are
+// layer: one instance per data folder. Implemented in system-posix.cpp and system-win32.cpp; errors are
 // the system error text.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -35,24 +33,6 @@ class InstanceLock {
   std::intptr_t handle_ = -1;
   std::string path_;
 };
-
-struct FileFacts {
-  bool exists = false;
-  bool folder = false;
-  std::uint64_t size = 0;
-};
-
-/// What is at `path` (links followed); a missing file is no error.
-Result<FileFacts, std::string> inspect(const std::string& path);
-
-/// At most `limit` bytes from the start of the file at `path`.
-Result<std::string, std::string> read_head(const std::string& path, std::size_t limit);
-
-/// Copies the file `from` to `to` (created, or truncated) in blocks,
-/// asking `keep_going` before each; true when done, false when
-/// `keep_going` said stop (the partial copy is left to the caller).
-Result<bool, std::string> copy_file(const std::string& from, const std::string& to,
-                                    const std::function<bool()>& keep_going);
 
 std::uint64_t process_id();
 

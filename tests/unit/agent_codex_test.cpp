@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "agent_test_support.h"
 
 namespace vellumo::agents {

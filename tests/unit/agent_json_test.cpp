@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent_integration/files.h"
+#include "platform/files.h"
 #include "agent_test_support.h"
 
 namespace vellumo::agents {
@@ -612,13 +612,11 @@ TEST(AgentJsonTarget, UnreadableFileFails) {
 TEST(AgentJsonTarget, WriteFailureReportsCannotWrite) {
   ScratchFolder folder;
   const JsonTarget target = target_in(folder);
-  // The temporary sibling's name is taken by a non-empty folder, so the
-  // write cannot even start.
-  std::filesystem::create_directories(folder.path() / "settings.vellumo-tmp" / "x");
+  files::inject_replace_failure(files::ReplaceStep::Rename);
   const TargetResult result = edit_json_target(Mode::Install, target, kCli);
+  files::inject_replace_failure(std::nullopt);
   EXPECT_EQ(result.state, TargetState::Failed);
-  ASSERT_TRUE(result.detail);
-  EXPECT_EQ(result.detail->rfind("Cannot write " + target.file_path + ": ", 0), 0u) << *result.detail;
+  EXPECT_EQ(result.detail, "Cannot write " + target.file_path + ": injected failure");
   EXPECT_FALSE(std::filesystem::exists(target.file_path));
 }
 

@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "agent_integration/files.h"
+#include "platform/files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace vellumo::agents::files {
+namespace vellumo::files {
 namespace {
 
 using agents::testing::file_bytes;
@@ -33,25 +33,7 @@ using Names = std::vector<std::string>;
 std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 #endif
 
-TEST(AgentFiles, TemporarySibling) {
-  EXPECT_EQ(temporary_sibling("settings.json"), "settings.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("config.toml"), "config.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("opencode.jsonc"), "opencode.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("/h/.gemini/settings.json"), "/h/.gemini/settings.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("/h/config"), "/h/config.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("/h/.bashrc"), "/h/.bashrc.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("/h.d/config"), "/h.d/config.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("a.tar.gz"), "a.tar.vellumo-tmp");
-  EXPECT_EQ(temporary_sibling("name."), "name.vellumo-tmp");
-#ifdef _WIN32
-  EXPECT_EQ(temporary_sibling(R"(C:\Users\u\.cursor\mcp.json)"), R"(C:\Users\u\.cursor\mcp.vellumo-tmp)");
-  EXPECT_EQ(temporary_sibling(R"(C:\a.b\config)"), R"(C:\a.b\config.vellumo-tmp)");
-  EXPECT_EQ(temporary_sibling(R"(C:\u\AppData/Roaming\Claude\claude_desktop_config.json)"),
-            R"(C:\u\AppData/Roaming\Claude\claude_desktop_config.vellumo-tmp)");
-#endif
-}
-
-TEST(AgentFiles, SystemErrorText) {
+TEST(Files, SystemErrorText) {
 #ifdef _WIN32
   const std::string text = platform::system_error_text(ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(text.find('\n'), std::string::npos);
@@ -63,7 +45,7 @@ TEST(AgentFiles, SystemErrorText) {
 #endif
 }
 
-TEST(AgentFiles, ReadWholeFile) {
+TEST(Files, ReadWholeFile) {
   ScratchFolder folder;
   auto missing = read_whole_file(folder / "nothing.json");
   ASSERT_TRUE(missing);
@@ -90,7 +72,7 @@ TEST(AgentFiles, ReadWholeFile) {
   EXPECT_NE(is_folder.error().find(" (os error "), std::string::npos);
 }
 
-TEST(AgentFiles, ExistenceTestsAndFolders) {
+TEST(Files, ExistenceTestsAndFolders) {
   ScratchFolder folder;
   EXPECT_TRUE(is_directory(folder.str()));
   EXPECT_FALSE(is_regular_file(folder.str()));
@@ -111,7 +93,7 @@ TEST(AgentFiles, ExistenceTestsAndFolders) {
   EXPECT_NE(blocked.error().find(" (os error "), std::string::npos);
 }
 
-TEST(AgentFiles, WriteFileReplacingCreatesAndReplaces) {
+TEST(Files, WriteFileReplacingCreatesAndReplaces) {
   ScratchFolder folder;
   const std::string path = folder / "settings.json";
   ASSERT_TRUE(write_file_replacing(path, "{}\n"));
@@ -125,14 +107,15 @@ TEST(AgentFiles, WriteFileReplacingCreatesAndReplaces) {
   EXPECT_EQ(file_bytes(path), "short");
   EXPECT_EQ(folder.names(), Names{"settings.json"});
 
-  // A stale temporary file from an earlier crash is simply overwritten.
+  // A file left at an old fixed temporary name is not touched.
   put_file(folder / "settings.vellumo-tmp", "stale stale stale");
   ASSERT_TRUE(write_file_replacing(path, "new"));
   EXPECT_EQ(file_bytes(path), "new");
-  EXPECT_EQ(folder.names(), Names{"settings.json"});
+  EXPECT_EQ(folder.names(), (Names{"settings.json", "settings.vellumo-tmp"}));
+  EXPECT_EQ(file_bytes(folder / "settings.vellumo-tmp"), "stale stale stale");
 }
 
-TEST(AgentFiles, WriteFileReplacingNeverCreatesTheFolder) {
+TEST(Files, WriteFileReplacingNeverCreatesTheFolder) {
   ScratchFolder folder;
   const std::string path = join(folder / "missing", "config.toml");
   auto written = write_file_replacing(path, "x");
@@ -144,7 +127,7 @@ TEST(AgentFiles, WriteFileReplacingNeverCreatesTheFolder) {
   EXPECT_TRUE(folder.names().empty());
 }
 
-TEST(AgentFiles, FailedRenameKeepsTheTargetAndLeavesNoTemporary) {
+TEST(Files, FailedRenameKeepsTheTargetAndLeavesNoTemporary) {
   ScratchFolder folder;
   // A non-empty folder stands where the file should be replaced.
   const std::string path = folder / "config.toml";
@@ -160,7 +143,7 @@ TEST(AgentFiles, FailedRenameKeepsTheTargetAndLeavesNoTemporary) {
 }
 
 #ifndef _WIN32
-TEST(AgentFiles, ReadOnlyFolderKeepsTheOriginal) {
+TEST(Files, ReadOnlyFolderKeepsTheOriginal) {
   ScratchFolder folder;
   const std::string dir = folder / "ro";
   std::filesystem::create_directory(dir);
@@ -176,10 +159,10 @@ TEST(AgentFiles, ReadOnlyFolderKeepsTheOriginal) {
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error(), "Cannot write " + path + ": " + platform::system_error_text(EACCES));
   EXPECT_EQ(file_bytes(path), "{\"old\": true}\n");
-  EXPECT_EQ(std::filesystem::exists(join(dir, "mcp.vellumo-tmp")), false);
+  EXPECT_EQ(std::filesystem::directory_iterator(dir)->path().filename(), "mcp.json");
 }
 
-TEST(AgentFiles, RenameOverAFileThatCannotBeReplaced) {
+TEST(Files, RenameOverAFileThatCannotBeReplaced) {
   // The temporary file is written, but the rename fails: the target's
   // folder entry is a folder. rename() refuses with EISDIR.
   ScratchFolder folder;
@@ -192,7 +175,7 @@ TEST(AgentFiles, RenameOverAFileThatCannotBeReplaced) {
 }
 #else
 
-TEST(AgentFiles, LockedTargetKeepsTheOriginal) {
+TEST(Files, LockedTargetKeepsTheOriginal) {
   ScratchFolder folder;
   const std::string path = folder / "mcp.json";
   put_file(path, "{\"old\": true}\n");
@@ -207,7 +190,7 @@ TEST(AgentFiles, LockedTargetKeepsTheOriginal) {
   EXPECT_EQ(folder.names(), Names{"mcp.json"});
 }
 
-TEST(AgentFiles, ReadOnlyTargetEitherReplacedOrIntact) {
+TEST(Files, ReadOnlyTargetEitherReplacedOrIntact) {
   ScratchFolder folder;
   const std::string path = folder / "mcp.json";
   put_file(path, "old");
@@ -224,7 +207,7 @@ TEST(AgentFiles, ReadOnlyTargetEitherReplacedOrIntact) {
 }
 #endif
 
-TEST(AgentFiles, Utf8Paths) {
+TEST(Files, Utf8Paths) {
   ScratchFolder folder;
   const std::string name = "dossier-\xC3\xA9\xE2\x82\xAC";
   const std::string dir = join(folder.str(), name);
@@ -240,13 +223,13 @@ TEST(AgentFiles, Utf8Paths) {
   const std::filesystem::path real = folder.path() / std::u8string(u8"dossier-\u00e9\u20ac") /
                                      std::u8string(u8"r\u00e9glages.json");
   EXPECT_TRUE(std::filesystem::is_regular_file(real));
-  ASSERT_TRUE(write_whole_file(join(dir, "direct.txt"), "d"));
+  ASSERT_TRUE(write_file_replacing(join(dir, "direct.txt"), "d"));
   ASSERT_TRUE(remove_file(join(dir, "direct.txt")));
   EXPECT_FALSE(is_regular_file(join(dir, "direct.txt")));
   EXPECT_FALSE(remove_file(join(dir, "direct.txt")));
 }
 
-TEST(AgentFiles, LongPaths) {
+TEST(Files, LongPaths) {
   ScratchFolder folder;
   std::string dir = folder.str();
   const std::string first = join(dir, std::string(60, 'a'));
@@ -260,7 +243,6 @@ TEST(AgentFiles, LongPaths) {
   ASSERT_TRUE(write_file_replacing(path, "{}"));
   ASSERT_TRUE(write_file_replacing(path, "{\"a\": 1}"));
   EXPECT_TRUE(is_regular_file(path));
-  EXPECT_FALSE(is_regular_file(join(dir, "settings.vellumo-tmp")));
   auto read = read_whole_file(path);
   ASSERT_TRUE(read && read->has_value());
   EXPECT_EQ(**read, "{\"a\": 1}");
@@ -276,5 +258,136 @@ TEST(AgentFiles, LongPaths) {
 #endif
 }
 
+
+// Whatever step fails, the original is as it was and no temporary file is
+// left; a file that did not exist still does not.
+TEST(Files, EveryFailedStepKeepsTheOriginal) {
+  struct Row {
+    ReplaceStep step;
+    const char* name;
+  };
+  for (const Row& row : {Row{ReplaceStep::CreateTemporary, "create"}, Row{ReplaceStep::Write, "write"},
+                         Row{ReplaceStep::Flush, "flush"}, Row{ReplaceStep::Rename, "rename"}}) {
+    for (const bool existed : {true, false}) {
+      SCOPED_TRACE(std::string(row.name) + (existed ? ", over a file" : ", a new file"));
+      ScratchFolder folder;
+      const std::string path = folder / "config.toml";
+      if (existed) {
+        put_file(path, "model = \"o3\"\n");
+      }
+      inject_replace_failure(row.step);
+      auto written = write_file_replacing(path, "new text");
+      auto copied = copy_file_replacing(path, folder / "copy", [] { return true; });
+      inject_replace_failure(std::nullopt);
+      EXPECT_EQ(written.error(), "Cannot write " + path + ": injected failure");
+      EXPECT_FALSE(copied);
+      EXPECT_EQ(folder.names(), existed ? Names{"config.toml"} : Names{});
+      if (existed) {
+        EXPECT_EQ(file_bytes(path), "model = \"o3\"\n");
+      }
+    }
+  }
+}
+
+TEST(Files, CopyStoppedOnTheWayLeavesTheTargetAlone) {
+  ScratchFolder folder;
+  const std::string source = folder / "source.wav";
+  const std::string target = folder / "target.wav";
+  put_file(source, std::string(3 << 20, 's'));
+  put_file(target, "old");
+  int blocks = 0;
+  auto stopped = copy_file_replacing(source, target, [&] { return ++blocks < 2; });
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(*stopped);
+  EXPECT_EQ(file_bytes(target), "old");
+  EXPECT_EQ(folder.names(), (Names{"source.wav", "target.wav"}));
+  auto copied = copy_file_replacing(source, target, [] { return true; });
+  ASSERT_TRUE(copied && *copied);
+  EXPECT_EQ(file_bytes(target), std::string(3 << 20, 's'));
+  auto missing = copy_file_replacing(folder / "none", target, [] { return true; });
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().rfind("Cannot read " + folder / "none" + ": ", 0), 0u);
+  EXPECT_EQ(folder.names(), (Names{"source.wav", "target.wav"}));
+}
+
+TEST(Files, OneLockHolderAtATime) {
+  ScratchFolder folder;
+  const std::string path = folder / "agents.lock";
+  {
+    auto first = FileLock::acquire(path, std::chrono::milliseconds(0));
+    ASSERT_TRUE(first && first->has_value());
+    auto second = FileLock::acquire(path, std::chrono::milliseconds(30));
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->has_value());
+  }
+  auto again = FileLock::acquire(path, std::chrono::milliseconds(0));
+  ASSERT_TRUE(again && again->has_value());
+  EXPECT_EQ(folder.names(), Names{"agents.lock"});
+#ifndef _WIN32
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+#endif
+}
+
+#ifndef _WIN32
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+// A replacement keeps the permissions of the file it replaces, and follows
+// links to it, which stay links.
+TEST(Files, ReplacementKeepsModeAndLinks) {
+  ScratchFolder folder;
+  const std::string secret = folder / "settings.json";
+  put_file(secret, "{\"apiKey\": \"k\"}");
+  ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+  const mode_t mask = ::umask(022);
+  ASSERT_TRUE(write_file_replacing(secret, "{}"));
+  ASSERT_TRUE(write_file_replacing(folder / "new.json", "{}"));
+  ::umask(mask);
+  EXPECT_EQ(mode_of(secret), 0600u);
+  EXPECT_EQ(mode_of(folder / "new.json"), 0644u);
+
+  // dotfiles/mcp.json <- dotfiles/link <- mcp.json, one link relative.
+  std::filesystem::create_directory(folder / "dotfiles");
+  put_file(folder / "dotfiles/mcp.json", "old");
+  ASSERT_EQ(::chmod((folder / "dotfiles/mcp.json").c_str(), 0640), 0);
+  std::filesystem::create_symlink("mcp.json", folder / "dotfiles/link");
+  std::filesystem::create_symlink(folder / "dotfiles/link", folder / "mcp.json");
+  ASSERT_TRUE(write_file_replacing(folder / "mcp.json", "new"));
+  EXPECT_EQ(file_bytes(folder / "dotfiles/mcp.json"), "new");
+  EXPECT_EQ(mode_of(folder / "dotfiles/mcp.json"), 0640u);
+  EXPECT_EQ(std::filesystem::read_symlink(folder / "mcp.json"), folder / "dotfiles/link");
+  EXPECT_EQ(std::filesystem::read_symlink(folder / "dotfiles/link"), "mcp.json");
+
+  // A loop, and a link that leads nowhere: nothing is written anywhere.
+  std::filesystem::create_symlink("b", folder / "a");
+  std::filesystem::create_symlink("a", folder / "b");
+  std::filesystem::create_symlink("gone", folder / "dangling");
+  const Names before = folder.names();
+  auto loop = write_file_replacing(folder / "a", "x");
+  EXPECT_EQ(loop.error(), "Cannot write " + folder / "a" + ": " + platform::system_error_text(ELOOP));
+  auto dangling = write_file_replacing(folder / "dangling", "x");
+  EXPECT_EQ(dangling.error(), "Cannot write " + folder / "dangling" + ": it is a link to " +
+                                  folder / "gone" + ", which does not exist");
+  EXPECT_EQ(folder.names(), before);
+}
+#else
+TEST(Files, ReplacementKeepsTheHiddenAttribute) {
+  ScratchFolder folder;
+  const std::string path = folder / "mcp.json";
+  put_file(path, "old");
+  ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(write_file_replacing(path, "new"));
+  EXPECT_EQ(file_bytes(path), "new");
+  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+  EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+  SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
 }  // namespace
-}  // namespace vellumo::agents::files
+}  // namespace vellumo::files
