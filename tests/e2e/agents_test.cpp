@@ -382,6 +382,31 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   EXPECT_FALSE(fs::exists(codex_file()));
 }
 
+// The data folder is never taken relative to the current folder: an empty
+// or relative variable is passed over, and with none at all nothing is kept
+// (and the stand-in app does not start).
+TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
+  if (target().wine) {
+    GTEST_SKIP() << "Wine gives every program a LOCALAPPDATA of its own";
+  }
+  const fs::path work = dir() / "work";
+  fs::create_directories(work);
+  set_env("LOCALAPPDATA", "");
+  set_env("CODEX_HOME", text(dir() / "no-codex"));
+  set_env("XDG_DATA_HOME", "data");
+  expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("added")});
+  EXPECT_EQ(file_text(home() / ".local/share/Vellumo/agent-integration.json"),
+            marker_text(text(cli_path()), false));
+
+  set_env("HOME", "home");
+  const RunResult ensure = cli({"agents", "ensure"}, {.working_dir = work});
+  expect_failed_report(ensure, {{"PATH", "failed", "Cannot find the home folder (HOME)."}});
+  const RunResult standin = run(target().standin, {"--startup"}, {.working_dir = work});
+  EXPECT_EQ(standin.exit_code, 1);
+  EXPECT_NE(standin.err.find("Cannot find the data folder"), std::string::npos) << standin.err;
+  EXPECT_TRUE(fs::is_empty(work));
+}
+
 TEST_F(AgentsCommand, ClaudeDesktopWithoutAppData) {
   set_env("APPDATA", std::nullopt);
   set_env("CODEX_HOME", text(dir() / "no-codex"));
