@@ -84,14 +84,17 @@ std::string join(std::string_view folder, std::string_view name) {
 }
 
 std::optional<std::string> data_folder() {
-  std::optional<std::string> base;
-  for (const char* name : {"LOCALAPPDATA", "XDG_DATA_HOME"}) {
-    base = platform::get_env(name);
-    if (base && is_absolute_path(*base, platform::kPathStyle)) {
-      return join(*base, "Vellumo");
-    }
+  const auto absolute = [](const char* name) {
+    auto value = platform::get_env(name);
+    return value && is_absolute_path(*value, platform::kPathStyle) ? value : std::nullopt;
+  };
+  if (auto base = absolute("LOCALAPPDATA")) {
+    return join(*base, "Vellumo");
   }
-  if (auto home = platform::get_env("HOME"); home && is_absolute_path(*home, platform::kPathStyle)) {
+  if (auto base = absolute("XDG_DATA_HOME")) {
+    return join(*base, "Vellumo");
+  }
+  if (auto home = absolute("HOME")) {
     return join(join(*home, ".local/share"), "Vellumo");
   }
   return std::nullopt;

@@ -398,6 +398,15 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
   EXPECT_EQ(file_text(home() / ".local/share/Vellumo/agent-integration.json"),
             marker_text(text(cli_path()), false));
 
+  // A data folder that cannot be made: no lock and no marker, but the run
+  // goes on.
+  write(dir() / "data-file", "x");
+  set_env("XDG_DATA_HOME", text(dir() / "data-file"));
+  fs::remove_all(home() / ".local/share");
+  expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("present")});
+  EXPECT_EQ(file_text(dir() / "data-file"), "x");
+
+  set_env("XDG_DATA_HOME", "data");
   set_env("HOME", "home");
   const RunResult ensure = cli({"agents", "ensure"}, {.working_dir = work});
   expect_failed_report(ensure, {{"PATH", "failed", "Cannot find the home folder (HOME)."}});
