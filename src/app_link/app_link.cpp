@@ -35,11 +35,12 @@ Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path)
     if (stream) {
       return std::move(stream).value();
     }
-    if (stream.error().untrusted) {
+    if (stream.error().kind == platform::LinkOpenFailure::Untrusted) {
       return PipeError{PipeErrorKind::Exchange,
                        "Refusing to send the request to " + path + ": " + stream.error().text + "."};
     }
-    if (!stream.error().busy || std::chrono::steady_clock::now() - start >= kBusyRetryFor) {
+    if (stream.error().kind != platform::LinkOpenFailure::Busy ||
+        std::chrono::steady_clock::now() - start >= kBusyRetryFor) {
       return PipeError{PipeErrorKind::Unreachable, std::move(stream).error().text};
     }
     std::this_thread::sleep_for(kBusyRetryPause);

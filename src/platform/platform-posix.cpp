@@ -238,8 +238,8 @@ Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size
 }
 
 Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
-  const auto fail = [](std::string text, bool busy = false, bool untrusted = false) {
-    return LinkOpenError{busy, untrusted, std::move(text)};
+  const auto fail = [](std::string text, LinkOpenFailure kind = LinkOpenFailure::Unreachable) {
+    return LinkOpenError{kind, std::move(text)};
   };
   const std::string fallback = fallback_runtime_dir();
   if (path.size() > fallback.size() && path.compare(0, fallback.size(), fallback) == 0 &&
@@ -285,18 +285,20 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     const int error = errno;
-    return fail(system_error_text(error), error == EAGAIN || error == EWOULDBLOCK);
+    return fail(system_error_text(error), error == EAGAIN || error == EWOULDBLOCK
+                                              ? LinkOpenFailure::Busy
+                                              : LinkOpenFailure::Unreachable);
   }
   ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 
   // Nothing is written before we know the server is one of ours.
   const auto server = peer_uid(fd);
   if (!server) {
-    return fail("the serving process cannot be identified: " + last_error_text(), false, true);
+    return fail("the serving process cannot be identified: " + last_error_text(), LinkOpenFailure::Untrusted);
   }
   const ProcessIdentity self{std::to_string(::getuid()), std::nullopt};
   if (auto reason = distrust_reason({std::to_string(*server), std::nullopt}, self)) {
-    return fail(*reason, false, true);
+    return fail(*reason, LinkOpenFailure::Untrusted);
   }
   return stream;
 }

@@ -325,26 +325,27 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
                               OPEN_EXISTING, kLinkOpenFlags, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    return LinkOpenError{error == ERROR_PIPE_BUSY, false,
-                         system_error_text(static_cast<long>(error))};
+    return LinkOpenError{
+        error == ERROR_PIPE_BUSY ? LinkOpenFailure::Busy : LinkOpenFailure::Unreachable,
+        system_error_text(static_cast<long>(error))};
   }
   LinkStream stream(reinterpret_cast<std::intptr_t>(pipe));
 
   // Nothing is written before we know the server is one of ours.
   ULONG server_pid = 0;
   if (!::GetNamedPipeServerProcessId(pipe, &server_pid)) {
-    return LinkOpenError{false, true, "the serving process cannot be identified: " + last_error_text()};
+    return LinkOpenError{LinkOpenFailure::Untrusted, "the serving process cannot be identified: " + last_error_text()};
   }
   auto server = process_identity(server_pid);
   if (!server) {
-    return LinkOpenError{false, true, "the serving process cannot be inspected: " + server.error()};
+    return LinkOpenError{LinkOpenFailure::Untrusted, "the serving process cannot be inspected: " + server.error()};
   }
   auto self = process_identity(::GetCurrentProcessId());
   if (!self) {
-    return LinkOpenError{false, true, "our own identity cannot be read: " + self.error()};
+    return LinkOpenError{LinkOpenFailure::Untrusted, "our own identity cannot be read: " + self.error()};
   }
   if (auto reason = distrust_reason(*server, *self)) {
-    return LinkOpenError{false, true, std::move(*reason)};
+    return LinkOpenError{LinkOpenFailure::Untrusted, std::move(*reason)};
   }
   return stream;
 }

@@ -101,16 +101,21 @@ class LinkStream {
   std::intptr_t handle_ = -1;
 };
 
-/// Why the link could not be opened. `busy` is set when the server exists
-/// but has no free instance (ERROR_PIPE_BUSY, or EAGAIN from connect), the
-/// one failure worth retrying.
+/// Why the link could not be opened.
+enum class LinkOpenFailure {
+  /// Nobody serves it (or the attempt failed in another way).
+  Unreachable,
+  /// The server exists but has no free instance (ERROR_PIPE_BUSY, or
+  /// EAGAIN from connect): the one failure worth retrying.
+  Busy,
+  /// It is served by a process that must not get our request (another
+  /// user, or a lower integrity level). Not a case for launching the app.
+  Untrusted,
+};
+
 struct LinkOpenError {
-  bool busy = false;
-  /// The link is served by a process that must not get our request (another
-  /// user, or a lower integrity level); `text` says why. Not a case for
-  /// launching the app.
-  bool untrusted = false;
-  std::string text;
+  LinkOpenFailure kind = LinkOpenFailure::Unreachable;
+  std::string text;  ///< what went wrong, or why the server is not trusted
 };
 
 /// Opens the client end of the app link at `path`; one attempt, no retry.

@@ -95,7 +95,7 @@ TEST(LinkServer, BusyLinkTurnsClientsAway) {
   for (int i = 0; i < 2; ++i) {
     auto client = open_link(path);
     ASSERT_FALSE(client);
-    EXPECT_TRUE(client.error().busy) << client.error().text;
+    EXPECT_EQ(client.error().kind, platform::LinkOpenFailure::Busy) << client.error().text;
   }
   EXPECT_FALSE(server->accept());
 }
@@ -114,7 +114,7 @@ TEST(LinkServer, OneServerPerLink) {
   // answers on it meanwhile.
   auto closed = open_link(path);
   ASSERT_FALSE(closed);
-  EXPECT_FALSE(closed.error().busy);
+  EXPECT_EQ(closed.error().kind, platform::LinkOpenFailure::Unreachable);
   auto again = LinkServer::listen(path);
   EXPECT_TRUE(again) << again.error();
 }
