@@ -412,13 +412,17 @@ void E2eTest::start_app(const Json& scenario) {
   std::ofstream(file, std::ios::binary) << to_json_pretty(scenario) << "\n";
   fs::remove(dir_ / "ready");
   const std::size_t before = starts().size();
+  const std::size_t running_before = running_apps();
   pid_t pid = spawn(command(target().fake_app, {"--scenario", target().path_text(file)}),
                     environment(), "", -1, (dir_ / "app-stderr").string(), -1);
   app_pids_.push_back(pid);
   const bool serving = scenario.value("exit_at_once", false) == false;
+  const bool serving_later = scenario.contains("listen_after");
   const bool ready = wait_until(
       [&] {
-        return serving ? fs::exists(dir_ / "ready") : starts().size() > before;
+        return serving_later ? running_apps() > running_before
+               : serving     ? fs::exists(dir_ / "ready")
+                             : starts().size() > before;
       },
       30s);
   ASSERT_TRUE(ready) << "the fake app did not come up: " << read_file(dir_ / "app-errors")

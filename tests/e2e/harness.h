@@ -112,7 +112,8 @@ class E2eTest : public ::testing::Test {
   Json scenario() const;
 
   /// Starts the fake app with `scenario` and waits until it serves the link
-  /// (or has ended, for scenarios that never serve it).
+  /// (or has ended, for scenarios that never serve it; or runs, for those
+  /// that serve it only once a file appears).
   void start_app(const Json& scenario);
   /// Puts the fake app beside the CLI copy as `name` (the suffix .exe is
   /// added under Wine) with `scenario` as its scenario.json, so that the
