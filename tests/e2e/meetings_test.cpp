@@ -723,6 +723,7 @@ TEST_F(Meetings, UsageAndInputErrorsNeedNoApp) {
       {{"meetings", "labels", "latest", "ON"}, "Unknown meetings command: labels latest ON"},
       {{"meetings", "join"}, "Unknown meetings command: join"},
       {{"meetings", "join", "abc"}, "Unknown meetings command: join abc"},
+      {{"meetings", "", "latest"}, "Unknown meetings command:  latest"},
       {{"meetings", "rename", "latest"}, "Unknown meetings command: rename latest"},
       {{"meetings", "wait", "latest", "5"}, "Unknown meetings command: wait latest 5"},
       {{"meetings", "export-audio", "latest"}, "Unknown meetings command: export-audio latest"},
@@ -744,6 +745,14 @@ TEST_F(Meetings, UsageAndInputErrorsNeedNoApp) {
        "Pass --text \"...\" or --file <path> (use - for stdin)."},
       {{"meetings", "set-transcript", "latest", "--file", "notes.md", "--text", "x"},
        "Pass --text \"...\" or --file <path> (use - for stdin)."},
+      // An empty reference would match every meeting; it is refused first.
+      {{"meetings", "show", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "delete", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "set-notes", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "export", "", "notes.docx"}, "A meeting reference cannot be empty."},
+      {{"meetings", "labels", "", "on"}, "A meeting reference cannot be empty."},
+      {{"meetings", "join", "latest", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "wait", "", "--timeout", "x"}, "A meeting reference cannot be empty."},
   };
   for (const auto& [words, message] : usage) {
     SCOPED_TRACE(joined(words));
