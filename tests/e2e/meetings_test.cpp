@@ -344,7 +344,8 @@ TEST_F(Meetings, ReferencesResolveThroughTheListInOrder) {
       {library, {"meetings", "show", "abc"}, {kList}, 1, ambiguous("abc", 3)},
       // No preference for the exact match.
       {library, {"meetings", "show", "abc2"}, {kList}, 1, ambiguous("abc2", 2)},
-      {library, {"meetings", "show", ""}, {kList}, 1, ambiguous("", 5)},
+      // An empty reference would match every meeting: it is refused.
+      {library, {"meetings", "show", ""}, {}, 2, "A meeting reference cannot be empty."},
       {library, {"meetings", "show", "zed"}, {kList}, 1, no_match("zed")},
       {library, {"meetings", "show", "LATEST"}, {kList}, 1, no_match("LATEST")},
       {library,
@@ -397,10 +398,10 @@ TEST_F(Meetings, ReferencesResolveThroughTheListInOrder) {
        0,
        shown},
       {Json::array({Json{{"id", "only-one"}}}),
-       {"meetings", "show", ""},
-       {kList, get_meeting("only-one")},
-       0,
-       shown},
+       {"meetings", "delete", "", "--confirm"},
+       {},
+       2,
+       "A meeting reference cannot be empty."},
   };
 
   Json s = scenario();
