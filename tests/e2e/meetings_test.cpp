@@ -747,11 +747,9 @@ TEST_F(Meetings, UsageAndInputErrorsNeedNoApp) {
       {{"meetings", "set-transcript", "latest", "--file", "notes.md", "--text", "x"},
        "Pass --text \"...\" or --file <path> (use - for stdin)."},
       // An empty reference would match every meeting; it is refused first.
-      {{"meetings", "show", ""}, "A meeting reference cannot be empty."},
       {{"meetings", "delete", ""}, "A meeting reference cannot be empty."},
       {{"meetings", "set-notes", ""}, "A meeting reference cannot be empty."},
       {{"meetings", "export", "", "notes.docx"}, "A meeting reference cannot be empty."},
-      {{"meetings", "labels", "", "on"}, "A meeting reference cannot be empty."},
       {{"meetings", "join", "latest", ""}, "A meeting reference cannot be empty."},
       {{"meetings", "wait", "", "--timeout", "x"}, "A meeting reference cannot be empty."},
   };
