@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app_link/launch.h"
+#include "core/text.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
 
@@ -148,7 +149,8 @@ Result<JsonTape, PipeError> parse_response(std::string line) {
     reply.narrow_to(*result);
     return std::move(reply);
   }
-  if (!error || error->is_null()) {
+  // An error text with nothing to read in it tells no more than none.
+  if (!error || error->is_null() || trim(error->string()).empty()) {
     return exchange_error("Vellumo reported an unknown error.");
   }
   return exchange_error(std::string(error->string()));

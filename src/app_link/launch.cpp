@@ -53,14 +53,13 @@ Status wait_until_ready(platform::DetachedChild& child) {
       return {};
     }
     // The process we started may have ended because another instance was
-    // already running; one more ping tells whether that one answers.
-    if (child.has_ended().value_or(false)) {
-      if (!ping()) {
-        return CliError::not_running(
-            "Vellumo is running but does not accept CLI commands. Update Vellumo, or quit and "
-            "reopen it, then try again.");
-      }
-      return {};
+    // already running; one more ping tells whether that one answers at
+    // all. If it does, the wait goes on: only a round's own ping makes the
+    // app ready.
+    if (child.has_ended().value_or(false) && !ping()) {
+      return CliError::not_running(
+          "Vellumo is running but does not accept CLI commands. Update Vellumo, or quit and "
+          "reopen it, then try again.");
     }
   }
 }

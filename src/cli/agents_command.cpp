@@ -37,7 +37,7 @@ Status run_agents_command(const std::string& word) {
     report.push_back(std::move(line));
     any_failed = any_failed || result.state == agents::TargetState::Failed;
   }
-  print_json(report);
+  TRY_STATUS(print_json(report));
   if (any_failed) {
     return CliError::failed("Some targets could not be updated; see `detail`.");
   }

@@ -18,8 +18,7 @@ Status send_dictation_command(const CliOptions& options, std::string_view comman
     const bool present = result.is_object() && result.contains(name);
     state[name] = present ? result[name] : Json(nullptr);
   }
-  print_json(state);
-  return {};
+  return print_json(state);
 }
 
 }  // namespace

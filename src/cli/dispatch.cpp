@@ -10,6 +10,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/texts.h"
+#include "core/text.h"
 #include "mcp/mcp_server.h"
 #include "platform/platform.h"
 
@@ -49,12 +50,7 @@ bool is(const Words& words, std::initializer_list<std::string_view> expected) {
 }
 
 CliError unknown_command(const Words& words) {
-  std::string joined;
-  for (const std::string& word : words) {
-    joined += joined.empty() ? "" : " ";
-    joined += word;
-  }
-  return CliError::usage("Unknown command: " + joined);
+  return CliError::usage("Unknown command: " + join_words(words));
 }
 
 // The member `key` of `parent`, or null when `parent` is no object or has
@@ -92,15 +88,13 @@ Status status(const CliOptions& options) {
       {"notesModel", member(settings, "notesModel")},
       {"cli", cli ? Json(std::move(cli).value()) : Json(nullptr)},
   };
-  print_json(report);
-  return {};
+  return print_json(report);
 }
 
 Status settings_get(const CliOptions& options, const std::string* key) {
   TRY(const Json state, get_state(options));
   const Json settings = member(state, "settings");
-  print_json(key ? member(settings, *key) : settings);
-  return {};
+  return print_json(key ? member(settings, *key) : settings);
 }
 
 Status settings_set(const CliOptions& options, const Words& words) {
@@ -128,8 +122,7 @@ Status settings_set(const CliOptions& options, const Words& words) {
   }
   TRY(const Json saved, AppLink::call(options, "save_settings",
                                       Json{{"settings", std::move(settings)}}, false));
-  print_json(member(saved, "settings"));
-  return {};
+  return print_json(member(saved, "settings"));
 }
 
 Status invoke(const CliOptions& options, const Words& words) {
@@ -149,12 +142,10 @@ Status invoke(const CliOptions& options, const Words& words) {
 Status dispatch(const Words& words, const CliOptions& options) {
   const std::size_t n = words.size();
   if (n == 0 || is(words, {"help"})) {
-    print_text(usage_text());
-    return {};
+    return print_text(usage_text());
   }
   if (is(words, {"help", "agents"}) || is(words, {"guide"}) || is(words, {"agents"})) {
-    print_text(guide_text(cli_path_text()));
-    return {};
+    return print_text(guide_text(cli_path_text()));
   }
   const std::string& first = words[0];
   if (first == "agents") {
@@ -165,9 +156,8 @@ Status dispatch(const Words& words, const CliOptions& options) {
     return run_mcp_stub();
   }
   if (is(words, {"version"})) {
-    print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
-               std::to_string(PROTOCOL_VERSION) + ")\n");
-    return {};
+    return print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
+                      std::to_string(PROTOCOL_VERSION) + ")\n");
   }
   if (is(words, {"status"})) {
     return status(options);

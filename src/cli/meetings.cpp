@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "core/numbers.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -54,12 +55,7 @@ std::uint64_t count_characters(const Json& text) {
 }
 
 CliError unknown_meetings_command(const Words& words) {
-  std::string joined;
-  for (const std::string& word : words) {
-    joined += joined.empty() ? "" : " ";
-    joined += word;
-  }
-  return CliError::usage("Unknown meetings command: " + joined);
+  return CliError::usage("Unknown meetings command: " + join_words(words));
 }
 
 Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nullptr); }
@@ -74,11 +70,9 @@ Status send_and_print_meeting(const CliOptions& options, std::string_view comman
   TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
   const JsonNode value = result.root();
   if (value.is_object() && value.find("transcript")) {
-    print_json(meeting_summary(value.to_json()));
-  } else {
-    print_json(value);
+    return print_json(meeting_summary(value.to_json()));
   }
-  return {};
+  return print_json(value);
 }
 
 Status send_for_meeting(const CliOptions& options, const std::string& reference,
@@ -94,8 +88,7 @@ Status print_text_member(const CliOptions& options, const std::string& reference
   TRY(const Json record, get_meeting(options, id));
   std::string text(string_member(record, key));
   text += '\n';
-  print_text(text);
-  return {};
+  return print_text(text);
 }
 
 // Reads the meeting, then saves it back with one of its editable members
@@ -120,10 +113,7 @@ Status record(const CliOptions& options, const Words& words) {
         options, "start_meeting",
         Json{{"title", title ? *title : ""}, {"source", source ? *source : "both"}});
   }
-  if (words[1] == "stop") {
-    return send_and_print_meeting(options, "stop_meeting", Json::object());
-  }
-  return unknown_meetings_command(words);
+  return send_and_print_meeting(options, "stop_meeting", Json::object());
 }
 
 Status import_media(const CliOptions& options, const Words& words) {
@@ -154,9 +144,6 @@ Status rename_speaker(const CliOptions& options, const Words& words) {
 }
 
 Status labels(const CliOptions& options, const Words& words) {
-  if (words[2] != "on" && words[2] != "off") {
-    return unknown_meetings_command(words);
-  }
   TRY(const std::string id, resolve_meeting_id(options, words[1]));
   return send_and_print_meeting(
       options, "set_meeting_speaker_labels",
@@ -208,8 +195,7 @@ Status export_meeting(const CliOptions& options, const Words& words) {
                          {"format", format},
                          {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
                     false));
-  print_json(Json{{"exported", path}, {"format", format}});
-  return {};
+  return print_json(Json{{"exported", path}, {"format", format}});
 }
 
 Status export_audio(const CliOptions& options, const Words& words) {
@@ -217,8 +203,7 @@ Status export_audio(const CliOptions& options, const Words& words) {
   TRY(const std::string id, resolve_meeting_id(options, words[1]));
   TRY(const Json ignored,
       AppLink::call(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
-  print_json(Json{{"exported", path}});
-  return {};
+  return print_json(Json{{"exported", path}});
 }
 
 Status delete_meeting(const CliOptions& options, const Words& words) {
@@ -229,37 +214,59 @@ Status delete_meeting(const CliOptions& options, const Words& words) {
 }
 
 // A subcommand: its name, the number of positional words after `meetings`
-// (its name included), and what it does.
+// (its name included), whether the word after its name is a meeting
+// reference, what it does, and, where only some words are allowed last,
+// those.
 struct Subcommand {
   std::string_view name;
   std::size_t words;
+  bool reference;
   Status (*run)(const CliOptions&, const Words&);
+  std::array<std::string_view, 2> last_word = {};
 };
 
 constexpr Subcommand kSubcommands[] = {
-    {"show", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "get_meeting", false); }},
-    {"transcript", 2,
+    {"show", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "get_meeting", false); }},
+    {"transcript", 2, true,
      [](const CliOptions& o, const Words& w) {
        return print_text_member(o, w[1], o.cleaned ? "cleanedTranscript" : "transcript");
      }},
-    {"notes", 2, [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
-    {"record", 2, record},
-    {"import", 2, import_media},
-    {"transcribe", 2, transcribe},
-    {"wait", 2, [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
-    {"cancel", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "cancel_meeting", false); }},
-    {"rename", 3, [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
-    {"speakers", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "meeting_speakers", false); }},
-    {"rename-speaker", 4, rename_speaker},
-    {"labels", 3, labels},
-    {"clean", 2, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "clean_meeting", true); }},
-    {"generate-notes", 2, generate_notes},
-    {"set-notes", 2, [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
-    {"set-transcript", 2, [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
-    {"export", 3, export_meeting},
-    {"export-audio", 3, export_audio},
-    {"delete", 2, delete_meeting},
+    {"notes", 2, true, [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
+    {"record", 2, false, record, {"start", "stop"}},
+    {"import", 2, false, import_media},
+    {"transcribe", 2, true, transcribe},
+    {"wait", 2, true, [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
+    {"cancel", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "cancel_meeting", false); }},
+    {"rename", 3, true, [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
+    {"speakers", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "meeting_speakers", false); }},
+    {"rename-speaker", 4, true, rename_speaker},
+    {"labels", 3, true, labels, {"on", "off"}},
+    {"clean", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "clean_meeting", true); }},
+    {"generate-notes", 2, true, generate_notes},
+    {"set-notes", 2, true, [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
+    {"set-transcript", 2, true, [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
+    {"export", 3, true, export_meeting},
+    {"export-audio", 3, true, export_audio},
+    {"delete", 2, true, delete_meeting},
 };
+
+bool recognises(const Subcommand& subcommand, const Words& words) {
+  if (words[0] != subcommand.name || words.size() != subcommand.words) {
+    return false;
+  }
+  const auto& allowed = subcommand.last_word;
+  return allowed[0].empty() || words.back() == allowed[0] || words.back() == allowed[1];
+}
+
+// An empty reference would be a prefix of every ID: with one meeting in
+// the library, an unset variable in a script would name it. So it is
+// refused before anything else is looked at.
+Status check_reference(const std::string& reference) {
+  if (reference.empty()) {
+    return CliError::usage("A meeting reference cannot be empty.");
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -368,7 +375,7 @@ Status wait_for_meeting(const CliOptions& options, const std::string& reference)
     const bool running =
         std::find(kRunningStatuses.begin(), kRunningStatuses.end(), status) != kRunningStatuses.end();
     if (!running) {
-      print_json(meeting_summary(record));
+      TRY_STATUS(print_json(meeting_summary(record)));
       if (status == "failed") {
         const Json& error = member(record, "error");
         return CliError::failed(error.is_string() ? error.get<std::string>()
@@ -390,10 +397,16 @@ Status run_meetings(const Words& words, const CliOptions& options) {
     return send_and_print(options, "list_meetings", Json::object());
   }
   if (words[0] == "join" && words.size() >= 3) {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      TRY_STATUS(check_reference(words[i]));
+    }
     return join(options, words);
   }
   for (const Subcommand& subcommand : kSubcommands) {
-    if (words[0] == subcommand.name && words.size() == subcommand.words) {
+    if (recognises(subcommand, words)) {
+      if (subcommand.reference) {
+        TRY_STATUS(check_reference(words[1]));
+      }
       return subcommand.run(options, words);
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ inline constexpr std::string_view kVersion = "0.28.8";
 /// The full path of the running executable, or "vellumo-cli" when the
 /// system cannot tell it.
 std::string cli_path_text();
+
+/// The pages `open` offers in the usage text, in its order.
+inline constexpr std::array<std::string_view, 6> kUsagePages = {
+    "dictation", "meetings", "setup", "appearance", "microphone", "shortcuts"};
 
 /// The usage text for people: 57 lines, each ending in a line feed.
 std::string_view usage_text();

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace vellumo {
@@ -47,10 +48,13 @@ std::string depth_message() {
   return "nesting deeper than " + std::to_string(kMaxJsonDepth) + " levels";
 }
 
-// Builds the value tree from the parser's events, refusing duplicate
-// members and deep nesting as soon as they are seen.
+// Builds the value tree from the parser's events, refusing deep nesting
+// as soon as it is seen, and duplicate members too unless there is a sink
+// for them: then the later value wins and the sink hears of it.
 class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
  public:
+  explicit StrictTreeBuilder(const JsonDoubledSink* doubled = nullptr) : doubled_(doubled) {}
+
   bool null() override { return add(Json(nullptr)); }
   bool boolean(bool value) override { return add(Json(value)); }
   bool number_integer(number_integer_t value) override { return add(Json(value)); }
@@ -68,9 +72,15 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
     Json& object = *open_.back();
     auto [slot, inserted] = object.get_ref<Json::object_t&>().try_emplace(name);
     if (!inserted) {
-      return fail(json_internal::duplicate_member_message(name));
+      if (!doubled_) {
+        return fail(json_internal::duplicate_member_message(name));
+      }
+      report_doubled(name);
     }
     member_ = &slot->second;
+    if (doubled_) {
+      key_ = std::move(name);
+    }
     return true;
   }
 
@@ -108,13 +118,32 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
     if (open_.size() >= kMaxJsonDepth) {
       return fail(depth_message());
     }
+    if (doubled_ && !open_.empty()) {
+      // Only an object member has a key; an array item leaves the path.
+      path_.push_back(open_.back()->is_object() ? std::optional(key_) : std::nullopt);
+    }
     open_.push_back(place(Json(type)));
     return true;
   }
 
   bool close() {
     open_.pop_back();
+    if (doubled_ && !open_.empty()) {
+      path_.pop_back();
+    }
     return true;
+  }
+
+  void report_doubled(const std::string& name) {
+    JsonKeyPath path;
+    for (const auto& key : path_) {
+      if (!key) {
+        return;  // inside an array
+      }
+      path.push_back(*key);
+    }
+    path.push_back(name);
+    (*doubled_)(path);
   }
 
   bool fail(std::string message) {
@@ -126,6 +155,11 @@ class StrictTreeBuilder final : public nlohmann::json_sax<Json> {
   std::vector<Json*> open_;
   Json* member_ = nullptr;
   std::string error_;
+  // Only with a sink for doubled members: the last key read, and for each
+  // open container below the top one, the key it is the member of.
+  const JsonDoubledSink* doubled_;
+  std::string key_;
+  std::vector<std::optional<std::string>> path_;
 };
 
 // Follows the parser's events like StrictTreeBuilder, but builds nothing and
@@ -308,6 +342,18 @@ void append_escaped(std::string& out, std::string_view text) {
 
 Result<Json, std::string> parse_json(std::string_view text) {
   StrictTreeBuilder builder;
+  if (!Json::sax_parse(text, &builder, nlohmann::detail::input_format_t::json, true)) {
+    return builder.error();
+  }
+  if (std::string message = nul_message(text); !message.empty()) {
+    return message;
+  }
+  return builder.take();
+}
+
+Result<Json, std::string> parse_json_tolerant(std::string_view text,
+                                              const JsonDoubledSink& doubled) {
+  StrictTreeBuilder builder(&doubled);
   if (!Json::sax_parse(text, &builder, nlohmann::detail::input_format_t::json, true)) {
     return builder.error();
   }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +26,20 @@ inline constexpr std::size_t kMaxJsonDepth = 128;
 /// nesting deeper than kMaxJsonDepth. The error is the parser's message,
 /// with the line and column where it applies.
 Result<Json, std::string> parse_json(std::string_view text);
+
+/// The keys that lead from the top-level object to one member, that
+/// member's own key last.
+using JsonKeyPath = std::vector<std::string>;
+/// Receives the key path of a member that appears twice in its object.
+using JsonDoubledSink = std::function<void(const JsonKeyPath& path)>;
+
+/// Parses as parse_json does, except that a member that appears twice in
+/// one object is no fault: the later value wins, and `doubled` is told the
+/// member's key path when objects alone lead to it (one inside an array is
+/// kept the same way without a word). For readers that look at only a few
+/// members and must not trip over the others.
+Result<Json, std::string> parse_json_tolerant(std::string_view text,
+                                              const JsonDoubledSink& doubled);
 
 /// Receives a key of the top-level object.
 using JsonKeySink = std::function<void(std::string&& key)>;

@@ -19,12 +19,16 @@ enum class ErrorKind {
 struct CliError {
   ErrorKind kind;
   std::string message;
+  /// Reported by the exit code alone: nobody is left to read a message
+  /// (the reader of our output went away).
+  bool quiet = false;
 
   static CliError usage(std::string message) { return {ErrorKind::Usage, std::move(message)}; }
   static CliError not_running(std::string message) {
     return {ErrorKind::NotRunning, std::move(message)};
   }
   static CliError failed(std::string message) { return {ErrorKind::Failed, std::move(message)}; }
+  static CliError quiet_failure() { return {ErrorKind::Failed, {}, true}; }
 
   friend bool operator==(const CliError&, const CliError&) = default;
 };

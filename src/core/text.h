@@ -22,6 +22,10 @@ std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
 std::string_view trim(std::string_view text);
 
+/// `words` joined by single spaces, each one counted, an empty one too:
+/// {"", "a"} gives " a".
+std::string join_words(const std::vector<std::string>& words);
+
 /// The lines of `text`: split at each line feed, a carriage return right
 /// before the line feed dropped; a text ending with a line feed has no
 /// empty last line; an empty text has no lines.

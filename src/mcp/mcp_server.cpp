@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -88,6 +89,14 @@ void write_id(std::string& out, const Json& id, std::string_view line) {
   write_json_compact(out, id);
 }
 
+// The request's method; empty when it has none that is a string.
+std::string_view method_of(const Json& message) {
+  if (const auto found = message.find("method"); found != message.end() && found->is_string()) {
+    return found->get_ref<const std::string&>();
+  }
+  return {};
+}
+
 // Every reply the server can give, written once from the two texts; a
 // request only adds its `id` (and, for `initialize`, its protocol version).
 class Replies {
@@ -144,11 +153,7 @@ class Replies {
 
   // Appends the reply line to the request `message`, read from `line`.
   void append(std::string& out, const Json& message, const Json& id, std::string_view line) const {
-    std::string_view method;
-    if (const auto found = message.find("method"); found != message.end() && found->is_string()) {
-      method = found->get_ref<const std::string&>();
-    }
-
+    const std::string_view method = method_of(message);
     if (method == "initialize") {
       open_result(out, id, line);
       out += initialize_head_;
@@ -205,13 +210,27 @@ void answer_line(const Replies& replies, std::string_view line, std::string& out
   if (first == line.size() || line[first] != '{') {
     return;
   }
-  auto message = parse_json(line);
-  if (!message || !message->is_object()) {
+  // A member the server does not read may come twice; one it reads may
+  // not, or the message would mean two things.
+  bool doubled_id_or_method = false;
+  bool doubled_params = false;
+  auto message = parse_json_tolerant(line, [&](const JsonKeyPath& path) {
+    if (path.size() == 1) {
+      doubled_id_or_method |= path[0] == "id" || path[0] == "method";
+      doubled_params |= path[0] == "params";
+    } else if (path.size() == 2 && path[0] == "params" && path[1] == "protocolVersion") {
+      doubled_params = true;
+    }
+  });
+  if (!message || !message->is_object() || doubled_id_or_method) {
     return;
   }
   const auto id = message->find("id");
   if (id == message->end()) {
     return;  // a notification
+  }
+  if (doubled_params && method_of(*message) == "initialize") {
+    return;  // only initialize reads its params
   }
   replies.append(out, *message, *id, line);
 }
@@ -227,19 +246,22 @@ std::string mcp_instructions_text(std::string_view cli_path) {
   return text;
 }
 
-void serve_mcp(const McpReader& read, const McpWriter& write, std::string_view guide,
-               std::string_view instructions) {
+McpEnd serve_mcp(const McpReader& read, const McpWriter& write, std::string_view guide,
+                 std::string_view instructions) {
   const Replies replies(guide, instructions);
   std::string reply;
 
-  // Answers one line; false when the server must stop.
-  const auto answer = [&](std::string_view line) {
+  // Answers one line; the reason to stop, if any.
+  const auto answer = [&](std::string_view line) -> std::optional<McpEnd> {
     if (!is_valid_utf8(line)) {
-      return false;
+      return McpEnd::InputEnded;
     }
     reply.clear();
     answer_line(replies, line, reply);
-    return reply.empty() || write(reply);
+    if (!reply.empty() && !write(reply)) {
+      return McpEnd::WriteFailed;
+    }
+    return std::nullopt;
   };
 
   // Input waits in buffer[begin, end); bytes before `scan` hold no line feed.
@@ -259,8 +281,8 @@ void serve_mcp(const McpReader& read, const McpWriter& write, std::string_view g
         if (!line.empty() && line.back() == '\r') {
           line.remove_suffix(1);
         }
-        if (!answer(line)) {
-          return;
+        if (const auto end = answer(line)) {
+          return *end;
         }
       }
       begin = scan = line_end + 1;
@@ -282,13 +304,14 @@ void serve_mcp(const McpReader& read, const McpWriter& write, std::string_view g
 
     auto count = read(buffer.data() + end, buffer.size() - end);
     if (!count) {
-      return;  // a read error: stop as at the end of the input
+      return McpEnd::InputEnded;  // a read error: stop as at the end of the input
     }
     if (*count == 0) {
       if (!dropping && end > begin) {
-        answer(std::string_view(buffer.data() + begin, end - begin));
+        return answer(std::string_view(buffer.data() + begin, end - begin))
+            .value_or(McpEnd::InputEnded);
       }
-      return;
+      return McpEnd::InputEnded;
     }
     end += std::min(*count, buffer.size() - end);
   }

@@ -30,16 +30,25 @@ inline constexpr std::size_t kMaxMcpLineBytes = std::size_t{8} << 20;
 /// reply. `cli_path` stands between quotation marks, unchanged.
 std::string mcp_instructions_text(std::string_view cli_path);
 
+/// Why the server stopped.
+enum class McpEnd {
+  InputEnded,   ///< the end of the input, a read error, or a line not in UTF-8
+  WriteFailed,  ///< a reply could not be written
+};
+
 /// Answers the messages read through `read`, one compact JSON reply line
 /// per request, each handed to `write` whole, in request order.
-/// Notifications, non-objects and lines that do not parse get no reply.
-/// Returns at the end of the input, on a read error, at a line that is not
-/// valid UTF-8, or when a write fails.
-void serve_mcp(const McpReader& read, const McpWriter& write, std::string_view guide,
-               std::string_view instructions);
+/// Notifications, non-objects, lines that do not parse and messages with a
+/// doubled member that the server reads get no reply. Returns at the end of
+/// the input, on a read error, at a line that is not valid UTF-8, or when a
+/// write fails.
+McpEnd serve_mcp(const McpReader& read, const McpWriter& write, std::string_view guide,
+                 std::string_view instructions);
 
 /// The `mcp` command: serves standard input and output with the texts built
-/// from this executable's path. Always succeeds.
+/// from this executable's path. Succeeds when the input ends; when a reply
+/// cannot be written it fails without a message (exit code 1), since
+/// standard error is not the server's to write.
 Status run_mcp_stub();
 
 }  // namespace vellumo

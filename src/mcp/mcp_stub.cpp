@@ -6,8 +6,12 @@ namespace vellumo {
 
 Status run_mcp_stub() {
   const std::string cli_path = cli_path_text();
-  serve_mcp(platform::read_stdin, platform::write_stdout, guide_text(cli_path),
-            mcp_instructions_text(cli_path));
+  const auto write = [](std::string_view bytes) { return platform::write_stdout(bytes).ok(); };
+  const McpEnd end =
+      serve_mcp(platform::read_stdin, write, guide_text(cli_path), mcp_instructions_text(cli_path));
+  if (end == McpEnd::WriteFailed) {
+    return CliError::quiet_failure();
+  }
   return {};
 }
 

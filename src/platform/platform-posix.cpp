@@ -39,18 +39,23 @@ constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kSendFlags = 0;
 #endif
 
-bool write_fd(int fd, std::string_view bytes) {
+// Writes all of `bytes` to `fd`. Returns 0, or the errno of the write that
+// failed.
+int write_fd(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) {
       continue;
     }
-    if (n <= 0) {
-      return false;
+    if (n < 0) {
+      return errno;
+    }
+    if (n == 0) {
+      return EIO;
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
-  return true;
+  return 0;
 }
 
 // A path as text: bytes that are not UTF-8 become U+FFFD.
@@ -124,9 +129,15 @@ void init_standard_streams() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-bool write_stdout(std::string_view bytes) { return write_fd(STDOUT_FILENO, bytes); }
+Result<void, OutputError> write_stdout(std::string_view bytes) {
+  const int code = write_fd(STDOUT_FILENO, bytes);
+  if (code == 0) {
+    return {};
+  }
+  return OutputError{code == EPIPE, system_error_text(code)};
+}
 
-bool write_stderr(std::string_view bytes) { return write_fd(STDERR_FILENO, bytes); }
+bool write_stderr(std::string_view bytes) { return write_fd(STDERR_FILENO, bytes) == 0; }
 
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   for (;;) {

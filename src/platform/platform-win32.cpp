@@ -50,40 +50,48 @@ std::u16string_view u16(const wchar_t* text, std::size_t size) {
 
 HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-bool write_handle(DWORD which, std::string_view bytes) {
+// Writes all of `bytes` to a standard handle. Returns ERROR_SUCCESS, or the
+// system error code of the write that failed.
+DWORD write_handle(DWORD which, std::string_view bytes) {
   HANDLE handle = ::GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-    return false;
+    return ERROR_INVALID_HANDLE;
   }
   DWORD mode = 0;
   if (::GetConsoleMode(handle, &mode)) {
     // A console shows UTF-16; the bytes we hold are UTF-8.
     auto text = utf8_to_utf16(bytes);
     if (!text) {
-      return false;
+      return ERROR_NO_UNICODE_TRANSLATION;
     }
     const char16_t* data = text->data();
     std::size_t left = text->size();
     while (left > 0) {
       DWORD written = 0;
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 16384));
-      if (!::WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) {
-        return false;
+      if (!::WriteConsoleW(handle, data, chunk, &written, nullptr)) {
+        return ::GetLastError();
+      }
+      if (written == 0) {
+        return ERROR_WRITE_FAULT;
       }
       data += written;
       left -= written;
     }
-    return true;
+    return ERROR_SUCCESS;
   }
   while (!bytes.empty()) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr) || written == 0) {
-      return false;
+    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+      return ::GetLastError();
+    }
+    if (written == 0) {
+      return ERROR_WRITE_FAULT;
     }
     bytes.remove_prefix(written);
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 struct HandleCloser {
@@ -179,9 +187,21 @@ void init_standard_streams() {
   // C runtime's text mode never gets to add carriage returns.
 }
 
-bool write_stdout(std::string_view bytes) { return write_handle(STD_OUTPUT_HANDLE, bytes); }
+Result<void, OutputError> write_stdout(std::string_view bytes) {
+  const DWORD code = write_handle(STD_OUTPUT_HANDLE, bytes);
+  if (code == ERROR_SUCCESS) {
+    return {};
+  }
+  // A pipe whose reader has gone: ERROR_NO_DATA while it is being closed,
+  // ERROR_BROKEN_PIPE once it is, ERROR_PIPE_NOT_CONNECTED under Wine.
+  const bool reader_gone =
+      code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED;
+  return OutputError{reader_gone, system_error_text(static_cast<long>(code))};
+}
 
-bool write_stderr(std::string_view bytes) { return write_handle(STD_ERROR_HANDLE, bytes); }
+bool write_stderr(std::string_view bytes) {
+  return write_handle(STD_ERROR_HANDLE, bytes) == ERROR_SUCCESS;
+}
 
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   HANDLE handle = ::GetStdHandle(STD_INPUT_HANDLE);

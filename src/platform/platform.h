@@ -37,10 +37,19 @@ std::string last_error_text();
 /// instead of killing the process with SIGPIPE.
 void init_standard_streams();
 
+/// Why standard output could not take what was written to it.
+struct OutputError {
+  /// Nobody reads it any more: a pipe whose reader has closed it (EPIPE;
+  /// ERROR_NO_DATA, ERROR_BROKEN_PIPE or ERROR_PIPE_NOT_CONNECTED).
+  bool reader_gone = false;
+  std::string text;  ///< the system error text
+};
+
 /// Writes all of `bytes` to standard output or error: UTF-8 through
 /// WriteConsoleW on a Windows console, the bytes unchanged otherwise.
-/// Returns false when the stream could not take them (a closed pipe).
-bool write_stdout(std::string_view bytes);
+/// Nothing is buffered: once this returns, the bytes are with the system.
+Result<void, OutputError> write_stdout(std::string_view bytes);
+/// Returns false when standard error could not take the bytes.
 bool write_stderr(std::string_view bytes);
 
 /// Reads up to `size` bytes of standard input; 0 at its end. The error is

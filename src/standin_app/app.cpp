@@ -5,6 +5,7 @@
 #include <system_error>
 #include <type_traits>
 
+#include "cli/texts.h"
 #include "platform/files.h"
 #include "core/paths.h"
 #include "platform/platform.h"
@@ -36,8 +37,22 @@ constexpr std::string_view kNoSound =
     "The stand-in app records no sound: this meeting has no audio.";
 constexpr std::string_view kNoSpeech = "The stand-in app does not recognise speech";
 constexpr std::array<std::string_view, 3> kSources = {"both", "microphone", "system"};
-constexpr std::array<std::string_view, 8> kPages = {
+// The stand-in's own pages; those the CLI's usage text offers are pages too.
+constexpr std::array<std::string_view, 8> kOwnPages = {
     "dictation", "meetings", "history", "settings", "models", "vocabulary", "ai", "diagnostics"};
+
+const std::vector<std::string_view>& pages() {
+  static const std::vector<std::string_view> all = [] {
+    std::vector<std::string_view> names(kOwnPages.begin(), kOwnPages.end());
+    for (std::string_view page : kUsagePages) {
+      if (std::find(names.begin(), names.end(), page) == names.end()) {
+        names.push_back(page);
+      }
+    }
+    return names;
+  }();
+  return all;
+}
 
 std::string text_arg(const Json& args, const char* name) {
   return args.at(name).get<std::string>();
@@ -485,9 +500,9 @@ App::Reply App::ping(Lock&, const Json&, bool) { return Json("pong"); }
 
 App::Reply App::show_page(Lock&, const Json& args, bool) {
   const std::string page = text_arg(args, "page");
-  if (std::find(kPages.begin(), kPages.end(), page) == kPages.end()) {
+  if (std::find(pages().begin(), pages().end(), page) == pages().end()) {
     std::string names;
-    for (std::string_view name : kPages) {
+    for (std::string_view name : pages()) {
       names += names.empty() ? "" : ", ";
       names += name;
     }

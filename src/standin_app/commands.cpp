@@ -3,10 +3,41 @@
 #include <array>
 
 #include "app_link/app_link.h"
+#include "core/text.h"
 #include "core/utf8.h"
 
 namespace vellumo::standin {
 namespace {
+
+// Makes every text in `value`, keys included, valid UTF-8: a message may
+// quote bytes of a damaged file, and a client refuses a reply that is not
+// UTF-8 as a whole.
+void make_valid_utf8(Json& value) {
+  if (value.is_string()) {
+    auto& text = value.get_ref<std::string&>();
+    if (!is_valid_utf8(text)) {
+      text = lossy_utf8(text);
+    }
+  } else if (value.is_array()) {
+    for (Json& item : value) {
+      make_valid_utf8(item);
+    }
+  } else if (value.is_object()) {
+    auto& members = value.get_ref<Json::object_t&>();
+    std::vector<std::string> bad_keys;
+    for (auto& [key, member] : members) {
+      make_valid_utf8(member);
+      if (!is_valid_utf8(key)) {
+        bad_keys.push_back(key);
+      }
+    }
+    for (const std::string& key : bad_keys) {
+      auto node = members.extract(key);
+      node.key() = lossy_utf8(key);
+      members.insert(std::move(node));
+    }
+  }
+}
 
 using enum ArgType;
 
@@ -163,6 +194,7 @@ std::string reply_line(const Result<Json, std::string>& outcome) {
   } else {
     reply["error"] = outcome.error();
   }
+  make_valid_utf8(reply);
   std::string line;
   write_json_compact(line, reply);
   line += '\n';

@@ -28,7 +28,8 @@ struct AppRequest {
 Result<AppRequest, std::string> parse_request(std::string_view line);
 
 /// One line of reply: {"ok":true,"result":...} or {"ok":false,"error":...},
-/// compact, with its line feed.
+/// compact, with its line feed; always UTF-8, bytes that are not made
+/// U+FFFD.
 std::string reply_line(const Result<Json, std::string>& outcome);
 
 enum class ArgType {

@@ -172,5 +172,42 @@ TEST_F(AppCommands, SettingsGetAndSet) {
                                                   "get_state"}));
 }
 
+// Output that cannot be written fails the command with exit code 1: with
+// the system's reason, or without a word when the reader has gone (as a
+// pipeline expects). The MCP server never writes to standard error.
+TEST_F(AppCommands, OutputThatCannotBeWrittenFailsTheCommand) {
+  Json s = scenario();
+  s["default"] = ok(Json{{"transcript", "Hello."}});
+  start_app(s);
+  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n";
+  struct Case {
+    std::vector<std::string> words;
+    Output output;
+    bool quiet;
+  };
+  const std::vector<Case> cases = {
+      {{"help"}, Output::Full, false},
+      {{"version"}, Output::ReadOnly, false},
+      {{"guide"}, Output::ClosedPipe, true},
+      {{"snapshot"}, Output::Full, false},
+      {{"snapshot"}, Output::ClosedPipe, true},
+      {{"meetings", "transcript", std::string(32, 'a')}, Output::ReadOnly, false},
+      {{"mcp"}, Output::ReadOnly, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words.front() + " " + std::to_string(static_cast<int>(c.output)));
+    RunOptions options;
+    options.output = c.output;
+    options.stdin_text = ping;
+    const RunResult run = cli(c.words, options);
+    if (c.quiet) {
+      EXPECT_EQ(run.exit_code, 1);
+      EXPECT_EQ(run.err, "");
+    } else {
+      expect_error_around(run, 1, "Cannot write the output: ", ")");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vellumo::e2e

@@ -278,7 +278,8 @@ RunResult E2eTest::cli(const std::vector<std::string>& words, const RunOptions& 
 RunResult E2eTest::run(const fs::path& program, const std::vector<std::string>& words,
                        const RunOptions& options) {
   RunResult result = run_once(program, words, options);
-  if (target().wine && result.exit_code == 1 && result.out.empty() && result.err.empty()) {
+  if (target().wine && result.exit_code == 1 && result.out.empty() && result.err.empty() &&
+      options.output == Output::Pipe) {
     // Now and then, beside other Wine tests on a loaded machine, Wine ends
     // a program with 1 before it has run (our programs never fail without
     // a word). A fault of ours would show on the second run too.
@@ -301,7 +302,28 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
   // program chose; an app the CLI launches would hold a pipe there. So under
   // Wine standard error goes to a file, and only standard output is a pipe
   // whose end-of-file is watched.
-  Pipe out = make_pipe();
+  Pipe out;
+  int out_fd = -1;
+  switch (options.output) {
+    case Output::Pipe:
+    case Output::ClosedPipe:
+      out = make_pipe();
+      out_fd = out.write;
+      if (options.output == Output::ClosedPipe) {
+        ::close(out.read);
+        out.read = -1;
+      }
+      break;
+    case Output::Full:
+      out_fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+      break;
+    case Output::ReadOnly:
+      out_fd = ::open((dir_ / "stdout-read-only").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+      break;
+  }
+  if (out_fd < 0) {
+    throw std::runtime_error(std::string("standard output: ") + std::strerror(errno));
+  }
   Pipe err;
   const fs::path err_file = dir_ / "cli-stderr";
   if (target().wine) {
@@ -310,10 +332,10 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid = spawn(command(program, words), environment(), stdin_path, out.write,
+  pid_t pid = spawn(command(program, words), environment(), stdin_path, out_fd,
                     err_file.string(), err.write,
                     options.working_dir.value_or(fs::path()));
-  ::close(out.write);
+  ::close(out_fd);
   if (err.write >= 0) {
     ::close(err.write);
   }
@@ -322,7 +344,7 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
   std::optional<Clock::time_point> ended;
   int fds[2] = {out.read, err.read};
   std::string* sinks[2] = {&run.out, &run.err};
-  int open_count = err.read >= 0 ? 2 : 1;
+  int open_count = (out.read >= 0 ? 1 : 0) + (err.read >= 0 ? 1 : 0);
   char buffer[65536];
   while (open_count > 0 || !ended) {
     const auto now = Clock::now();
@@ -412,13 +434,17 @@ void E2eTest::start_app(const Json& scenario) {
   std::ofstream(file, std::ios::binary) << to_json_pretty(scenario) << "\n";
   fs::remove(dir_ / "ready");
   const std::size_t before = starts().size();
+  const std::size_t running_before = running_apps();
   pid_t pid = spawn(command(target().fake_app, {"--scenario", target().path_text(file)}),
                     environment(), "", -1, (dir_ / "app-stderr").string(), -1);
   app_pids_.push_back(pid);
   const bool serving = scenario.value("exit_at_once", false) == false;
+  const bool serving_later = scenario.contains("listen_after");
   const bool ready = wait_until(
       [&] {
-        return serving ? fs::exists(dir_ / "ready") : starts().size() > before;
+        return serving_later ? running_apps() > running_before
+               : serving     ? fs::exists(dir_ / "ready")
+                             : starts().size() > before;
       },
       30s);
   ASSERT_TRUE(ready) << "the fake app did not come up: " << read_file(dir_ / "app-errors")

@@ -82,11 +82,19 @@ class E2eTest : public ::testing::Test {
   /// programs under test.
   std::string link_path_for(const std::string& tag) const;
 
+  /// Where a program's standard output goes.
+  enum class Output {
+    Pipe,        ///< a pipe the harness reads into RunResult::out
+    Full,        ///< /dev/full: every write fails, the disk being full
+    ReadOnly,    ///< a file opened for reading only: every write fails
+    ClosedPipe,  ///< a pipe whose reader has gone
+  };
   struct RunOptions {
     std::optional<std::string> stdin_text;
     std::chrono::seconds timeout = 60s;
     /// The CLI's current folder; the test driver's own when unset.
     std::optional<fs::path> working_dir;
+    Output output = Output::Pipe;
   };
   RunResult cli(const std::vector<std::string>& words, const RunOptions& options);
   RunResult cli(const std::vector<std::string>& words) { return cli(words, RunOptions{}); }
@@ -112,7 +120,8 @@ class E2eTest : public ::testing::Test {
   Json scenario() const;
 
   /// Starts the fake app with `scenario` and waits until it serves the link
-  /// (or has ended, for scenarios that never serve it).
+  /// (or has ended, for scenarios that never serve it; or runs, for those
+  /// that serve it only once a file appears).
   void start_app(const Json& scenario);
   /// Puts the fake app beside the CLI copy as `name` (the suffix .exe is
   /// added under Wine) with `scenario` as its scenario.json, so that the

@@ -149,6 +149,29 @@ TEST_F(Launch, AppThatEndsAtOnce) {
   EXPECT_EQ(starts().size(), 1u);
 }
 
+// The launched process ends at once, another instance being there, and
+// that instance answers the extra ping: the wait still goes on, and the
+// request follows only a ping of a round of its own.
+TEST_F(Launch, LaunchedProcessEndsAndAnotherInstanceAnswers) {
+  Json launched = scenario();
+  launched["exit_at_once"] = true;
+  install_app(launched);
+  Json other = scenario();
+  // It serves the link once the launched process has started, and refuses
+  // the first ping late enough for that process to have ended.
+  other.erase("start_log");
+  other["listen_after"] = target().path_text(dir() / "starts.log");
+  Json late = refused();
+  late["delay_ms"] = 1000;
+  other["replies"]["ping"] = Json::array({late, ok("pong")});
+  other["replies"]["get_diagnostics"] = ok("fine");
+  start_app(other);
+
+  expect_output(cli({"diagnostics"}), "\"fine\"\n");
+  EXPECT_EQ(starts().size(), 1u);
+  EXPECT_EQ(commands(), (std::vector<std::string>{"ping", "ping", "ping", "get_diagnostics"}));
+}
+
 TEST_F(Launch, AppThatNeverAcceptsThePing) {
   Json s = scenario();
   s["replies"]["ping"] = refused();

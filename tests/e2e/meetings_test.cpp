@@ -344,7 +344,8 @@ TEST_F(Meetings, ReferencesResolveThroughTheListInOrder) {
       {library, {"meetings", "show", "abc"}, {kList}, 1, ambiguous("abc", 3)},
       // No preference for the exact match.
       {library, {"meetings", "show", "abc2"}, {kList}, 1, ambiguous("abc2", 2)},
-      {library, {"meetings", "show", ""}, {kList}, 1, ambiguous("", 5)},
+      // An empty reference would match every meeting: it is refused.
+      {library, {"meetings", "show", ""}, {}, 2, "A meeting reference cannot be empty."},
       {library, {"meetings", "show", "zed"}, {kList}, 1, no_match("zed")},
       {library, {"meetings", "show", "LATEST"}, {kList}, 1, no_match("LATEST")},
       {library,
@@ -397,10 +398,10 @@ TEST_F(Meetings, ReferencesResolveThroughTheListInOrder) {
        0,
        shown},
       {Json::array({Json{{"id", "only-one"}}}),
-       {"meetings", "show", ""},
-       {kList, get_meeting("only-one")},
-       0,
-       shown},
+       {"meetings", "delete", "", "--confirm"},
+       {},
+       2,
+       "A meeting reference cannot be empty."},
   };
 
   Json s = scenario();
@@ -723,6 +724,7 @@ TEST_F(Meetings, UsageAndInputErrorsNeedNoApp) {
       {{"meetings", "labels", "latest", "ON"}, "Unknown meetings command: labels latest ON"},
       {{"meetings", "join"}, "Unknown meetings command: join"},
       {{"meetings", "join", "abc"}, "Unknown meetings command: join abc"},
+      {{"meetings", "", "latest"}, "Unknown meetings command:  latest"},
       {{"meetings", "rename", "latest"}, "Unknown meetings command: rename latest"},
       {{"meetings", "wait", "latest", "5"}, "Unknown meetings command: wait latest 5"},
       {{"meetings", "export-audio", "latest"}, "Unknown meetings command: export-audio latest"},
@@ -744,6 +746,12 @@ TEST_F(Meetings, UsageAndInputErrorsNeedNoApp) {
        "Pass --text \"...\" or --file <path> (use - for stdin)."},
       {{"meetings", "set-transcript", "latest", "--file", "notes.md", "--text", "x"},
        "Pass --text \"...\" or --file <path> (use - for stdin)."},
+      // An empty reference would match every meeting; it is refused first.
+      {{"meetings", "delete", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "set-notes", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "export", "", "notes.docx"}, "A meeting reference cannot be empty."},
+      {{"meetings", "join", "latest", ""}, "A meeting reference cannot be empty."},
+      {{"meetings", "wait", "", "--timeout", "x"}, "A meeting reference cannot be empty."},
   };
   for (const auto& [words, message] : usage) {
     SCOPED_TRACE(joined(words));

@@ -19,6 +19,8 @@ TEST_F(Replies, AppErrorsAndBrokenReplies) {
   r["error_text"] = reply({{"ok", false}, {"error", "Meeting not found: \"x\"."}});
   r["error_missing"] = reply({{"ok", false}});
   r["error_null"] = reply({{"ok", false}, {"error", nullptr}});
+  r["error_empty"] = reply({{"ok", false}, {"error", ""}});
+  r["error_blank"] = reply({{"ok", false}, {"error", " \t\n\u00a0"}});
   r["no_ok"] = reply({{"result", 1}});
   r["ok_text"] = reply({{"ok", "yes"}});
   r["duplicate"] = raw("{\"ok\":true,\"ok\":true}\n");
@@ -41,6 +43,8 @@ TEST_F(Replies, AppErrorsAndBrokenReplies) {
   expect_error(invoke("error_text"), 1, "Meeting not found: \"x\".");
   expect_error(invoke("error_missing"), 1, "Vellumo reported an unknown error.");
   expect_error(invoke("error_null"), 1, "Vellumo reported an unknown error.");
+  expect_error(invoke("error_empty"), 1, "Vellumo reported an unknown error.");
+  expect_error(invoke("error_blank"), 1, "Vellumo reported an unknown error.");
   for (const char* name : {"no_ok", "ok_text", "duplicate", "two_lines", "trailing",
                            "not_an_object", "deep"}) {
     SCOPED_TRACE(name);

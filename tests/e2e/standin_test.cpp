@@ -260,9 +260,10 @@ TEST_F(Standin, CancelRecordDictationSettingsAndTheOtherCommands) {
   EXPECT_EQ(ok({"diagnostics"})["speechRecognition"], false);
   EXPECT_EQ(ok({"snapshot"})["meetings"].size(), 2u);
   EXPECT_EQ(ok({"open", "meetings"})["shown"], false);
+  EXPECT_EQ(ok({"open", "setup"})["page"], "setup");
   expect_error(cli({"open", "nowhere"}), 1,
                "Unknown page `nowhere`; the pages are dictation, meetings, history, settings, "
-               "models, vocabulary, ai, diagnostics.");
+               "models, vocabulary, ai, diagnostics, setup, appearance, microphone, shortcuts.");
   expect_error(cli({"invoke", "nope"}), 1, "Unknown command: nope");
   expect_error(cli({"invoke", "get_meeting", R"({"id":5})"}), 1,
                "The argument `id` of get_meeting must be a string.");

@@ -65,6 +65,7 @@ TEST_F(Texts, UsageErrorsNeverReachTheApp) {
   expect_error(cli({"help", "foo"}), 2, "Unknown command: help foo");
   expect_error(cli({"meetings", "--help"}), 2, "Unknown command: help meetings");
   expect_error(cli({"invoke", "a", "b", "c"}), 2, "Unknown command: invoke a b c");
+  expect_error(cli({"", "ping"}), 2, "Unknown command:  ping");
   expect_error(cli({"status", "--title"}), 2, "--title needs a value.");
   expect_error(cli({"agents", "status", "now"}), 2, "Use `agents status|install|remove`.");
   for (const auto& words : std::vector<std::vector<std::string>>{

@@ -17,6 +17,7 @@
 //   max_lifetime_ms   the app exits after this long whatever happens
 //                     (default 60000)
 //   listen_delay_ms   wait this long before serving the link
+//   listen_after      then wait until this file exists
 //   exit_at_once      exit right after starting, serving nothing
 //   busy              hold the link so that every client finds it busy
 //   buffer_size       size of the server's link buffers (Windows)
@@ -121,6 +122,7 @@ struct Scenario {
   std::string link;
   std::uint64_t max_lifetime_ms = 60000;
   std::uint64_t listen_delay_ms = 0;
+  std::string listen_after;
   bool exit_at_once = false;
   bool busy = false;
   std::uint32_t buffer_size = 65536;
@@ -253,6 +255,7 @@ Scenario read_scenario(const std::string& path) {
   s.link = text_member(root, "link");
   s.max_lifetime_ms = number_member(root, "max_lifetime_ms", s.max_lifetime_ms);
   s.listen_delay_ms = number_member(root, "listen_delay_ms", 0);
+  s.listen_after = text_member(root, "listen_after");
   s.exit_at_once = flag_member(root, "exit_at_once");
   s.busy = flag_member(root, "busy");
   s.buffer_size = static_cast<std::uint32_t>(number_member(root, "buffer_size", s.buffer_size));
@@ -470,6 +473,9 @@ int run(const std::vector<std::string>& words) {
   std::thread(watch, std::cref(s), started).detach();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(s.listen_delay_ms));
+  while (!s.listen_after.empty() && !fs::exists(fs_path(s.listen_after))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   const std::string path =
       s.link.empty() ? platform::link_path(user_tag(platform::get_env("USERNAME"))) : s.link;
   std::function<Result<platform::LinkStream, std::string>()> accept_next;

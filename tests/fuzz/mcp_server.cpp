@@ -1,7 +1,8 @@
 // The MCP server's line handling: the input is the whole of standard
 // input, handed over in pieces of varying size. Every line that is a JSON
-// object with an `id` gets exactly one reply line, in order, that parses
-// and carries the same `id`; nothing else is answered.
+// object with an `id` (and no doubled member the server reads) gets exactly
+// one reply line, in order, that parses and carries the same `id`; nothing
+// else is answered.
 
 #include "mcp/mcp_server.h"
 
@@ -36,10 +37,23 @@ std::vector<Json> request_ids(std::string_view input) {
     if (line.starts_with("\xEF\xBB\xBF")) {
       continue;
     }
-    auto message = parse_json(line);
-    if (message && message->is_object() && message->contains("id")) {
-      ids.push_back(message->at("id"));
+    // A member that comes twice makes a request malformed only where the
+    // server reads it: `id`, `method`, and an initialize request's params
+    // and their protocolVersion.
+    bool doubled_read = false;
+    bool doubled_params = false;
+    auto message = parse_json_tolerant(line, [&](const JsonKeyPath& path) {
+      doubled_read |= path == JsonKeyPath{"id"} || path == JsonKeyPath{"method"};
+      doubled_params |=
+          path == JsonKeyPath{"params"} || path == JsonKeyPath{"params", "protocolVersion"};
+    });
+    if (!message || !message->is_object() || !message->contains("id") || doubled_read) {
+      continue;
     }
+    if (doubled_params && message->value("method", Json()) == "initialize") {
+      continue;
+    }
+    ids.push_back(message->at("id"));
   }
   return ids;
 }

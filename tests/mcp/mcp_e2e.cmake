@@ -9,7 +9,8 @@
 #       and the exit code must be 0.
 #   -DMODE=closed-output
 #       Sends many requests to a reader that stops after one byte: the
-#       server must end with exit code 0 once its output is gone.
+#       server must end with exit code 1, without a word on standard error,
+#       once its output is gone.
 cmake_minimum_required(VERSION 3.20)
 
 foreach(var CLI WORK MODE)
@@ -66,8 +67,8 @@ elseif(MODE STREQUAL "closed-output")
     ERROR_FILE "${errors_file}"
     RESULTS_VARIABLE codes)
   file(READ "${errors_file}" errors)
-  if(NOT codes STREQUAL "0;0" OR NOT first STREQUAL "{" OR NOT errors STREQUAL "")
-    message(FATAL_ERROR "exit codes ${codes} (expected 0;0), output '${first}', errors '${errors}'")
+  if(NOT codes STREQUAL "1;0" OR NOT first STREQUAL "{" OR NOT errors STREQUAL "")
+    message(FATAL_ERROR "exit codes ${codes} (expected 1;0), output '${first}', errors '${errors}'")
   endif()
 else()
   message(FATAL_ERROR "unknown MODE ${MODE}")

@@ -26,6 +26,7 @@ constexpr std::string_view kGuideJson =
 struct Session {
   std::vector<std::string> writes;
   std::size_t reads = 0;
+  McpEnd end = McpEnd::InputEnded;
 
   std::string output() const {
     std::string all;
@@ -52,7 +53,7 @@ Session serve(std::string_view input, Options options = {}) {
   Session session;
   std::size_t at = 0;
   const std::string instructions = mcp_instructions_text(kPath);
-  serve_mcp(
+  session.end = serve_mcp(
       [&](char* buffer, std::size_t size) -> Result<std::size_t, std::string> {
         ++session.reads;
         if (at == input.size() && options.read_error_at_end) {
@@ -261,6 +262,45 @@ TEST(McpServer, StopsOnReadErrorAndFailedWrite) {
   const Session failed = serve(many, write_error);
   EXPECT_EQ(failed.writes.size(), 2u);
   EXPECT_EQ(failed.reads, 2u);
+  EXPECT_EQ(failed.end, McpEnd::WriteFailed);
+  // So does one for a last line without a line feed, which the server
+  // tells from the end of the input.
+  Options first_write_fails;
+  first_write_fails.failing_write = 0;
+  EXPECT_EQ(serve("{\"id\":1,\"method\":\"ping\"}", first_write_fails).end, McpEnd::WriteFailed);
+  EXPECT_EQ(serve(many).end, McpEnd::InputEnded);
+}
+
+// A member that comes twice is no reason to leave a request unanswered
+// unless the server reads it: then the message means two things and is
+// ignored like any malformed one.
+TEST(McpServer, DoubledMembersMatterOnlyWhereTheServerReads) {
+  const std::vector<std::pair<std::string, std::string>> answered = {
+      {R"({"jsonrpc":"2.0","id":12,"method":"ping","params":{"a":1,"a":2}})",
+       result_line("12", "{}")},
+      {R"({"jsonrpc":"2.0","jsonrpc":"1.0","id":12,"method":"ping"})", result_line("12", "{}")},
+      {R"({"id":12,"method":"ping","params":1,"params":2})", result_line("12", "{}")},
+      {R"({"id":{"a":1,"b":[{"c":1,"c":2}],"a":2},"method":"ping"})",
+       result_line(R"({"a":2,"b":[{"c":2}]})", "{}")},
+  };
+  for (const auto& [request, reply] : answered) {
+    SCOPED_TRACE(request);
+    EXPECT_EQ(answer(request), reply);
+  }
+  const std::string initialize =
+      answer(R"({"id":1,"method":"initialize","params":{"x":1,"x":2,"protocolVersion":"v1"}})");
+  EXPECT_NE(initialize.find(R"("protocolVersion":"v1")"), std::string::npos) << initialize;
+
+  for (const char* request : {
+           R"({"id":1,"id":2,"method":"ping"})",
+           R"({"id":1,"method":"ping","method":"ping"})",
+           R"({"id":1,"method":"initialize","params":{},"params":{}})",
+           R"({"id":1,"method":"initialize","params":{"protocolVersion":"a","protocolVersion":"a"}})",
+           R"({"params":{"protocolVersion":"a","protocolVersion":"b"},"id":1,"method":"initialize"})",
+       }) {
+    SCOPED_TRACE(request);
+    EXPECT_EQ(answer(request), "");
+  }
 }
 
 TEST(McpServer, DropsOverlongLines) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "cli/texts.h"
 #include "core/json.h"
 #include "standin_app/app.h"
 
@@ -390,6 +391,25 @@ TEST_F(StandinApp, UnreadableFilesAreSetAsideNotOverwritten) {
   EXPECT_EQ(kept, (std::vector<std::string>{"[]", "{\"meetings\": [oops"}));
   // The new library is whole JSON.
   EXPECT_TRUE(parse_json(read(dir_ / "data" / "library.json")));
+
+  // A byte that is not UTF-8: the reason quotes it as U+FFFD, so that every
+  // reply stays UTF-8 (a client refuses one that is not).
+  app_.reset();
+  write(dir_ / "data" / "library.json", read(dir_ / "data" / "library.json") + "\xFF");
+  start();
+  const std::string quoted = ok("get_state")["error"].get<std::string>();
+  EXPECT_NE(quoted.find("\xEF\xBF\xBD"), std::string::npos) << quoted;
+  EXPECT_EQ(ok("get_diagnostics")["problem"], quoted);
+}
+
+TEST_F(StandinApp, OpensEveryPageTheUsageTextOffers) {
+  start();
+  std::string listed;
+  for (std::string_view page : kUsagePages) {
+    listed += (listed.empty() ? "" : ", ") + std::string(page);
+    EXPECT_EQ(ok("show_page", {{"page", page}})["page"], page);
+  }
+  EXPECT_NE(usage_text().find("Open a window: " + listed + "\n"), std::string_view::npos);
 }
 
 }  // namespace
