@@ -490,7 +490,7 @@ std::string removed_text(const Layout& layout) {
 
 // The parser's complaint about `text`, if any.
 std::optional<std::string> toml_error(std::string_view text) {
-  const toml::parse_result parsed = toml::parse(text);
+  const toml::parse_result parsed = toml::parse(toml_parser_input(text));
   if (parsed) {
     return std::nullopt;
   }
@@ -498,6 +498,31 @@ std::optional<std::string> toml_error(std::string_view text) {
 }
 
 }  // namespace
+
+std::string toml_parser_input(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = std::min<std::size_t>(lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4, text.size() - i);
+    std::uint32_t cp = 0;
+    if (length == 2) {
+      cp = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+    } else if (length == 3) {
+      cp = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+           (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+    }
+    if (cp >= 0xA1 && cp <= 0x499) {
+      out += "\xD4\x80";  // U+0500
+    } else if ((cp >= 0x2C5E && cp <= 0x3057 && cp != 0x3000) || (cp >= 0xFB26 && cp <= 0xFEFE)) {
+      out += "\xE4\xB8\x80";  // U+4E00
+    } else {
+      out += text.substr(i, length);
+    }
+    i += length;
+  }
+  return out;
+}
 
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path) {
   return facts_of(Layout(text), cli_path);

@@ -60,6 +60,15 @@ struct CodexPlan {
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
 
+/// `text` (valid UTF-8) made safe for the TOML parser (toml++ 3.3), which
+/// runs into undefined behaviour when it asks whether certain non-ASCII
+/// characters are whitespace (U+00A1 to U+0499, U+2C5E to U+3057 except
+/// U+3000, U+FB26 to U+FEFE: `"""\` at a line's end and `é` on the next
+/// is enough). Each is replaced by U+0500 or U+4E00, of the same length
+/// and taken alike by TOML (no whitespace, allowed in strings and comments
+/// only), so whether and where the text parses stays the same.
+std::string toml_parser_input(std::string_view text);
+
 /// `edit_codex`: edits codex_folder/config.toml. A missing file
 /// counts as empty; a read error gives "failed" with the system error text
 /// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is

@@ -38,7 +38,7 @@ void expect_no_write(const CodexPlan& p, TargetState state) {
 // The parser's reading of `text`'s server, "" when it does not parse, "-"
 // when there is no server.
 std::string server_command(std::string_view text) {
-  const toml::parse_result parsed = toml::parse(text);
+  const toml::parse_result parsed = toml::parse(toml_parser_input(text));
   if (!parsed) {
     return "";
   }
@@ -50,7 +50,7 @@ CodexPlan expect_write(Mode mode, std::string_view text, TargetState state, std:
   EXPECT_EQ(p.state, state) << text;
   EXPECT_EQ(p.new_text, std::optional<std::string>(std::string(expected))) << text;
   // What parsed before parses after, and says what the edit meant.
-  if (toml::parse(text) && p.new_text) {
+  if (toml::parse(toml_parser_input(text)) && p.new_text) {
     EXPECT_EQ(server_command(*p.new_text), mode == Mode::Remove ? "-" : kCli) << *p.new_text;
   }
   return p;
@@ -289,6 +289,11 @@ TEST(AgentCodex, AnEditThatWouldNotParseIsNotMade) {
   EXPECT_TRUE(p.reason.ends_with("), left alone")) << p.reason;
   // A text that did not parse before is edited as ever.
   expect_write(Mode::Install, "mcp_servers = {\n", TargetState::Added, "mcp_servers = {\n\n" + kBlock);
+  // Characters the parser cannot be asked about are checked as others alike.
+  expect_write(Mode::Install, "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n", TargetState::Added,
+               "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n\n" + kBlock);
+  EXPECT_EQ(toml_parser_input("\u00a0\u00a1\u0499\u049a \u2c5d\u2c5e\u3000\u3057\u3058 \ufb25\ufb26\ufefe\ufeff\U0001d11e"),
+            "\u00a0\u0500\u0500\u049a \u2c5d\u4e00\u3000\u4e00\u3058 \ufb25\u4e00\u4e00\ufeff\U0001d11e");
 }
 
 // ------------------------------------------------------------ on the disk
