@@ -389,37 +389,6 @@ std::string join_lines(const std::vector<std::string_view>& lines) {
   return out;
 }
 
-}  // namespace
-
-std::string codex_quoted_path(std::string_view cli_path) {
-  std::string doubled;
-  for (char c : cli_path) {
-    if (c == '\\') {
-      doubled += '\\';
-    }
-    doubled += c;
-  }
-  std::string quoted = "\"";
-  for (char c : doubled) {
-    if (c == '"') {
-      quoted += '\\';
-    }
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
-std::string codex_block(std::string_view cli_path) {
-  std::string block(kHeader);
-  block += "\n# Added by Vellumo: points agents to vellumo-cli\ncommand = ";
-  block += codex_quoted_path(cli_path);
-  block += "\nargs = [\"mcp\"]\n";
-  return block;
-}
-
-namespace {
-
 CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {
   CodexFacts facts;
   facts.not_a_table = layout.not_a_table;
@@ -427,8 +396,8 @@ CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {
     return facts;
   }
   facts.header = true;
+  facts.mentions = layout.mentions(layout.server.front());
   if (const std::size_t line = layout.command(layout.server.front()); line != std::string_view::npos) {
-    facts.mentions = layout.lines[line].find("vellumo-cli") != std::string_view::npos;
     facts.points = layout.lines[line].find(codex_quoted_path(cli_path)) != std::string_view::npos;
   }
   for (std::size_t k = 1; k < layout.server.size(); ++k) {
@@ -498,6 +467,33 @@ std::optional<std::string> toml_error(std::string_view text) {
 }
 
 }  // namespace
+
+std::string codex_quoted_path(std::string_view cli_path) {
+  std::string doubled;
+  for (char c : cli_path) {
+    if (c == '\\') {
+      doubled += '\\';
+    }
+    doubled += c;
+  }
+  std::string quoted = "\"";
+  for (char c : doubled) {
+    if (c == '"') {
+      quoted += '\\';
+    }
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string codex_block(std::string_view cli_path) {
+  std::string block(kHeader);
+  block += "\n# Added by Vellumo: points agents to vellumo-cli\ncommand = ";
+  block += codex_quoted_path(cli_path);
+  block += "\nargs = [\"mcp\"]\n";
+  return block;
+}
 
 std::string toml_parser_input(std::string_view text) {
   std::string out;
