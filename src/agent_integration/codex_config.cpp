@@ -14,13 +14,16 @@ namespace vellumo::agents {
 namespace {
 
 constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
-constexpr std::string_view kNotATable = "`mcp_servers.vellumo` is not a table of its own, left alone";
+constexpr std::string_view kNotATable =
+    "`mcp_servers.vellumo` is not a table of its own, left alone";
 
 // ------------------------------------------------------------ TOML keys
 
 using Key = std::vector<std::string>;
 
-bool is_server(const Key& key) { return key.size() == 2 && key[0] == "mcp_servers" && key[1] == "vellumo"; }
+bool is_server(const Key& key) {
+  return key.size() == 2 && key[0] == "mcp_servers" && key[1] == "vellumo";
+}
 
 // A table inside the server's, such as `mcp_servers.vellumo.env`.
 bool is_inside_server(const Key& key) {
@@ -39,7 +42,8 @@ std::size_t skip_spaces(std::string_view s, std::size_t i) {
 bool is_control(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
 
 bool is_bare(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
 }
 
 int hex_digit(char c) {
@@ -81,13 +85,27 @@ bool read_escape(std::string_view s, std::size_t& i, std::string& out) {
   const char c = s[i + 1];
   i += 2;
   switch (c) {
-    case 'b': out += '\b'; return true;
-    case 't': out += '\t'; return true;
-    case 'n': out += '\n'; return true;
-    case 'f': out += '\f'; return true;
-    case 'r': out += '\r'; return true;
-    case '"': out += '"'; return true;
-    case '\\': out += '\\'; return true;
+    case 'b':
+      out += '\b';
+      return true;
+    case 't':
+      out += '\t';
+      return true;
+    case 'n':
+      out += '\n';
+      return true;
+    case 'f':
+      out += '\f';
+      return true;
+    case 'r':
+      out += '\r';
+      return true;
+    case '"':
+      out += '"';
+      return true;
+    case '\\':
+      out += '\\';
+      return true;
     case 'u':
     case 'U': {
       const std::size_t digits = c == 'u' ? 4 : 8;
@@ -227,7 +245,7 @@ enum class Kind {
 };
 
 struct Line {
-  bool top = false;        ///< starts outside every value
+  bool top = false;  ///< starts outside every value
   Kind kind = Kind::Other;
   std::optional<Key> key;  ///< of a header or entry, when readable
 };
@@ -298,8 +316,8 @@ struct Table {
 struct Layout {
   std::vector<std::string_view> lines;
   std::vector<Line> info;
-  std::vector<Table> server;    ///< the server's tables, in order
-  std::vector<Table> inside;    ///< tables inside the server's (`[mcp_servers.vellumo.env]`)
+  std::vector<Table> server;  ///< the server's tables, in order
+  std::vector<Table> inside;  ///< tables inside the server's (`[mcp_servers.vellumo.env]`)
   bool not_a_table = false;
 
   explicit Layout(std::string_view text);
@@ -324,7 +342,8 @@ Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_line
       // `vellumo = {...}` or `vellumo.command = ...` under `[mcp_servers]`,
       // or the like at the top level; entries of the server's own tables
       // have a longer prefix.
-      if (prefix->size() < 2 && full.size() >= 2 && full[0] == "mcp_servers" && full[1] == "vellumo") {
+      if (prefix->size() < 2 && full.size() >= 2 && full[0] == "mcp_servers" &&
+          full[1] == "vellumo") {
         not_a_table = true;
       }
       continue;
@@ -372,7 +391,8 @@ std::size_t Layout::command(const Table& table) const {
 
 bool Layout::mentions(const Table& table) const {
   const std::size_t line = command(table);
-  return line != std::string_view::npos && lines[line].find("vellumo-cli") != std::string_view::npos;
+  return line != std::string_view::npos &&
+         lines[line].find("vellumo-cli") != std::string_view::npos;
 }
 
 // The lines joined with line feeds, and one line feed appended ("\n" for
@@ -397,7 +417,8 @@ CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {
   }
   facts.header = true;
   facts.mentions = layout.mentions(layout.server.front());
-  if (const std::size_t line = layout.command(layout.server.front()); line != std::string_view::npos) {
+  if (const std::size_t line = layout.command(layout.server.front());
+      line != std::string_view::npos) {
     facts.points = layout.lines[line].find(codex_quoted_path(cli_path)) != std::string_view::npos;
   }
   for (std::size_t k = 1; k < layout.server.size(); ++k) {
@@ -432,8 +453,8 @@ std::string removed_text(const Layout& layout) {
     while (from > 0 && trim(layout.lines[from - 1]).empty()) {
       --from;
     }
-    std::fill(drop.begin() + static_cast<std::ptrdiff_t>(from), drop.begin() + static_cast<std::ptrdiff_t>(table.end),
-              true);
+    std::fill(drop.begin() + static_cast<std::ptrdiff_t>(from),
+              drop.begin() + static_cast<std::ptrdiff_t>(table.end), true);
   };
   std::size_t kept = 0;
   for (const Table& table : layout.server) {
@@ -500,7 +521,11 @@ std::string toml_parser_input(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = std::min<std::size_t>(lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4, text.size() - i);
+    const std::size_t length = std::min<std::size_t>(lead < 0x80   ? 1
+                                                     : lead < 0xE0 ? 2
+                                                     : lead < 0xF0 ? 3
+                                                                   : 4,
+                                                     text.size() - i);
     std::uint32_t cp = 0;
     if (length == 2) {
       cp = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
@@ -577,7 +602,8 @@ CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli
   // A file that parsed must parse after the edit too; one that did not is
   // edited by its lines as it always was.
   if (auto error = toml_error(out); error && !toml_error(text)) {
-    return {TargetState::Skipped, std::nullopt, "the edit would not parse as TOML (" + *error + "), left alone"};
+    return {TargetState::Skipped, std::nullopt,
+            "the edit would not parse as TOML (" + *error + "), left alone"};
   }
   return {state, std::move(out)};
 }
@@ -602,7 +628,8 @@ TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_
       return failed(std::move(written).error());
     }
   }
-  return {std::string(kCodexTarget), plan.state, plan.reason.empty() ? path : path + ": " + plan.reason};
+  return {std::string(kCodexTarget), plan.state,
+          plan.reason.empty() ? path : path + ": " + plan.reason};
 }
 
 }  // namespace vellumo::agents

@@ -34,13 +34,13 @@ std::string codex_block(std::string_view cli_path);
 
 /// What the text says about the block.
 struct CodexFacts {
-  bool header = false;          ///< the server has a table: a header whose key is `mcp_servers.vellumo`
-  bool mentions = false;        ///< the first such block's command line contains "vellumo-cli"
-  bool points = false;          ///< the first such block's command line contains Q
+  bool header = false;    ///< the server has a table: a header whose key is `mcp_servers.vellumo`
+  bool mentions = false;  ///< the first such block's command line contains "vellumo-cli"
+  bool points = false;    ///< the first such block's command line contains Q
   bool later_mentions = false;  ///< a later block of the server mentions "vellumo-cli" (a file that
                                 ///< holds the table twice, as older versions could leave it)
-  bool not_a_table = false;     ///< the server is defined otherwise: an inline table, dotted keys or an
-                                ///< array of tables
+  bool not_a_table = false;  ///< the server is defined otherwise: an inline table, dotted keys or
+                             ///< an array of tables
 };
 
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
@@ -54,8 +54,8 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts);
 struct CodexPlan {
   TargetState state;                    ///< never Failed
   std::optional<std::string> new_text;  ///< set exactly for added, updated and removed
-  std::string reason = {};              ///< why a skipped file was left alone, when it is not simply
-                                        ///< someone else's server: the detail's text after "{path}: "
+  std::string reason = {};  ///< why a skipped file was left alone, when it is not simply
+                            ///< someone else's server: the detail's text after "{path}: "
 };
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
@@ -74,8 +74,8 @@ std::string toml_parser_input(std::string_view text);
 /// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
 /// replaced through write_file_replacing (its error, "Cannot write {}: {}",
 /// gives "failed"). `target` is "Codex"; the detail is the file path except
-/// for "failed", followed by ": " and the reason when the plan has one. A `cli_path` that is not valid UTF-8 is used with U+FFFD in
-/// place of what cannot be represented.
+/// for "failed", followed by ": " and the reason when the plan has one. A `cli_path` that is not
+/// valid UTF-8 is used with U+FFFD in place of what cannot be represented.
 TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);
 
 }  // namespace vellumo::agents

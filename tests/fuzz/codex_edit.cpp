@@ -76,7 +76,8 @@ toml::table outside_server(toml::table doc) {
 // CLI path cannot stand in a TOML string, or the command line is not the
 // `command` key alone.
 bool cannot_be_made(const toml::table& doc, std::string_view cli) {
-  if (std::any_of(cli.begin(), cli.end(), [](char c) { return (c >= 0 && c < 0x20 && c != '\t') || c == 0x7F; })) {
+  if (std::any_of(cli.begin(), cli.end(),
+                  [](char c) { return (c >= 0 && c < 0x20 && c != '\t') || c == 0x7F; })) {
     return true;
   }
   const toml::node* servers = doc.get("mcp_servers");
@@ -124,7 +125,8 @@ void check_edit(Mode mode, std::string_view text, std::string_view cli) {
       // The old text up to its trailing whitespace, then the block alone.
       const std::string_view kept = trim_end(text);
       FUZZ_CHECK(out.starts_with(kept));
-      FUZZ_CHECK(out.substr(kept.size()) == (kept.empty() ? "" : "\n\n") + agents::codex_block(cli));
+      FUZZ_CHECK(out.substr(kept.size()) ==
+                 (kept.empty() ? "" : "\n\n") + agents::codex_block(cli));
       break;
     }
     case TargetState::Updated: {
@@ -137,7 +139,8 @@ void check_edit(Mode mode, std::string_view text, std::string_view cli) {
       FUZZ_CHECK(after.size() <= before.size());
       Lines expected(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(at));
       expected.push_back(after[at]);
-      expected.insert(expected.end(), before.end() - static_cast<std::ptrdiff_t>(after.size() - at - 1),
+      expected.insert(expected.end(),
+                      before.end() - static_cast<std::ptrdiff_t>(after.size() - at - 1),
                       before.end());
       FUZZ_CHECK(after[at] == "command = " + agents::codex_quoted_path(cli));
       FUZZ_CHECK(out == joined(expected));

@@ -2,9 +2,9 @@
 #include "agent_integration/codex_config.h"
 
 #include <gtest/gtest.h>
+#include <toml++/toml.h>
 
 #include <string>
-#include <toml++/toml.h>
 
 #include "agent_integration/files.h"
 #include "agent_test_support.h"
@@ -84,9 +84,11 @@ TEST(AgentCodex, Facts) {
   facts = codex_facts(" \t[mcp_servers.vellumo]  \r\ncommand = " + kQ + "\r\n", kCli);
   EXPECT_TRUE(facts.header && facts.points);
   // Other spellings of the same key are in HeaderSpellings; these are not it.
-  for (const char* other : {"[mcp_servers.vellumo] x", "[mcp_servers.vellumox]", "[mcp_servers.'vellumo ']",
-                            "[mcp_servers.vellumo.env]", "[mcp_servers.\"vellumo]", "[mcp_servers.vellumo]]"}) {
-    EXPECT_FALSE(codex_facts(std::string(other) + "\ncommand = " + kQ + "\n", kCli).header) << other;
+  for (const char* other :
+       {"[mcp_servers.vellumo] x", "[mcp_servers.vellumox]", "[mcp_servers.'vellumo ']",
+        "[mcp_servers.vellumo.env]", "[mcp_servers.\"vellumo]", "[mcp_servers.vellumo]]"}) {
+    EXPECT_FALSE(codex_facts(std::string(other) + "\ncommand = " + kQ + "\n", kCli).header)
+        << other;
   }
 
   // A header without a command line in its block.
@@ -219,10 +221,12 @@ TEST(AgentCodex, UpdateKeepsTheIndentOfNothingButReplacesTheLine) {
 TEST(AgentCodex, HeaderSpellings) {
   // Every spelling of the server's key is its table: status and install see
   // it (no second table is appended), remove takes it out.
-  for (std::string header : {"[mcp_servers.vellumo] # mine", "[ mcp_servers.vellumo ]", "[mcp_servers.\"vellumo\"]",
-                             "['mcp_servers' . 'vellumo']", "\t[ \"mcp_servers\"\t.vellumo]#",
-                             "[mcp_servers.\"vell\\u0075mo\"]", "[mcp_servers.\"vell\\U00000075mo\"] # \"\"\""}) {
-    const std::string text = "a = 1\n\n" + header + "\ncommand = \"/old/vellumo-cli\"\nargs = [\"mcp\"]\n";
+  for (std::string header :
+       {"[mcp_servers.vellumo] # mine", "[ mcp_servers.vellumo ]", "[mcp_servers.\"vellumo\"]",
+        "['mcp_servers' . 'vellumo']", "\t[ \"mcp_servers\"\t.vellumo]#",
+        "[mcp_servers.\"vell\\u0075mo\"]", "[mcp_servers.\"vell\\U00000075mo\"] # \"\"\""}) {
+    const std::string text =
+        "a = 1\n\n" + header + "\ncommand = \"/old/vellumo-cli\"\nargs = [\"mcp\"]\n";
     expect_no_write(plan_codex_edit(Mode::Status, text, kCli), TargetState::Skipped);
     expect_write(Mode::Install, text, TargetState::Updated,
                  "a = 1\n\n" + header + "\ncommand = " + kQ + "\nargs = [\"mcp\"]\n");
@@ -240,8 +244,9 @@ TEST(AgentCodex, LinesInsideValuesAreNeitherHeadersNorCommandLines) {
                inside.substr(0, inside.rfind("command")) + "command = " + kQ + "\n");
   expect_write(Mode::Remove, "a = 1\n" + inside, TargetState::Removed, "a = 1\n");
   // A server quoted in a value is no server.
-  for (std::string quoted : {"t = '''\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n'''\n",
-                             "t = \"\"\"\\\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n\"\"\"\n"}) {
+  for (std::string quoted :
+       {"t = '''\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n'''\n",
+        "t = \"\"\"\\\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n\"\"\"\n"}) {
     expect_no_write(plan_codex_edit(Mode::Status, quoted, kCli), TargetState::Absent);
     expect_write(Mode::Install, quoted, TargetState::Added, quoted + "\n" + kBlock);
   }
@@ -250,13 +255,15 @@ TEST(AgentCodex, LinesInsideValuesAreNeitherHeadersNorCommandLines) {
     expect_write(Mode::Remove, before + kOldBlock, TargetState::Removed, before);
   }
   // A command value that runs over lines is replaced whole.
-  expect_write(Mode::Install, "[mcp_servers.vellumo]\ncommand = \"\"\"/o/vellumo-cli\n\"\"\"\nargs = []\n",
+  expect_write(Mode::Install,
+               "[mcp_servers.vellumo]\ncommand = \"\"\"/o/vellumo-cli\n\"\"\"\nargs = []\n",
                TargetState::Updated, "[mcp_servers.vellumo]\ncommand = " + kQ + "\nargs = []\n");
 }
 
 TEST(AgentCodex, RemoveTakesTheTablesInsideTheServer) {
-  const std::string text = "a = 1\n\n[mcp_servers.vellumo.env]\nX = \"1\"\n\n" + kOldBlock +
-                           "[other]\nb = 2\n\n[mcp_servers . vellumo.tools.x]\ny = 1\n[[mcp_servers.vellumo.list]]\n";
+  const std::string text =
+      "a = 1\n\n[mcp_servers.vellumo.env]\nX = \"1\"\n\n" + kOldBlock +
+      "[other]\nb = 2\n\n[mcp_servers . vellumo.tools.x]\ny = 1\n[[mcp_servers.vellumo.list]]\n";
   expect_write(Mode::Remove, text, TargetState::Removed, "a = 1\n[other]\nb = 2\n");
 }
 
@@ -266,7 +273,8 @@ TEST(AgentCodex, TwoTablesOfTheServer) {
   // and leaves someone else's.
   const std::string mine = "[mcp_servers.vellumo] # mine\ncommand = \"node\"\n";
   expect_write(Mode::Remove, mine + "\n" + kOldBlock, TargetState::Removed, mine);
-  expect_write(Mode::Remove, kOldBlock + "[mcp_servers.vellumo.env]\n\n" + kBlock, TargetState::Removed, "\n");
+  expect_write(Mode::Remove, kOldBlock + "[mcp_servers.vellumo.env]\n\n" + kBlock,
+               TargetState::Removed, "\n");
 }
 
 TEST(AgentCodex, ServerThatIsNotATable) {
@@ -288,12 +296,15 @@ TEST(AgentCodex, AnEditThatWouldNotParseIsNotMade) {
   EXPECT_TRUE(p.reason.starts_with("the edit would not parse as TOML (")) << p.reason;
   EXPECT_TRUE(p.reason.ends_with("), left alone")) << p.reason;
   // A text that did not parse before is edited as ever.
-  expect_write(Mode::Install, "mcp_servers = {\n", TargetState::Added, "mcp_servers = {\n\n" + kBlock);
+  expect_write(Mode::Install, "mcp_servers = {\n", TargetState::Added,
+               "mcp_servers = {\n\n" + kBlock);
   // Characters the parser cannot be asked about are checked as others alike.
   expect_write(Mode::Install, "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n", TargetState::Added,
                "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n\n" + kBlock);
-  EXPECT_EQ(toml_parser_input("\u00a0\u00a1\u0499\u049a \u2c5d\u2c5e\u3000\u3057\u3058 \ufb25\ufb26\ufefe\ufeff\U0001d11e"),
-            "\u00a0\u0500\u0500\u049a \u2c5d\u4e00\u3000\u4e00\u3058 \ufb25\u4e00\u4e00\ufeff\U0001d11e");
+  EXPECT_EQ(
+      toml_parser_input("\u00a0\u00a1\u0499\u049a \u2c5d\u2c5e\u3000\u3057\u3058 "
+                        "\ufb25\ufb26\ufefe\ufeff\U0001d11e"),
+      "\u00a0\u0500\u0500\u049a \u2c5d\u4e00\u3000\u4e00\u3058 \ufb25\u4e00\u4e00\ufeff\U0001d11e");
 }
 
 // ------------------------------------------------------------ on the disk
@@ -325,7 +336,8 @@ TEST(AgentCodexFile, ForeignBlockKeepsItsBytes) {
   put_file(path, "mcp_servers = []\n");
   const TargetResult result = edit_codex(Mode::Install, folder.str(), kCli);
   ASSERT_TRUE(result.detail);
-  EXPECT_TRUE(result.detail->starts_with(path + ": the edit would not parse as TOML (")) << *result.detail;
+  EXPECT_TRUE(result.detail->starts_with(path + ": the edit would not parse as TOML ("))
+      << *result.detail;
   put_file(path, "mcp_servers.vellumo = 1\n");
   EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli).detail,
             path + ": `mcp_servers.vellumo` is not a table of its own, left alone");
