@@ -74,8 +74,9 @@ std::string toml_parser_input(std::string_view text);
 /// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
 /// replaced through write_file_replacing (its error, "Cannot write {}: {}",
 /// gives "failed"). `target` is "Codex"; the detail is the file path except
-/// for "failed", followed by ": " and the reason when the plan has one. A `cli_path` that is not
-/// valid UTF-8 is used with U+FFFD in place of what cannot be represented.
+/// for "failed", followed by ": " and the plan's reason when it has one. A
+/// `cli_path` that is not valid UTF-8 is used with U+FFFD in place of what
+/// cannot be represented.
 TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);
 
 }  // namespace vellumo::agents
