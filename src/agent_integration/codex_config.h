@@ -1,12 +1,18 @@
 #pragma once
 
-// The Codex block in config.toml, edited as lines of text (no
-// TOML parsing):
+// The Codex block in config.toml:
 //
 //   [mcp_servers.vellumo]
 //   # Added by Vellumo: points agents to vellumo-cli
 //   command = "C:\\Tools\\vellumo-cli.exe"
 //   args = ["mcp"]
+//
+// The file is edited as lines of text, so that every line the edit does not
+// concern keeps its bytes. A small TOML lexer tells which lines are table
+// headers, keys and values: it reads every spelling of a table's key
+// (quoted, spaced, commented) and knows which lines lie inside a multi-line
+// string or array. Before anything is written, the new text is parsed as
+// TOML: an edit that would break a file that parsed is not made.
 
 #include <optional>
 #include <string>
@@ -28,9 +34,13 @@ std::string codex_block(std::string_view cli_path);
 
 /// What the text says about the block.
 struct CodexFacts {
-  bool header = false;    ///< a line reads "[mcp_servers.vellumo]" (whitespace at either end aside)
-  bool mentions = false;  ///< the block's command line contains "vellumo-cli"
-  bool points = false;    ///< the block's command line contains Q
+  bool header = false;    ///< the server has a table: a header whose key is `mcp_servers.vellumo`
+  bool mentions = false;  ///< the first such block's command line contains "vellumo-cli"
+  bool points = false;    ///< the first such block's command line contains Q
+  bool later_mentions = false;  ///< a later block of the server mentions "vellumo-cli" (a file that
+                                ///< holds the table twice, as older versions could leave it)
+  bool not_a_table = false;  ///< the server is defined otherwise: an inline table, dotted keys or
+                             ///< an array of tables
 };
 
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
@@ -39,21 +49,34 @@ CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
 TargetState decide_codex(Mode mode, const CodexFacts& facts);
 
 /// The decision on `text` (the file as read, "" when missing) and, for
-/// added, updated and removed, the new text.
+/// added, updated and removed, the new text. When `text` parses as TOML and
+/// the new text would not, the plan is "skipped" with a reason instead.
 struct CodexPlan {
   TargetState state;                    ///< never Failed
   std::optional<std::string> new_text;  ///< set exactly for added, updated and removed
+  std::string reason = {};  ///< why a skipped file was left alone, when it is not simply
+                            ///< someone else's server: the detail's text after "{path}: "
 };
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
+
+/// `text` (valid UTF-8) made safe for the TOML parser (toml++ 3.3), which
+/// runs into undefined behaviour when it asks whether certain non-ASCII
+/// characters are whitespace (U+00A1 to U+0499, U+2C5E to U+3057 except
+/// U+3000, U+FB26 to U+FEFE: `"""\` at a line's end and `é` on the next
+/// is enough). Each is replaced by U+0500 or U+4E00, of the same length
+/// and taken alike by TOML (no whitespace, allowed in strings and comments
+/// only), so whether and where the text parses stays the same.
+std::string toml_parser_input(std::string_view text);
 
 /// `edit_codex`: edits codex_folder/config.toml. A missing file
 /// counts as empty; a read error gives "failed" with the system error text
 /// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
 /// replaced through write_file_replacing (its error, "Cannot write {}: {}",
 /// gives "failed"). `target` is "Codex"; the detail is the file path except
-/// for "failed". A `cli_path` that is not valid UTF-8 is used with U+FFFD in
-/// place of what cannot be represented.
+/// for "failed", followed by ": " and the plan's reason when it has one. A
+/// `cli_path` that is not valid UTF-8 is used with U+FFFD in place of what
+/// cannot be represented.
 TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);
 
 }  // namespace vellumo::agents

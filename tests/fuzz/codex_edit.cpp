@@ -1,12 +1,18 @@
 // The Codex block editor. The input's first line picks the mode (s, i or r)
 // and, after a space, the CLI path; the rest is config.toml.
 //
-// Lines outside the block keep their text; after an install the block is
-// there exactly once and points at the CLI; after a removal it is gone.
+// By lines: an added block follows the old text; an update replaces one
+// command line (with the lines its value runs on to); a removal only drops
+// lines. By a TOML parser: a file that parsed still parses, everything
+// outside the server is what it was, and the server is gone after a
+// removal and points at the CLI after an install. An edit is refused as
+// one that would not parse only where no table can be added or updated.
 
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <toml++/toml.h>
 
 #include "agent_integration/codex_config.h"
 #include "core/text.h"
@@ -20,39 +26,6 @@ using agents::Mode;
 using agents::TargetState;
 using Lines = std::vector<std::string_view>;
 
-constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
-
-bool is_header(std::string_view line) { return trim(line) == kHeader; }
-
-std::size_t headers(const Lines& lines) {
-  return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), is_header));
-}
-
-// The first block: its header line and the line after it.
-struct Block {
-  std::size_t header;
-  std::size_t end;
-};
-
-Block first_block(const Lines& lines) {
-  Block block{lines.size(), lines.size()};
-  const auto header = std::find_if(lines.begin(), lines.end(), is_header);
-  if (header == lines.end()) {
-    return block;
-  }
-  block.header = static_cast<std::size_t>(header - lines.begin());
-  const auto end = std::find_if(header + 1, lines.end(), [](std::string_view line) {
-    return trim_start(line).starts_with('[');
-  });
-  block.end = static_cast<std::size_t>(end - lines.begin());
-  return block;
-}
-
-Lines slice(const Lines& lines, std::size_t from, std::size_t to) {
-  return Lines(lines.begin() + static_cast<std::ptrdiff_t>(from),
-               lines.begin() + static_cast<std::ptrdiff_t>(to));
-}
-
 // The lines, each followed by a line feed; nothing left is one line feed.
 std::string joined(const Lines& lines) {
   std::string out;
@@ -63,6 +36,69 @@ std::string joined(const Lines& lines) {
   return out.empty() ? "\n" : out;
 }
 
+// The lines of an edited text, which ends with a line feed: the carriage
+// returns they kept are theirs.
+Lines lines_of(std::string_view out) {
+  Lines lines;
+  for (std::size_t from = 0; from < out.size();) {
+    const std::size_t feed = out.find('\n', from);
+    lines.push_back(out.substr(from, feed - from));
+    from = feed + 1;
+  }
+  return lines == Lines{""} ? Lines{} : lines;
+}
+
+// `lines` with some of `before`'s taken out, the rest in their order.
+bool only_drops(const Lines& before, const Lines& lines) {
+  std::size_t k = 0;
+  for (std::string_view line : before) {
+    if (k < lines.size() && lines[k] == line) {
+      ++k;
+    }
+  }
+  return k == lines.size() && lines.size() < before.size();
+}
+
+// The parsed document without the server (and without `mcp_servers` once
+// it is empty).
+toml::table outside_server(toml::table doc) {
+  if (toml::table* servers = doc["mcp_servers"].as_table()) {
+    servers->erase("vellumo");
+    if (servers->empty()) {
+      doc.erase("mcp_servers");
+    }
+  }
+  return doc;
+}
+
+// The edits that cannot be made to a file that parses: the server's table
+// cannot be added (`mcp_servers` is no table that headers may extend), the
+// CLI path cannot stand in a TOML string, or the command line is not the
+// `command` key alone.
+bool cannot_be_made(const toml::table& doc, std::string_view cli) {
+  if (std::any_of(cli.begin(), cli.end(),
+                  [](char c) { return (c >= 0 && c < 0x20 && c != '\t') || c == 0x7F; })) {
+    return true;
+  }
+  const toml::node* servers = doc.get("mcp_servers");
+  if (servers == nullptr) {
+    return false;
+  }
+  if (!servers->is_table() || servers->as_table()->is_inline()) {
+    return true;
+  }
+  const toml::table* server = servers->as_table()->get_as<toml::table>("vellumo");
+  if (server == nullptr) {
+    return false;
+  }
+  for (auto&& [key, value] : *server) {
+    if (key.str().starts_with("command") && (key.str() != "command" || !value.is_string())) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void check_edit(Mode mode, std::string_view text, std::string_view cli) {
   const agents::CodexPlan result = agents::plan_codex_edit(mode, text, cli);
   FUZZ_CHECK(result.state != TargetState::Failed);
@@ -70,66 +106,70 @@ void check_edit(Mode mode, std::string_view text, std::string_view cli) {
                       result.state == TargetState::Removed;
   FUZZ_CHECK(writes == result.new_text.has_value());
   FUZZ_CHECK(mode != Mode::Status || !writes);
+  FUZZ_CHECK(!writes || result.reason.empty());
+  const toml::parse_result before_doc = toml::parse(agents::toml_parser_input(text));
   if (!writes) {
+    if (result.reason.starts_with("the edit would not parse")) {
+      FUZZ_CHECK(before_doc && cannot_be_made(before_doc.table(), cli));
+    }
     return;
   }
   const std::string& out = *result.new_text;
   FUZZ_CHECK(is_valid_utf8(out));
   const Lines before = split_lines(text);
-  const Block old_block = first_block(before);
+  FUZZ_CHECK(out.ends_with('\n'));
+  const Lines after = lines_of(out);
 
   switch (result.state) {
     case TargetState::Added: {
       // The old text up to its trailing whitespace, then the block alone.
-      FUZZ_CHECK(headers(before) == 0);
       const std::string_view kept = trim_end(text);
       FUZZ_CHECK(out.starts_with(kept));
-      const std::string block = agents::codex_block(cli);
-      FUZZ_CHECK(out.substr(kept.size()) == (kept.empty() ? "" : "\n\n") + block);
+      FUZZ_CHECK(out.substr(kept.size()) ==
+                 (kept.empty() ? "" : "\n\n") + agents::codex_block(cli));
       break;
     }
     case TargetState::Updated: {
-      // Only the block's command line (its first line that begins with
-      // `command`) changes; every line ends with a line feed now.
-      auto line =
-          std::find_if(before.begin() + static_cast<std::ptrdiff_t>(old_block.header),
-                       before.begin() + static_cast<std::ptrdiff_t>(old_block.end),
-                       [](std::string_view l) { return trim_start(l).starts_with("command"); });
-      FUZZ_CHECK(line != before.begin() + static_cast<std::ptrdiff_t>(old_block.end));
-      Lines expected = before;
-      const std::string replaced = "command = " + agents::codex_quoted_path(cli);
-      expected[static_cast<std::size_t>(line - before.begin())] = replaced;
+      // One line that begins with `command`, and those that run on from
+      // it, become one; every line ends with a line feed now.
+      const auto differs = std::mismatch(before.begin(), before.end(), after.begin(), after.end());
+      FUZZ_CHECK(differs.first != before.end() && differs.second != after.end());
+      const std::size_t at = static_cast<std::size_t>(differs.first - before.begin());
+      FUZZ_CHECK(trim_start(before[at]).starts_with("command"));
+      FUZZ_CHECK(after.size() <= before.size());
+      Lines expected(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(at));
+      expected.push_back(after[at]);
+      expected.insert(expected.end(),
+                      before.end() - static_cast<std::ptrdiff_t>(after.size() - at - 1),
+                      before.end());
+      FUZZ_CHECK(after[at] == "command = " + agents::codex_quoted_path(cli));
       FUZZ_CHECK(out == joined(expected));
-      break;
-    }
-    case TargetState::Removed: {
-      // The lines before the block (less the blank ones right before it)
-      // and the lines after it, unchanged.
-      std::size_t keep = old_block.header;
-      while (keep > 0 && trim(before[keep - 1]).empty()) {
-        --keep;
-      }
-      Lines expected = slice(before, 0, keep);
-      const Lines tail = slice(before, old_block.end, before.size());
-      expected.insert(expected.end(), tail.begin(), tail.end());
-      FUZZ_CHECK(out == joined(expected));
-      FUZZ_CHECK(headers(split_lines(out)) + 1 == headers(before));
       break;
     }
     default:
+      FUZZ_CHECK(only_drops(before, after));
       break;
   }
 
-  if (result.state == TargetState::Removed) {
-    if (headers(before) == 1) {
-      FUZZ_CHECK(agents::plan_codex_edit(Mode::Status, out, cli).state == TargetState::Absent);
+  if (before_doc) {
+    const toml::parse_result after_doc = toml::parse(agents::toml_parser_input(out));
+    FUZZ_CHECK(after_doc);
+    // NaN equals nothing, not even itself.
+    if (text.find("nan") == std::string_view::npos) {
+      FUZZ_CHECK(outside_server(before_doc.table()) == outside_server(after_doc.table()));
     }
-    return;
+    const toml::node_view server = after_doc.table()["mcp_servers"]["vellumo"];
+    if (result.state == TargetState::Removed) {
+      FUZZ_CHECK(!server);
+      FUZZ_CHECK(agents::plan_codex_edit(Mode::Status, out, cli).state == TargetState::Absent);
+      return;
+    }
+    FUZZ_CHECK(server["command"].value<std::string>() == agents::toml_parser_input(cli));
   }
-  // Installed: the block is there once (for an added one), and a second
-  // install finds it present.
-  if (result.state == TargetState::Added) {
-    FUZZ_CHECK(headers(split_lines(out)) == 1);
+  // Installed: a second look finds it present. (A block added to a text
+  // that did not parse may have landed inside a value left open.)
+  if (result.state == TargetState::Removed || (!before_doc && result.state == TargetState::Added)) {
+    return;
   }
   FUZZ_CHECK(agents::plan_codex_edit(Mode::Status, out, cli).state == TargetState::Present);
   const agents::CodexPlan again = agents::plan_codex_edit(Mode::Install, out, cli);

@@ -2,6 +2,7 @@
 #include "agent_integration/codex_config.h"
 
 #include <gtest/gtest.h>
+#include <toml++/toml.h>
 
 #include <string>
 
@@ -34,10 +35,24 @@ void expect_no_write(const CodexPlan& p, TargetState state) {
   EXPECT_FALSE(p.new_text.has_value());
 }
 
+// The parser's reading of `text`'s server, "" when it does not parse, "-"
+// when there is no server.
+std::string server_command(std::string_view text) {
+  const toml::parse_result parsed = toml::parse(toml_parser_input(text));
+  if (!parsed) {
+    return "";
+  }
+  return parsed.table()["mcp_servers"]["vellumo"]["command"].value_or(std::string("-"));
+}
+
 CodexPlan expect_write(Mode mode, std::string_view text, TargetState state, std::string_view expected) {
   CodexPlan p = plan_codex_edit(mode, text, kCli);
   EXPECT_EQ(p.state, state) << text;
   EXPECT_EQ(p.new_text, std::optional<std::string>(std::string(expected))) << text;
+  // What parsed before parses after, and says what the edit meant.
+  if (toml::parse(toml_parser_input(text)) && p.new_text) {
+    EXPECT_EQ(server_command(*p.new_text), mode == Mode::Remove ? "-" : kCli) << *p.new_text;
+  }
   return p;
 }
 
@@ -68,9 +83,13 @@ TEST(AgentCodex, Facts) {
   // The header may carry whitespace at either end, but nothing else.
   facts = codex_facts(" \t[mcp_servers.vellumo]  \r\ncommand = " + kQ + "\r\n", kCli);
   EXPECT_TRUE(facts.header && facts.points);
-  EXPECT_FALSE(codex_facts("[mcp_servers.vellumo] # mine\ncommand = " + kQ + "\n", kCli).header);
-  EXPECT_FALSE(codex_facts("[mcp_servers.\"vellumo\"]\ncommand = " + kQ + "\n", kCli).header);
-  EXPECT_FALSE(codex_facts("[ mcp_servers.vellumo ]\ncommand = " + kQ + "\n", kCli).header);
+  // Other spellings of the same key are in HeaderSpellings; these are not it.
+  for (const char* other :
+       {"[mcp_servers.vellumo] x", "[mcp_servers.vellumox]", "[mcp_servers.'vellumo ']",
+        "[mcp_servers.vellumo.env]", "[mcp_servers.\"vellumo]", "[mcp_servers.vellumo]]"}) {
+    EXPECT_FALSE(codex_facts(std::string(other) + "\ncommand = " + kQ + "\n", kCli).header)
+        << other;
+  }
 
   // A header without a command line in its block.
   facts = codex_facts("[mcp_servers.vellumo]\nargs = []\n[other]\ncommand = " + kQ + "\n", kCli);
@@ -199,6 +218,95 @@ TEST(AgentCodex, UpdateKeepsTheIndentOfNothingButReplacesTheLine) {
                "[mcp_servers.vellumo]\ncommand = " + kQ + "\n");
 }
 
+TEST(AgentCodex, HeaderSpellings) {
+  // Every spelling of the server's key is its table: status and install see
+  // it (no second table is appended), remove takes it out.
+  for (std::string header :
+       {"[mcp_servers.vellumo] # mine", "[ mcp_servers.vellumo ]", "[mcp_servers.\"vellumo\"]",
+        "['mcp_servers' . 'vellumo']", "\t[ \"mcp_servers\"\t.vellumo]#",
+        "[mcp_servers.\"vell\\u0075mo\"]", "[mcp_servers.\"vell\\U00000075mo\"] # \"\"\""}) {
+    const std::string text =
+        "a = 1\n\n" + header + "\ncommand = \"/old/vellumo-cli\"\nargs = [\"mcp\"]\n";
+    expect_no_write(plan_codex_edit(Mode::Status, text, kCli), TargetState::Skipped);
+    expect_write(Mode::Install, text, TargetState::Updated,
+                 "a = 1\n\n" + header + "\ncommand = " + kQ + "\nargs = [\"mcp\"]\n");
+    expect_write(Mode::Remove, text, TargetState::Removed, "a = 1\n");
+  }
+}
+
+TEST(AgentCodex, LinesInsideValuesAreNeitherHeadersNorCommandLines) {
+  const std::string inside =
+      "[mcp_servers.vellumo]\n"
+      "args = [\n  [\"mcp\"], # [x]\n]\n"
+      "text = \"\"\"\n[mcp_servers.x] \\\"\"\"\ncommand = \"vellumo-cli\" \"\"\"\n"
+      "command = \"/old/vellumo-cli\"\n";
+  expect_write(Mode::Install, inside, TargetState::Updated,
+               inside.substr(0, inside.rfind("command")) + "command = " + kQ + "\n");
+  expect_write(Mode::Remove, "a = 1\n" + inside, TargetState::Removed, "a = 1\n");
+  // A server quoted in a value is no server.
+  for (std::string quoted :
+       {"t = '''\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n'''\n",
+        "t = \"\"\"\\\n[mcp_servers.vellumo]\ncommand = \"/o/vellumo-cli\"\n\"\"\"\n"}) {
+    expect_no_write(plan_codex_edit(Mode::Status, quoted, kCli), TargetState::Absent);
+    expect_write(Mode::Install, quoted, TargetState::Added, quoted + "\n" + kBlock);
+  }
+  // ...but `"""` in a one-line string or a comment opens nothing.
+  for (std::string before : {"t = '\"\"\"'\n", "# \"\"\"\n", "t = \"\\\"\\\"\\\"\"\n"}) {
+    expect_write(Mode::Remove, before + kOldBlock, TargetState::Removed, before);
+  }
+  // A command value that runs over lines is replaced whole.
+  expect_write(Mode::Install,
+               "[mcp_servers.vellumo]\ncommand = \"\"\"/o/vellumo-cli\n\"\"\"\nargs = []\n",
+               TargetState::Updated, "[mcp_servers.vellumo]\ncommand = " + kQ + "\nargs = []\n");
+}
+
+TEST(AgentCodex, RemoveTakesTheTablesInsideTheServer) {
+  const std::string text =
+      "a = 1\n\n[mcp_servers.vellumo.env]\nX = \"1\"\n\n" + kOldBlock +
+      "[other]\nb = 2\n\n[mcp_servers . vellumo.tools.x]\ny = 1\n[[mcp_servers.vellumo.list]]\n";
+  expect_write(Mode::Remove, text, TargetState::Removed, "a = 1\n[other]\nb = 2\n");
+}
+
+TEST(AgentCodex, TwoTablesOfTheServer) {
+  // Older versions could append a second table after a spelling they did
+  // not know: remove takes out every one that is ours, with its tables,
+  // and leaves someone else's.
+  const std::string mine = "[mcp_servers.vellumo] # mine\ncommand = \"node\"\n";
+  expect_write(Mode::Remove, mine + "\n" + kOldBlock, TargetState::Removed, mine);
+  expect_write(Mode::Remove, kOldBlock + "[mcp_servers.vellumo.env]\n\n" + kBlock,
+               TargetState::Removed, "\n");
+}
+
+TEST(AgentCodex, ServerThatIsNotATable) {
+  for (std::string text : {"[mcp_servers]\nvellumo = { command = \"/o/vellumo-cli\" }\n",
+                           "mcp_servers.vellumo.command = \"/o/vellumo-cli\"\n",
+                           "[mcp_servers]\n\"vellumo\" . command = \"/o/vellumo-cli\"\n",
+                           "[[mcp_servers.vellumo]]\ncommand = \"/o/vellumo-cli\"\n"}) {
+    for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+      const CodexPlan p = plan_codex_edit(mode, text + kBlock, kCli);
+      expect_no_write(p, TargetState::Skipped);
+      EXPECT_EQ(p.reason, "`mcp_servers.vellumo` is not a table of its own, left alone") << text;
+    }
+  }
+}
+
+TEST(AgentCodex, AnEditThatWouldNotParseIsNotMade) {
+  const CodexPlan p = plan_codex_edit(Mode::Install, "mcp_servers = { x = 1 }\n", kCli);
+  expect_no_write(p, TargetState::Skipped);
+  EXPECT_TRUE(p.reason.starts_with("the edit would not parse as TOML (")) << p.reason;
+  EXPECT_TRUE(p.reason.ends_with("), left alone")) << p.reason;
+  // A text that did not parse before is edited as ever.
+  expect_write(Mode::Install, "mcp_servers = {\n", TargetState::Added,
+               "mcp_servers = {\n\n" + kBlock);
+  // Characters the parser cannot be asked about are checked as others alike.
+  expect_write(Mode::Install, "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n", TargetState::Added,
+               "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n\n" + kBlock);
+  EXPECT_EQ(
+      toml_parser_input("\u00a0\u00a1\u0499\u049a \u2c5d\u2c5e\u3000\u3057\u3058 "
+                        "\ufb25\ufb26\ufefe\ufeff\U0001d11e"),
+      "\u00a0\u0500\u0500\u049a \u2c5d\u4e00\u3000\u4e00\u3058 \ufb25\u4e00\u4e00\ufeff\U0001d11e");
+}
+
 // ------------------------------------------------------------ on the disk
 
 TEST(AgentCodexFile, InstallCreatesConfigToml) {
@@ -224,6 +332,16 @@ TEST(AgentCodexFile, ForeignBlockKeepsItsBytes) {
     EXPECT_EQ(edit_codex(mode, folder.str(), kCli), (TargetResult{"Codex", TargetState::Skipped, path}));
   }
   EXPECT_EQ(file_bytes(path), original);
+  // A reason follows the path.
+  put_file(path, "mcp_servers = []\n");
+  const TargetResult result = edit_codex(Mode::Install, folder.str(), kCli);
+  ASSERT_TRUE(result.detail);
+  EXPECT_TRUE(result.detail->starts_with(path + ": the edit would not parse as TOML ("))
+      << *result.detail;
+  put_file(path, "mcp_servers.vellumo = 1\n");
+  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli).detail,
+            path + ": `mcp_servers.vellumo` is not a table of its own, left alone");
+  EXPECT_EQ(file_bytes(path), "mcp_servers.vellumo = 1\n");
 }
 
 TEST(AgentCodexFile, InvalidUtf8Fails) {
