@@ -5,7 +5,8 @@
 # it finds through links. Two components: `cli` (the CLI, its manual page
 # and its shell completions) and `standin` (the stand-in app, placed beside
 # the CLI). On Windows both executables and the PowerShell completion share
-# one folder.
+# one folder (scripts/package hands the Windows build the completion script
+# that the native build wrote).
 #
 # Packages (scripts/package): natively one Debian package per component;
 # the Windows build makes one .zip.
@@ -14,8 +15,10 @@ set(VELLUMO_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
 if(WIN32)
   install(TARGETS vellumo-cli RUNTIME DESTINATION . COMPONENT cli)
   install(TARGETS standin_app RUNTIME DESTINATION . COMPONENT standin)
-  if(VELLUMO_DOCS_GENERATOR)
-    install(FILES ${VELLUMO_DOCS_DIR}/powershell/vellumo-cli-completion.ps1 DESTINATION . COMPONENT cli)
+  set(VELLUMO_POWERSHELL_COMPLETION "" CACHE FILEPATH
+      "The PowerShell completion script to ship, as a native build writes it")
+  if(VELLUMO_POWERSHELL_COMPLETION)
+    install(FILES ${VELLUMO_POWERSHELL_COMPLETION} DESTINATION . COMPONENT cli)
   endif()
 else()
   set(private_dir lib/vellumo-cli)
@@ -33,6 +36,9 @@ else()
   install(FILES ${VELLUMO_DOCS_DIR}/fish/vellumo-cli.fish
           DESTINATION share/fish/vendor_completions.d COMPONENT cli)
 endif()
+
+# Packing installs only what scripts/package has built, not every test.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
 set(CPACK_PACKAGE_NAME vellumo-cli)
 set(CPACK_PACKAGE_VENDOR Vellumo)
