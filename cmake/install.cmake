@@ -33,6 +33,11 @@ else()
   install(FILES ${VELLUMO_DOCS_DIR}/bash/vellumo-cli
           DESTINATION share/bash-completion/completions COMPONENT cli)
   install(FILES ${VELLUMO_DOCS_DIR}/zsh/_vellumo-cli DESTINATION share/zsh/site-functions COMPONENT cli)
+  # Debian's zsh reads site-functions under /usr/local only, and the
+  # completions of packages from vendor-completions.
+  set(zsh_link ${PROJECT_BINARY_DIR}/install/_vellumo-cli)
+  file(CREATE_LINK ../site-functions/_vellumo-cli ${zsh_link} SYMBOLIC)
+  install(FILES ${zsh_link} DESTINATION share/zsh/vendor-completions COMPONENT cli)
   install(FILES ${VELLUMO_DOCS_DIR}/fish/vellumo-cli.fish
           DESTINATION share/fish/vendor_completions.d COMPONENT cli)
 endif()

@@ -25,7 +25,8 @@ dpkg -x "$cli_deb" "$root"
 dpkg -x "$standin_deb" "$root"
 for file in usr/bin/vellumo-cli usr/lib/vellumo-cli/vellumo-cli usr/lib/vellumo-cli/Vellumo \
     usr/share/man/man1/vellumo-cli.1 usr/share/bash-completion/completions/vellumo-cli \
-    usr/share/zsh/site-functions/_vellumo-cli usr/share/fish/vendor_completions.d/vellumo-cli.fish; do
+    usr/share/zsh/site-functions/_vellumo-cli usr/share/zsh/vendor-completions/_vellumo-cli \
+    usr/share/fish/vendor_completions.d/vellumo-cli.fish; do
   [ -f "$root/$file" ] || fail "$file is missing"
 done
 [ -L "$root/usr/bin/vellumo-cli" ] || fail "usr/bin/vellumo-cli is no link"
