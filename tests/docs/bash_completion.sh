@@ -45,13 +45,18 @@ CASES
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -m 700 "$scratch/run"
+# A sanitized build's reports go where the test run collects them.
+sanitizers=()
+for name in ASAN_OPTIONS UBSAN_OPTIONS; do
+  if [ -n "${!name:-}" ]; then sanitizers+=("$name=${!name}"); fi
+done
 known() {
   local extra=() error
   for _ in 0 1 2 3; do
     error=$(env -i HOME="$scratch" XDG_RUNTIME_DIR="$scratch/run" XDG_DATA_HOME="$scratch/data" \
       XDG_CONFIG_HOME="$scratch/config" CODEX_HOME="$scratch/codex" LOCALAPPDATA="$scratch/local" \
       APPDATA="$scratch/roaming" USERPROFILE="$scratch" USERNAME=vellumo-docs-test PATH="$scratch/bin" \
-      "$cli" --no-launch "$@" "${extra[@]}" 2>&1 >/dev/null </dev/null) || true
+      "${sanitizers[@]}" "$cli" --no-launch "$@" "${extra[@]}" 2>&1 >/dev/null </dev/null) || true
     [[ $error =~ ^error:\ (Unknown|Use\ \`) ]] || return 0
     extra+=(on)
   done
