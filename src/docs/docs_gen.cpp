@@ -70,9 +70,9 @@ struct CommandWords {
   std::map<std::string, Strings> children;
   // The options each full command path shows.
   std::map<std::string, Strings> options;
-  Strings value_options;                    // options followed by a value
-  std::map<std::string, Strings> values;    // the values an option lists
-  Strings global_options;                   // options of every command
+  Strings value_options;                  // options followed by a value
+  std::map<std::string, Strings> values;  // the values an option lists
+  Strings global_options;                 // options of every command
 };
 
 // The entry also takes these; the usage text shows only `--no-launch` among
@@ -86,7 +86,8 @@ CommandWords read_usage(std::string_view usage) {
     // Commands are indented by two spaces; descriptions follow after two
     // or more; deeper indented lines continue a description.
     if (line.size() < 3 || !line.starts_with("  ") || line[2] == ' ') {
-      for (std::size_t at = line.find("(--"); at != std::string::npos; at = line.find("(--", at + 1)) {
+      for (std::size_t at = line.find("(--"); at != std::string::npos;
+           at = line.find("(--", at + 1)) {
         const auto end = line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 3);
         add_unique(words.global_options, line.substr(at + 1, end - at - 1));
       }
