@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Drives the generated bash completion as bash does (the function that
+# `complete -p` names, with COMP_WORDS and COMP_CWORD set, read back from
+# COMPREPLY), then walks every command it offers and checks that the CLI
+# knows each one.
+set -euo pipefail
+script=$1 cli=$2
+# shellcheck source=/dev/null
+source "$script"
+function=$(complete -p vellumo-cli | sed -n 's/.*-F \([^ ]*\).*/\1/p')
+[ -n "$function" ] || { echo "$script registers no completion for vellumo-cli" >&2; exit 1; }
+
+# The words offered for the last word of the command line $1.
+offered() {
+  local -a COMP_WORDS COMPREPLY
+  local COMP_CWORD COMP_LINE=$1 COMP_POINT=${#1}
+  read -ra COMP_WORDS <<<"$1"
+  [[ $1 == *' ' ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  "$function" vellumo-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  echo "${COMPREPLY[*]}"
+}
+
+failed=0
+while IFS='|' read -r line expected; do
+  got=$(offered "$line")
+  if [ "$got" != "$expected" ]; then
+    echo "completing '$line': expected '$expected', got '$got'" >&2
+    failed=1
+  fi
+done <<'CASES'
+vellumo-cli meetings del|delete
+vellumo-cli meetings ex|export export-audio
+vellumo-cli --no-launch dictation |start stop cancel history copy-last
+vellumo-cli meetings export latest out.md --format |md txt html pdf wav
+vellumo-cli meetings record start --title Standup --s|--source
+vellumo-cli meetings show |
+CASES
+
+# Every command the completion offers must exist: with some number of
+# arguments the CLI must take it for a command it knows, not answer
+# "Unknown ..." or "Use `...`". The arguments are all `on`, which also
+# suits `meetings labels <id> on|off`. Run in folders of its own, without
+# the app.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -m 700 "$scratch/run"
+# A sanitized build's reports go where the test run collects them.
+sanitizers=()
+for name in ASAN_OPTIONS UBSAN_OPTIONS; do
+  if [ -n "${!name:-}" ]; then sanitizers+=("$name=${!name}"); fi
+done
+known() {
+  local extra=() error
+  for _ in 0 1 2 3; do
+    error=$(env -i HOME="$scratch" XDG_RUNTIME_DIR="$scratch/run" XDG_DATA_HOME="$scratch/data" \
+      XDG_CONFIG_HOME="$scratch/config" CODEX_HOME="$scratch/codex" LOCALAPPDATA="$scratch/local" \
+      APPDATA="$scratch/roaming" USERPROFILE="$scratch" USERNAME=vellumo-docs-test PATH="$scratch/bin" \
+      "${sanitizers[@]}" "$cli" --no-launch "$@" "${extra[@]}" 2>&1 >/dev/null </dev/null) || true
+    [[ $error =~ ^error:\ (Unknown|Use\ \`) ]] || return 0
+    extra+=(on)
+  done
+  return 1
+}
+queue=("")
+commands=0
+while [ ${#queue[@]} -gt 0 ]; do
+  path=${queue[0]}
+  queue=("${queue[@]:1}")
+  words=$(offered "vellumo-cli ${path:+$path }")
+  if [ -z "$words" ]; then
+    commands=$((commands + 1))
+    # shellcheck disable=SC2086
+    known $path || { echo "the completion offers '$path', which the CLI does not know" >&2; failed=1; }
+  fi
+  for word in $words; do
+    queue+=("${path:+$path }$word")
+  done
+done
+[ "$commands" -gt 40 ] || { echo "the completion offers only $commands commands" >&2; failed=1; }
+exit "$failed"
