@@ -5,7 +5,9 @@ namespace {
 
 constexpr std::string_view kWhitespace = " \t\r\n\v\f";
 
-std::string_view trim(std::string_view text) {
+// Only ASCII whitespace around an entry is dropped: other Unicode spaces
+// (core/text.h's trim drops them too) may begin or end a folder's name.
+std::string_view trim_ascii_whitespace(std::string_view text) {
   const auto first = text.find_first_not_of(kWhitespace);
   if (first == std::string_view::npos) {
     return {};
@@ -77,7 +79,7 @@ std::vector<std::string_view> path_entries(std::string_view value) {
   for (;;) {
     const auto end = value.find(';', start);
     const std::string_view piece = value.substr(start, end == std::string_view::npos ? value.npos : end - start);
-    if (!trim(piece).empty()) {
+    if (!trim_ascii_whitespace(piece).empty()) {
       entries.push_back(piece);
     }
     if (end == std::string_view::npos) {
@@ -88,7 +90,7 @@ std::vector<std::string_view> path_entries(std::string_view value) {
 }
 
 bool same_folder(std::string_view entry, std::string_view folder, const EnvLookup& lookup) {
-  const std::string expanded = expand_references(trim(entry), lookup);
+  const std::string expanded = expand_references(trim_ascii_whitespace(entry), lookup);
   return equal_ignoring_ascii_case(without_trailing_backslashes(expanded),
                                    without_trailing_backslashes(folder));
 }

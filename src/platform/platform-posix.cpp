@@ -58,8 +58,11 @@ int write_fd(int fd, std::string_view bytes) {
   return 0;
 }
 
-// A path as text: bytes that are not UTF-8 become U+FFFD.
-std::string lossy_utf8(std::string bytes) {
+// A path as text: unchanged when it is UTF-8. A path that is not was
+// written in some other encoding, in which even the bytes that happen to
+// form a UTF-8 character mean something else, so every non-ASCII byte
+// becomes U+FFFD (core/text.h's lossy_utf8 would keep those characters).
+std::string replace_non_ascii_unless_utf8(std::string bytes) {
   if (is_valid_utf8(bytes)) {
     return bytes;
   }
@@ -160,7 +163,7 @@ Result<std::string, std::string> current_directory() {
     path.resize(path.size() * 2);
   }
   path.resize(std::strlen(path.c_str()));
-  return lossy_utf8(std::move(path));
+  return replace_non_ascii_unless_utf8(std::move(path));
 }
 
 Result<std::vector<std::string>, std::string> command_words(int argc, char** argv) {
@@ -201,7 +204,7 @@ Result<std::string, std::string> executable_path() {
   }
   path.resize(static_cast<std::size_t>(n));
 #endif
-  return lossy_utf8(std::move(path));
+  return replace_non_ascii_unless_utf8(std::move(path));
 }
 
 std::string link_path(std::string_view tag) {

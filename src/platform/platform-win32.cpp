@@ -12,8 +12,8 @@
 
 #include <vector>
 
-#include "core/command_line.h"
 #include "core/link_trust.h"
+#include "core/split_command_line.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
 

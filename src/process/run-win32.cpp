@@ -14,7 +14,7 @@
 
 #include "platform/platform.h"
 #include "process/child.h"
-#include "process/command_line.h"
+#include "process/quote_command_line.h"
 
 namespace vellumo::process::detail {
 

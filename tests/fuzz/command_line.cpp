@@ -1,15 +1,15 @@
 // The Windows command-line splitter, the quoting of the process runner that
 // must survive it, and the sorting of the words into options.
 
-#include "core/command_line.h"
+#include "core/split_command_line.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "cli/parse_options.h"
 #include "fuzz_support.h"
-#include "process/command_line.h"
+#include "process/quote_command_line.h"
 
 namespace vellumo::fuzz {
 namespace {

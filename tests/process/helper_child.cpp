@@ -34,8 +34,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include "core/command_line.h"
-#include "process/command_line.h"
+#include "core/split_command_line.h"
+#include "process/quote_command_line.h"
 #else
 #include <spawn.h>
 #include <unistd.h>

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/json.h"
-#include "process/command_line.h"
+#include "process/quote_command_line.h"
 
 #ifdef _WIN32
 #include <windows.h>

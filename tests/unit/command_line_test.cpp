@@ -1,5 +1,5 @@
-#include "cli/options.h"
-#include "core/command_line.h"
+#include "cli/parse_options.h"
+#include "core/split_command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "core/command_line.h"
-#include "process/command_line.h"
+#include "core/split_command_line.h"
+#include "process/quote_command_line.h"
 
 #include <gtest/gtest.h>
 

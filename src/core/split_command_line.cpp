@@ -1,4 +1,4 @@
-#include "core/command_line.h"
+#include "core/split_command_line.h"
 
 namespace vellumo {
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// Windows command lines, built and split as pure text functions (UTF-8 in
-// and out), so that every platform's tests cover them.
+// Windows command lines built from a program and its arguments, each
+// argument quoted, as pure text functions (UTF-8 in and out), so that every
+// platform's tests cover them. core/split_command_line.h reads them back.
 
 #include <string>
 #include <string_view>

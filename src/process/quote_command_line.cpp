@@ -1,4 +1,4 @@
-#include "process/command_line.h"
+#include "process/quote_command_line.h"
 
 #include <algorithm>
 #include <cstddef>

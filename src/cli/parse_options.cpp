@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "cli/parse_options.h"
 
 #include <string_view>
 
