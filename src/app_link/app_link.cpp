@@ -82,24 +82,6 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream, std
   return line;
 }
 
-std::string user_tag(const std::optional<std::string>& username) {
-  constexpr std::size_t kMaxTag = 64;
-  std::string tag;
-  if (username) {
-    for (char c : *username) {
-      const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                        c == '-' || c == '.' || c == '_';
-      if (keep) {
-        tag += c;
-        if (tag.size() == kMaxTag) {
-          break;
-        }
-      }
-    }
-  }
-  return tag.empty() ? "user" : tag;
-}
-
 std::string pipe_name() { return platform::link_path(user_tag(platform::get_env("USERNAME"))); }
 
 std::string serialize_request(const Request& request) {

@@ -4,14 +4,13 @@
 // back, one connection per exchange.
 
 #include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/cli_options.h"
 #include "core/json.h"
 #include "core/json_tape.h"
+#include "core/link_protocol.h"
 #include "core/result.h"
 
 namespace vellumo {
@@ -19,8 +18,6 @@ namespace vellumo {
 namespace platform {
 class LinkStream;
 }
-
-inline constexpr std::uint32_t PROTOCOL_VERSION = 1;
 
 /// Replies are read through a buffer of this size...
 inline constexpr std::size_t kReplyReadBuffer = 8192;
@@ -43,11 +40,6 @@ struct PipeError {
   PipeErrorKind kind;
   std::string message;
 };
-
-/// The user tag of the link name: ASCII letters, digits, `-`, `.` and `_`
-/// of `username`, in order, at most 64 of them; "user" when none is left
-/// or the name is unknown.
-std::string user_tag(const std::optional<std::string>& username);
 
 /// The link path of the current user (from USERNAME), built afresh.
 std::string pipe_name();

@@ -9,10 +9,10 @@
 #include "cli/meetings.h"
 #include "cli/output.h"
 #include "cli/parse_options.h"
-#include "cli/texts.h"
 #include "core/text.h"
 #include "mcp/mcp_server.h"
 #include "platform/platform.h"
+#include "texts/texts.h"
 
 namespace vellumo {
 namespace {

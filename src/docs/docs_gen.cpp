@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/texts.h"
+#include "texts/texts.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/texts.h"
 #include "core/json.h"
 #include "core/utf8.h"
+#include "texts/texts.h"
 
 namespace vellumo {
 namespace {

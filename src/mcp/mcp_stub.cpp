@@ -1,6 +1,6 @@
-#include "cli/texts.h"
 #include "mcp/mcp_server.h"
 #include "platform/platform.h"
+#include "texts/texts.h"
 
 namespace vellumo {
 

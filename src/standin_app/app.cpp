@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 
-#include "cli/texts.h"
 #include "platform/files.h"
 #include "standin_app/app_internal.h"
 #include "standin_app/commands.h"
 #include "standin_app/settings.h"
 #include "standin_app/system.h"
+#include "texts/texts.h"
 
 namespace vellumo::standin {
 

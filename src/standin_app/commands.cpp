@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "app_link/app_link.h"
+#include "core/link_protocol.h"
 #include "core/text.h"
 #include "core/utf8.h"
 

@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/files.h"
-#include "app_link/app_link.h"
+#include "core/link_protocol.h"
 #include "core/numbers.h"
+#include "platform/files.h"
 #include "platform/link_server.h"
 #include "platform/platform.h"
 #include "standin_app/app.h"

@@ -71,8 +71,8 @@
 #include <cstring>
 #endif
 
-#include "app_link/app_link.h"
 #include "core/json.h"
+#include "core/link_protocol.h"
 #include "core/paths.h"
 #include "platform/link_server.h"
 #include "platform/platform.h"

@@ -10,9 +10,9 @@
 #include <random>
 #include <thread>
 
-#include "cli/texts.h"
 #include "core/json.h"
 #include "standin_app/app.h"
+#include "texts/texts.h"
 
 namespace vellumo::standin {
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The fixed texts the program prints, and its version.
+
 #include <array>
 #include <string>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "cli/texts.h"
+#include "texts/texts.h"
 
 #include "platform/platform.h"
 

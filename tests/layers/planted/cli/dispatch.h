@@ -1,0 +1,2 @@
+#pragma once
+// A header of the front end, for the planted include beside it.
