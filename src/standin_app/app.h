@@ -20,11 +20,12 @@
 #include "core/result.h"
 #include "standin_app/library.h"
 #include "standin_app/transcript.h"
+#include "version.h"
 
 namespace vellumo::standin {
 
 /// The version the stand-in reports: the CLI's, marked as the stand-in's.
-inline constexpr std::string_view kStandinVersion = "0.28.8-standin";
+inline constexpr std::string_view kStandinVersion = VELLUMO_VERSION "-standin";
 
 struct AppConfig {
   /// Holds library.json, settings.json and media/; created by the caller.

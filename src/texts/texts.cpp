@@ -5,7 +5,8 @@
 namespace vellumo {
 namespace {
 
-constexpr std::string_view kUsage = R"~(vellumo-cli 0.28.8: control Vellumo from a terminal, script or agent.
+constexpr std::string_view kUsage =
+    "vellumo-cli " VELLUMO_VERSION R"~(: control Vellumo from a terminal, script or agent.
 
 Usage: vellumo-cli <command> [options]
 

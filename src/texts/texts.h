@@ -6,9 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "version.h"
+
 namespace vellumo {
 
-inline constexpr std::string_view kVersion = "0.28.8";
+inline constexpr std::string_view kVersion = VELLUMO_VERSION;
 
 /// The full path of the running executable, or "vellumo-cli" when the
 /// system cannot tell it.
