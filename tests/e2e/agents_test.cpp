@@ -73,8 +73,8 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   put_file(gemini_file(), gemini_before);
   // Ours, from an older location, with line breaks of its own.
   put_file(cursor_file(),
-        "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": {\"command\": "
-        "\"D:\\\\Old\\\\VELLUMO-CLI.EXE\", \"args\": [\"mcp\"], \"env\": {}}\r\n  }\r\n}\r\n");
+           "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": {\"command\": "
+           "\"D:\\\\Old\\\\VELLUMO-CLI.EXE\", \"args\": [\"mcp\"], \"env\": {}}\r\n  }\r\n}\r\n");
   const std::string someone_else =
       R"({"mcpServers": {"vellumo": {"command": "node", "args": ["srv.js"]}}})";
   put_file(claude_desktop_file(), someone_else);
@@ -123,7 +123,7 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
 }
 )");
   EXPECT_EQ(file_bytes(cursor_file()), "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": " +
-                                          plain_entry(self) + "\r\n  }\r\n}\r\n");
+                                           plain_entry(self) + "\r\n  }\r\n}\r\n");
   EXPECT_EQ(file_bytes(windsurf_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(self) + "\n  }\n}\n");
   EXPECT_EQ(file_bytes(claude_desktop_file()), someone_else);

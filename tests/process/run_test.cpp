@@ -301,7 +301,8 @@ TEST(Run, LeftoverProcessDoesNotHoldTheCaller) {
   const fs::path grandchild_file = folder.path() / "grandchild";
   const auto start = Clock::now();
   const Finished finished = expect_finished(run(
-      helper(), {"out", hex("x"), "spawn-sleeper", "30000", utf8_of(grandchild_file), "err", hex("y")},
+      helper(),
+      {"out", hex("x"), "spawn-sleeper", "30000", utf8_of(grandchild_file), "err", hex("y")},
       20s));
   const auto elapsed = Clock::now() - start;
   const long grandchild = read_number(grandchild_file);

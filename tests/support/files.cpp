@@ -10,7 +10,9 @@ namespace vellumo::test {
 
 namespace fs = std::filesystem;
 
-fs::path path_of(std::string_view text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path path_of(std::string_view text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
 
 std::string utf8_of(const fs::path& path) {
   const std::u8string text = path.u8string();

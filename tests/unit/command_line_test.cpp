@@ -40,7 +40,8 @@ TEST(SplitWindowsCommandLine, BackslashesAndQuotes) {
 TEST(SplitWindowsCommandLine, KeepingTheProgramName) {
   const auto split = split_windows_command_line_with_program;
   EXPECT_EQ(split(""), Words{});
-  EXPECT_EQ(split(R"("C:\Program Files\x.exe" a b)"), (Words{R"(C:\Program Files\x.exe)", "a", "b"}));
+  EXPECT_EQ(split(R"("C:\Program Files\x.exe" a b)"),
+            (Words{R"(C:\Program Files\x.exe)", "a", "b"}));
   // Backslashes are ordinary in the program name.
   EXPECT_EQ(split(R"(C:\a\"b c"\d.exe x)"), (Words{R"(C:\a\b c\d.exe)", "x"}));
   EXPECT_EQ(split("p  \t a\t\tb  "), (Words{"p", "a", "b"}));

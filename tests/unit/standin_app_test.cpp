@@ -83,7 +83,8 @@ class StandinApp : public ::testing::Test {
 TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
   start();
   put_file(dir_ / "standup.wav", one_second_wav());
-  put_file(dir_ / "standup.txt", "Alice: Um, good morning team.\r\nBob: I will fix the the build.\n");
+  put_file(dir_ / "standup.txt",
+           "Alice: Um, good morning team.\r\nBob: I will fix the the build.\n");
 
   Json m = ok("import_media", {{"path", path("standup.wav")}});
   const std::string id = m["id"].get<std::string>();
