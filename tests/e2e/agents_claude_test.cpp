@@ -2,7 +2,6 @@
 // what each mode runs and reports for each answer of the look-up, where
 // `claude` is found, and a `claude` that never answers.
 
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -13,11 +12,6 @@ namespace {
 
 using AgentsClaudeCode = AgentsTest;
 using Calls = std::vector<std::vector<std::string>>;
-
-void write(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::optional<ReportLine> claude_line(std::string state,
                                       std::optional<std::string> detail = std::nullopt) {
@@ -57,7 +51,7 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
   check("status", claude_line("absent"), get);
   check("remove", claude_line("absent"), get);
   check("install", claude_line("added"), {lookup_args(), add_args()});
-  EXPECT_EQ(file_text(server), self);
+  EXPECT_EQ(file_bytes(server), self);
 
   // This CLI's server.
   check("status", claude_line("present"), get);
@@ -67,32 +61,32 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
 
   // A server of this program at another place.
   const std::string old = target().wine ? R"(C:\Old\vellumo-cli.exe)" : "/old/place/vellumo-cli";
-  write(server, old);
+  put_file(server, old);
   check("status", claude_line("skipped"), get);
   check("install", claude_line("updated"), {lookup_args(), remove_args(), add_args()});
-  EXPECT_EQ(file_text(server), self);
+  EXPECT_EQ(file_bytes(server), self);
   // Only the add is judged: a failed remove before it does not show...
-  write(server, old);
-  write(claude_state() / "fail-remove", "cannot remove it now\n");
-  write(claude_state() / "add-replaces", "");
+  put_file(server, old);
+  put_file(claude_state() / "fail-remove", "cannot remove it now\n");
+  put_file(claude_state() / "add-replaces", "");
   check("install", claude_line("updated"), {lookup_args(), remove_args(), add_args()});
-  EXPECT_EQ(file_text(server), self);
+  EXPECT_EQ(file_bytes(server), self);
   // ...unless the add fails because of it.
   fs::remove(claude_state() / "add-replaces");
-  write(server, old);
+  put_file(server, old);
   check("install", claude_line("failed", "MCP server vellumo already exists in user config"),
         {lookup_args(), remove_args(), add_args()});
-  EXPECT_EQ(file_text(server), old);
+  EXPECT_EQ(file_bytes(server), old);
   fs::remove(claude_state() / "fail-remove");
   check("remove", claude_line("removed"), {lookup_args(), remove_args()});
   EXPECT_FALSE(fs::exists(server));
 
   // Someone else's server under our name.
-  write(server, "node /srv/other.js");
+  put_file(server, "node /srv/other.js");
   check("status", claude_line("skipped"), get);
   check("install", claude_line("skipped", "Another server is already named vellumo."), get);
   check("remove", claude_line("absent"), get);
-  EXPECT_EQ(file_text(server), "node /srv/other.js");
+  EXPECT_EQ(file_bytes(server), "node /srv/other.js");
   fs::remove(server);
 
   // A failed add: its output, trimmed of Unicode white space, cut to 300
@@ -103,7 +97,7 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
     long_text += e_acute;
   }
   long_text += std::string(250, 'x');
-  write(claude_state() / "fail-add", "\xE2\x80\x83 \t" + long_text + "\n\xC2\xA0");
+  put_file(claude_state() / "fail-add", "\xE2\x80\x83 \t" + long_text + "\n\xC2\xA0");
   std::string cut;
   for (int i = 0; i < 250; ++i) {
     cut += e_acute;
@@ -113,8 +107,8 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
   fs::remove(claude_state() / "fail-add");
 
   // A failed remove.
-  write(server, self);
-  write(claude_state() / "fail-remove", "\n  Cannot remove: config locked\r\n\r\n");
+  put_file(server, self);
+  put_file(claude_state() / "fail-remove", "\n  Cannot remove: config locked\r\n\r\n");
   check("remove", claude_line("failed", "Cannot remove: config locked"),
         {lookup_args(), remove_args()});
   fs::remove(claude_state() / "fail-remove");
@@ -122,10 +116,10 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
   // A CLI whose path does not say "vellumo-cli": its server is present,
   // but not one that remove would recognise as this program's.
   const fs::path plain = copy_cli("tools/agentcli");
-  write(server, text(plain));
+  put_file(server, text(plain));
   check("status", claude_line("present"), get, plain);
   check("remove", claude_line("absent"), get, plain);
-  EXPECT_EQ(file_text(server), text(plain));
+  EXPECT_EQ(file_bytes(server), text(plain));
 
   if (target().wine) {
     // Through the command interpreter, the arguments arrive just the same.
@@ -133,7 +127,7 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
     put_claude_script(dir() / "scripts");
     set_path_entries({text(dir() / "scripts")});
     check("install", claude_line("added"), {lookup_args(), add_args()});
-    EXPECT_EQ(file_text(server), self);
+    EXPECT_EQ(file_bytes(server), self);
     check("remove", claude_line("removed"), {lookup_args(), remove_args()});
     EXPECT_EQ(claude_calls().back().at("via"), text(dir() / "scripts" / "claude.cmd"));
     set_path_entries({text(dir() / "bin")});
@@ -141,7 +135,7 @@ TEST_F(AgentsClaudeCode, EachAnswerOfTheLookUpInEachMode) {
 
   // A `claude` that cannot be started: the runner's message, in every
   // mode, and nothing else is run.
-  write(claude, "not a program\n");
+  put_file(claude, "not a program\n");
   const std::string cannot_run =
       "Cannot run " + text(claude) + ": " +
       (target().wine ? "Bad EXE format for %1. (os error 193)" : "Exec format error (os error 8)");
@@ -166,7 +160,7 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
     // Nowhere: no line, unless the home folder holds a .claude.json file.
     set_path_entries({text(dir() / "path")});
     expect_claude_line(cli({"agents", "status"}), std::nullopt);
-    write(home() / ".claude.json", "{}");
+    put_file(home() / ".claude.json", "{}");
     for (const char* mode : {"status", "install", "remove"}) {
       SCOPED_TRACE(mode);
       expect_claude_line(cli({"agents", mode}),
@@ -214,7 +208,7 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
     EXPECT_EQ(via({text(dir() / "path"), quoted, text(dir() / "both")}), text(odd));
   } else {
     // Only an executable regular file named claude counts.
-    write(dir() / "plain" / "claude", "#!/bin/sh\nexit 0\n");
+    put_file(dir() / "plain" / "claude", "#!/bin/sh\nexit 0\n");
     fs::create_directories(dir() / "folder" / "claude");
     const fs::path program = put_claude_program(dir() / "bin");
     EXPECT_EQ(via({text(dir() / "plain"), text(dir() / "folder"), text(dir() / "bin")}),
@@ -224,7 +218,7 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
 
 // Whether process `pid` is gone (or dead, waiting only to be reaped).
 bool gone(const std::string& pid) {
-  const std::string stat = file_text("/proc/" + pid + "/stat");
+  const std::string stat = file_bytes("/proc/" + pid + "/stat");
   if (stat.empty()) {
     return true;
   }
@@ -241,7 +235,7 @@ TEST_F(AgentsClaudeCode, LookUpThatNeverAnswers) {
   const fs::path claude = put_claude_program(dir() / "bin");
   set_path_entries({text(dir() / "bin")});
   set_env("CODEX_HOME", text(dir() / "no-codex"));
-  write(claude_state() / "hang-get", "");
+  put_file(claude_state() / "hang-get", "");
 
   RunOptions options;
   options.timeout = 90s;
@@ -252,7 +246,7 @@ TEST_F(AgentsClaudeCode, LookUpThatNeverAnswers) {
   EXPECT_EQ(claude_args(), Calls{lookup_args()}) << "nothing may run after the look-up";
 
   // The stand-in and the child it started are both gone.
-  std::istringstream pids(file_text(claude_state() / "pids"));
+  std::istringstream pids(file_bytes(claude_state() / "pids"));
   std::vector<std::string> numbers;
   for (std::string pid; std::getline(pids, pid);) {
     numbers.push_back(pid);

@@ -183,7 +183,7 @@ void AgentsPath::link_in_the_home_folder() {
   fs::remove(link);
   std::ofstream(link) << "#!/bin/sh\n";
   leave_alone();
-  EXPECT_EQ(file_text(link), "#!/bin/sh\n");
+  EXPECT_EQ(file_bytes(link), "#!/bin/sh\n");
   fs::remove(link);
   fs::remove_all(home() / ".local");
 

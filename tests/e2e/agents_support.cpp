@@ -3,12 +3,19 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "core/utf8.h"
 
 namespace vellumo::e2e {
+
+const std::vector<std::string> kEveryTarget = {
+    "PATH",   "Claude Code", "Codex",          "Gemini CLI",
+    "Cursor", "Windsurf",    "Claude Desktop", "opencode"};
+const std::vector<std::string> kGeminiOnlyTargets = {"PATH", "Claude Code", "Codex", "Gemini CLI"};
 
 std::string report_text(const std::vector<ReportLine>& lines) {
   Json report = Json::array();
@@ -137,6 +144,31 @@ ReportLine AgentsTest::path_line(const std::string& state, const fs::path& cli) 
   return {"PATH", state, (home() / ".local" / "bin" / "vellumo-cli").string()};
 }
 
+std::vector<ReportLine> AgentsTest::report(const std::string& state,
+                                           const std::vector<std::string>& targets,
+                                           const std::vector<ReportLine>& changed) const {
+  const std::map<std::string, std::optional<std::string>> details = {
+      {"PATH", path_line(state).detail},
+      {"Claude Code", std::nullopt},
+      {"Codex", codex_detail()},
+      {"Gemini CLI", gemini_detail()},
+      {"Cursor", cursor_detail()},
+      {"Windsurf", windsurf_detail()},
+      {"Claude Desktop", claude_desktop_detail()},
+      {"opencode", opencode_detail()},
+  };
+  for (const ReportLine& line : changed) {
+    EXPECT_NE(std::find(targets.begin(), targets.end(), line.target), targets.end()) << line.target;
+  }
+  std::vector<ReportLine> lines;
+  for (const std::string& name : targets) {
+    const auto change = std::find_if(changed.begin(), changed.end(),
+                                     [&](const ReportLine& line) { return line.target == name; });
+    lines.push_back(change != changed.end() ? *change : ReportLine{name, state, details.at(name)});
+  }
+  return lines;
+}
+
 void AgentsTest::expect_report(const RunResult& run, const std::vector<ReportLine>& lines) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
@@ -179,7 +211,7 @@ fs::path AgentsTest::put_claude_script(const fs::path& folder) {
 
 std::vector<Json> AgentsTest::claude_calls() const {
   std::vector<Json> calls;
-  std::istringstream log(file_text(claude_state() / "calls.log"));
+  std::istringstream log(file_bytes(claude_state() / "calls.log"));
   for (std::string line; std::getline(log, line);) {
     auto parsed = parse_json(line);
     EXPECT_TRUE(parsed.ok()) << line;

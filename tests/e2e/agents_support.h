@@ -25,6 +25,12 @@ struct ReportLine {
 };
 void PrintTo(const ReportLine& line, std::ostream* out);
 
+/// Every target, in the order of the report.
+extern const std::vector<std::string> kEveryTarget;
+/// The targets of a home that holds only Gemini CLI's folder, `claude` at
+/// hand (Codex's folder is CODEX_HOME, which is always there).
+extern const std::vector<std::string> kGeminiOnlyTargets;
+
 /// The line of `target` in the report `run` printed; nullopt when there is
 /// none (or no report).
 std::optional<ReportLine> report_line(const RunResult& run, std::string_view target);
@@ -102,10 +108,18 @@ class AgentsTest : public E2eTest {
     return in(text(dir() / "appdata"), {"Claude", "claude_desktop_config.json"});
   }
   std::string codex_detail() const { return in(text(dir() / "codex"), {"config.toml"}); }
+  std::string opencode_detail() const {
+    return in(home_text(), {".config", "opencode", "opencode.json"});
+  }
 
   /// The PATH line for a CLI at `cli` (default: the test's CLI): under
   /// Wine the CLI folder, natively the ~/.local/bin link.
   ReportLine path_line(const std::string& state, const fs::path& cli = {}) const;
+  /// The report lines of `targets` (in the report's order), each in
+  /// `state` with the detail given above (PATH's for the test's CLI); a
+  /// line of `changed` takes the place of its target's.
+  std::vector<ReportLine> report(const std::string& state, const std::vector<std::string>& targets,
+                                 const std::vector<ReportLine>& changed = {}) const;
   /// A successful run that printed `lines`.
   static void expect_report(const RunResult& run, const std::vector<ReportLine>& lines);
   /// A run with a failed target: the whole report, then the error.

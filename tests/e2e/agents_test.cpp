@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <map>
 
+#include "agent_integration/codex_config.h"
 #include "agents_support.h"
 
 namespace vellumo::e2e {
@@ -14,24 +14,6 @@ namespace {
 
 using AgentsCommand = AgentsTest;
 using AgentsEnsure = AgentsTest;
-
-void write(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// The Codex block for a CLI at `cli`.
-std::string codex_block(const std::string& cli) {
-  std::string quoted;
-  for (char c : cli) {
-    if (c == '\\' || c == '"') {
-      quoted += '\\';
-    }
-    quoted += c;
-  }
-  return "[mcp_servers.vellumo]\n# Added by Vellumo: points agents to vellumo-cli\ncommand = \"" +
-         quoted + "\"\nargs = [\"mcp\"]\n";
-}
 
 std::string plain_entry(const std::string& cli) {
   return R"({"args":["mcp"],"command":)" + json_string(cli) + "}";
@@ -56,7 +38,7 @@ void expect_unwritten(const std::map<fs::path, std::optional<FileStamp>>& stamps
 std::map<fs::path, std::string> contents(const std::vector<fs::path>& paths) {
   std::map<fs::path, std::string> bytes;
   for (const fs::path& path : paths) {
-    bytes[path] = file_text(path);
+    bytes[path] = file_bytes(path);
   }
   return bytes;
 }
@@ -88,28 +70,29 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   }
 }
 )";
-  write(gemini_file(), gemini_before);
+  put_file(gemini_file(), gemini_before);
   // Ours, from an older location, with line breaks of its own.
-  write(cursor_file(),
-        "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": {\"command\": "
-        "\"D:\\\\Old\\\\VELLUMO-CLI.EXE\", \"args\": [\"mcp\"], \"env\": {}}\r\n  }\r\n}\r\n");
+  put_file(cursor_file(),
+           "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": {\"command\": "
+           "\"D:\\\\Old\\\\VELLUMO-CLI.EXE\", \"args\": [\"mcp\"], \"env\": {}}\r\n  }\r\n}\r\n");
   const std::string someone_else =
       R"({"mcpServers": {"vellumo": {"command": "node", "args": ["srv.js"]}}})";
-  write(claude_desktop_file(), someone_else);
-  write(opencode_file, R"({"theme": "x"})");
-  write(codex_file(), "model = \"o3\"\n\n\n");
+  put_file(claude_desktop_file(), someone_else);
+  put_file(opencode_file, R"({"theme": "x"})");
+  put_file(codex_file(), "model = \"o3\"\n\n\n");
 
   const std::vector<fs::path> files = {gemini_file(),         cursor_file(), windsurf_file(),
                                        claude_desktop_file(), opencode_file, codex_file()};
+  // Every target in `state`, the server of Claude Desktop being someone
+  // else's throughout.
+  const auto every = [&](const std::string& state, std::vector<ReportLine> changed = {}) {
+    changed.push_back({"Claude Desktop", "skipped", claude_desktop_detail()});
+    changed.push_back({"opencode", state, opencode_detail});
+    return report(state, kEveryTarget, changed);
+  };
 
-  expect_report(cli({"agents", "status"}), {path_line("absent"),
-                                            {"Claude Code", "absent", {}},
-                                            {"Codex", "absent", codex_detail()},
-                                            {"Gemini CLI", "absent", gemini_detail()},
-                                            {"Cursor", "skipped", cursor_detail()},
-                                            {"Windsurf", "absent", windsurf_detail()},
-                                            {"Claude Desktop", "skipped", claude_desktop_detail()},
-                                            {"opencode", "absent", opencode_detail}});
+  expect_report(cli({"agents", "status"}),
+                every("absent", {{"Cursor", "skipped", cursor_detail()}}));
   EXPECT_FALSE(fs::exists(marker())) << "status wrote the marker";
   EXPECT_FALSE(fs::exists(windsurf_file()));
   EXPECT_EQ(claude_args(), std::vector<std::vector<std::string>>{lookup_args()});
@@ -127,15 +110,8 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   EXPECT_EQ(line_of(first.out, 7), "  {");
   EXPECT_EQ(line_of(first.out, 8), "    \"state\": \"added\",");
   EXPECT_EQ(line_of(first.out, 9), "    \"target\": \"Claude Code\"");
-  expect_report(first, {path_line("added"),
-                        {"Claude Code", "added", {}},
-                        {"Codex", "added", codex_detail()},
-                        {"Gemini CLI", "added", gemini_detail()},
-                        {"Cursor", "updated", cursor_detail()},
-                        {"Windsurf", "added", windsurf_detail()},
-                        {"Claude Desktop", "skipped", claude_desktop_detail()},
-                        {"opencode", "added", opencode_detail}});
-  EXPECT_EQ(file_text(gemini_file()), R"({
+  expect_report(first, every("added", {{"Cursor", "updated", cursor_detail()}}));
+  EXPECT_EQ(file_bytes(gemini_file()), R"({
   "theme": "dark",
   "mcpServers": {
     "other": {
@@ -146,18 +122,18 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   }
 }
 )");
-  EXPECT_EQ(file_text(cursor_file()), "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": " +
-                                          plain_entry(self) + "\r\n  }\r\n}\r\n");
-  EXPECT_EQ(file_text(windsurf_file()),
+  EXPECT_EQ(file_bytes(cursor_file()), "{\r\n  \"mcpServers\": {\r\n    \"vellumo\": " +
+                                           plain_entry(self) + "\r\n  }\r\n}\r\n");
+  EXPECT_EQ(file_bytes(windsurf_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(self) + "\n  }\n}\n");
-  EXPECT_EQ(file_text(claude_desktop_file()), someone_else);
-  EXPECT_EQ(file_text(opencode_file),
+  EXPECT_EQ(file_bytes(claude_desktop_file()), someone_else);
+  EXPECT_EQ(file_bytes(opencode_file),
             "{\n  \"theme\": \"x\",\n  \"mcp\": {\n    \"vellumo\": "
             "{\"command\":[" +
                 json_string(self) + ",\"mcp\"],\"enabled\":true,\"type\":\"local\"}\n  }\n}\n");
   EXPECT_FALSE(fs::exists(opencode_folder() / "opencode.json"));
-  EXPECT_EQ(file_text(codex_file()), "model = \"o3\"\n\n" + codex_block(self));
-  EXPECT_EQ(file_text(marker()), marker_text(self, false));
+  EXPECT_EQ(file_bytes(codex_file()), "model = \"o3\"\n\n" + agents::codex_block(self));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   EXPECT_EQ(claude_args(1), (std::vector<std::vector<std::string>>{lookup_args(), add_args()}));
   const fs::path link = home() / ".local" / "bin" / "vellumo-cli";
   if (target().wine) {
@@ -185,18 +161,11 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   }
   const std::uint64_t key_written = target().wine ? user_path().key_written : 0;
   const std::size_t calls = claude_calls().size();
-  const std::vector<ReportLine> installed = {path_line("present"),
-                                             {"Claude Code", "present", {}},
-                                             {"Codex", "present", codex_detail()},
-                                             {"Gemini CLI", "present", gemini_detail()},
-                                             {"Cursor", "present", cursor_detail()},
-                                             {"Windsurf", "present", windsurf_detail()},
-                                             {"Claude Desktop", "skipped", claude_desktop_detail()},
-                                             {"opencode", "present", opencode_detail}};
+  const std::vector<ReportLine> installed = every("present");
   expect_report(cli({"agents", "install"}), installed);
   expect_unwritten(before);
   EXPECT_NE(stamp(marker()), old_marker) << "the marker was not rewritten";
-  EXPECT_EQ(file_text(marker()), marker_text(self, false));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   if (target().wine) {
     const UserPathValue value = user_path();
     EXPECT_EQ(value.key_written, key_written) << "the user PATH was written";
@@ -210,25 +179,18 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   EXPECT_EQ(stamp(marker()), aged_marker) << "status touched the marker";
   expect_unwritten(before);
 
-  const std::vector<ReportLine> removed = {path_line("removed"),
-                                           {"Claude Code", "removed", {}},
-                                           {"Codex", "removed", codex_detail()},
-                                           {"Gemini CLI", "removed", gemini_detail()},
-                                           {"Cursor", "removed", cursor_detail()},
-                                           {"Windsurf", "removed", windsurf_detail()},
-                                           {"Claude Desktop", "skipped", claude_desktop_detail()},
-                                           {"opencode", "removed", opencode_detail}};
+  const std::vector<ReportLine> removed = every("removed");
   const std::size_t before_remove = claude_calls().size();
   expect_report(cli({"agents", "remove"}), removed);
   EXPECT_EQ(claude_args(before_remove),
             (std::vector<std::vector<std::string>>{lookup_args(), remove_args()}));
-  EXPECT_EQ(file_text(gemini_file()), gemini_before);
-  EXPECT_EQ(file_text(cursor_file()), "{}\r\n");
-  EXPECT_EQ(file_text(windsurf_file()), "{}\n");
-  EXPECT_EQ(file_text(claude_desktop_file()), someone_else);
-  EXPECT_EQ(file_text(opencode_file), "{\n  \"theme\": \"x\"\n}\n");
-  EXPECT_EQ(file_text(codex_file()), "model = \"o3\"\n");
-  EXPECT_EQ(file_text(marker()), marker_text(self, true));
+  EXPECT_EQ(file_bytes(gemini_file()), gemini_before);
+  EXPECT_EQ(file_bytes(cursor_file()), "{}\r\n");
+  EXPECT_EQ(file_bytes(windsurf_file()), "{}\n");
+  EXPECT_EQ(file_bytes(claude_desktop_file()), someone_else);
+  EXPECT_EQ(file_bytes(opencode_file), "{\n  \"theme\": \"x\"\n}\n");
+  EXPECT_EQ(file_bytes(codex_file()), "model = \"o3\"\n");
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, true));
   if (target().wine) {
     const UserPathValue value = user_path();
     EXPECT_TRUE(value.exists);
@@ -239,28 +201,14 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
   }
   const auto after_remove = contents(files);
 
-  expect_report(cli({"agents", "status"}), {path_line("absent"),
-                                            {"Claude Code", "absent", {}},
-                                            {"Codex", "absent", codex_detail()},
-                                            {"Gemini CLI", "absent", gemini_detail()},
-                                            {"Cursor", "absent", cursor_detail()},
-                                            {"Windsurf", "absent", windsurf_detail()},
-                                            {"Claude Desktop", "skipped", claude_desktop_detail()},
-                                            {"opencode", "absent", opencode_detail}});
+  expect_report(cli({"agents", "status"}), every("absent"));
 
   // uninstall is remove under another name, marker included.
-  expect_report(cli({"agents", "install"}), {path_line("added"),
-                                             {"Claude Code", "added", {}},
-                                             {"Codex", "added", codex_detail()},
-                                             {"Gemini CLI", "added", gemini_detail()},
-                                             {"Cursor", "added", cursor_detail()},
-                                             {"Windsurf", "added", windsurf_detail()},
-                                             {"Claude Desktop", "skipped", claude_desktop_detail()},
-                                             {"opencode", "added", opencode_detail}});
-  EXPECT_EQ(file_text(marker()), marker_text(self, false));
+  expect_report(cli({"agents", "install"}), every("added"));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   expect_report(cli({"agents", "uninstall"}), removed);
   EXPECT_EQ(contents(files), after_remove);
-  EXPECT_EQ(file_text(marker()), marker_text(self, true));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, true));
   expect_no_temporary_files(dir());
 }
 
@@ -283,15 +231,13 @@ TEST_F(AgentsCommand, CliInAFolderWithAnOddName) {
   set_path_entries({text(dir() / "bin")});
   fs::remove(dir() / "appdata");
 
-  expect_report(run(odd, {"agents", "install"}), {path_line("added", odd),
-                                                  {"Claude Code", "added", {}},
-                                                  {"Codex", "added", codex_detail()},
-                                                  {"Gemini CLI", "added", gemini_detail()}});
-  EXPECT_EQ(file_text(gemini_file()),
+  expect_report(run(odd, {"agents", "install"}),
+                report("added", kGeminiOnlyTargets, {path_line("added", odd)}));
+  EXPECT_EQ(file_bytes(gemini_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(self) + "\n  }\n}\n");
-  EXPECT_EQ(file_text(codex_file()), codex_block(self));
-  EXPECT_EQ(file_text(marker()), marker_text(self, false));
-  EXPECT_EQ(file_text(claude_state() / "server"), self);
+  EXPECT_EQ(file_bytes(codex_file()), agents::codex_block(self));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
+  EXPECT_EQ(file_bytes(claude_state() / "server"), self);
   EXPECT_EQ(claude_args(), (std::vector<std::vector<std::string>>{lookup_args(), add_args(odd)}));
   if (target().wine) {
     EXPECT_EQ(user_path().text(), text(odd.parent_path()));
@@ -303,23 +249,19 @@ TEST_F(AgentsCommand, CliInAFolderWithAnOddName) {
   // Every text read back matches the one written: nothing to do.
   const auto before = aged_stamps({gemini_file(), codex_file()});
   const std::string path_data = target().wine ? user_path().data : "";
-  expect_report(run(odd, {"agents", "install"}), {path_line("present", odd),
-                                                  {"Claude Code", "present", {}},
-                                                  {"Codex", "present", codex_detail()},
-                                                  {"Gemini CLI", "present", gemini_detail()}});
+  expect_report(run(odd, {"agents", "install"}),
+                report("present", kGeminiOnlyTargets, {path_line("present", odd)}));
   expect_unwritten(before);
   if (target().wine) {
     EXPECT_EQ(user_path().data, path_data) << "the user PATH was written";
   }
 
-  expect_report(run(odd, {"agents", "remove"}), {path_line("removed", odd),
-                                                 {"Claude Code", "removed", {}},
-                                                 {"Codex", "removed", codex_detail()},
-                                                 {"Gemini CLI", "removed", gemini_detail()}});
+  expect_report(run(odd, {"agents", "remove"}),
+                report("removed", kGeminiOnlyTargets, {path_line("removed", odd)}));
   EXPECT_FALSE(fs::exists(claude_state() / "server"));
-  EXPECT_EQ(file_text(gemini_file()), "{}\n");
-  EXPECT_EQ(file_text(codex_file()), "\n");
-  EXPECT_EQ(file_text(marker()), marker_text(self, true));
+  EXPECT_EQ(file_bytes(gemini_file()), "{}\n");
+  EXPECT_EQ(file_bytes(codex_file()), "\n");
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, true));
 }
 
 TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
@@ -343,9 +285,9 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   expect_report(cli({"agents", "status"}), {path_line("absent")});
   EXPECT_FALSE(fs::exists(marker()));
   expect_report(cli({"agents", "install"}), {path_line("added")});
-  EXPECT_EQ(file_text(marker()), marker_text(text(cli_path()), false));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
   expect_report(cli({"agents", "remove"}), {path_line("removed")});
-  EXPECT_EQ(file_text(marker()), marker_text(text(cli_path()), true));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), true));
   EXPECT_FALSE(fs::exists(home() / ".codex" / "config.toml"));
   EXPECT_FALSE(fs::exists(dir() / "no-codex"));
 
@@ -353,7 +295,7 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   // agent's folder and `claude` at hand.
   make_agent_folders();
   fs::remove(home() / ".claude.json");
-  write(home() / ".claude.json", "{}");
+  put_file(home() / ".claude.json", "{}");
   put_claude_program(dir() / "bin");
   set_path_entries({text(dir() / "bin")});
   set_env("CODEX_HOME", text(dir() / "codex"));
@@ -376,7 +318,7 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
     expect_failed_report(cli({"agents", "install"}),
                          {{"PATH", "failed", "Cannot find the home folder (HOME)."}});
   }
-  EXPECT_EQ(file_text(marker()), marker_text(text(cli_path()), false));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
   EXPECT_TRUE(claude_calls().empty());
   EXPECT_FALSE(fs::exists(gemini_file()));
   EXPECT_FALSE(fs::exists(codex_file()));
@@ -395,16 +337,16 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
   set_env("CODEX_HOME", text(dir() / "no-codex"));
   set_env("XDG_DATA_HOME", "data");
   expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("added")});
-  EXPECT_EQ(file_text(home() / ".local/share/Vellumo/agent-integration.json"),
+  EXPECT_EQ(file_bytes(home() / ".local/share/Vellumo/agent-integration.json"),
             marker_text(text(cli_path()), false));
 
   // A data folder that cannot be made: no lock and no marker, but the run
   // goes on.
-  write(dir() / "data-file", "x");
+  put_file(dir() / "data-file", "x");
   set_env("XDG_DATA_HOME", text(dir() / "data-file"));
   fs::remove_all(home() / ".local/share");
   expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("present")});
-  EXPECT_EQ(file_text(dir() / "data-file"), "x");
+  EXPECT_EQ(file_bytes(dir() / "data-file"), "x");
 
   set_env("XDG_DATA_HOME", "data");
   set_env("HOME", "home");
@@ -459,17 +401,16 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
   }
   make_agent_folders();
   const fs::path opencode_file = opencode_folder() / "opencode.json";
-  const std::string opencode_detail = in(home_text(), {".config", "opencode", "opencode.json"});
   // Cannot be read: a folder in the place of the file.
   fs::create_directories(cursor_file());
   fs::create_directories(codex_file());
   // Something at the old fixed temporary name is no obstacle, and stays.
-  write(gemini_file(), "{}\n");
+  put_file(gemini_file(), "{}\n");
   fs::create_directories(home() / ".gemini" / "settings.vellumo-tmp");
   // Not strict JSON, or the server list is no object: never written.
-  write(windsurf_file(), "{\n  // mine\n  \"mcpServers\": {},\n}\n");
-  write(claude_desktop_file(), R"({"mcpServers": ["vellumo"]})");
-  write(opencode_file, "\xEF\xBB\xBF{}");
+  put_file(windsurf_file(), "{\n  // mine\n  \"mcpServers\": {},\n}\n");
+  put_file(claude_desktop_file(), R"({"mcpServers": ["vellumo"]})");
+  put_file(opencode_file, "\xEF\xBB\xBF{}");
   const std::vector<fs::path> untouched = {windsurf_file(), claude_desktop_file(), opencode_file};
   const auto bytes = contents(untouched);
   const auto stamps = aged_stamps(untouched);
@@ -479,44 +420,32 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
   const ReportLine claude_desktop = {"Claude Desktop", "skipped",
                                      claude_desktop_detail() + ": `mcpServers` is not an object"};
   const ReportLine opencode = {"opencode", "skipped",
-                               opencode_detail + ": not plain JSON, left alone"};
+                               opencode_detail() + ": not plain JSON, left alone"};
   const ReportLine codex = {"Codex", "failed", folder_read_error()};
   const ReportLine cursor = {"Cursor", "failed", folder_read_error()};
+  // No `claude`; PATH and Gemini CLI in `state`, the rest as above.
+  const auto left_alone = [&](const std::string& state) {
+    std::vector<std::string> targets = kEveryTarget;
+    std::erase(targets, "Claude Code");
+    return report(state, targets, {codex, cursor, windsurf, claude_desktop, opencode});
+  };
 
-  expect_failed_report(cli({"agents", "status"}), {path_line("absent"),
-                                                   codex,
-                                                   {"Gemini CLI", "absent", gemini_detail()},
-                                                   cursor,
-                                                   windsurf,
-                                                   claude_desktop,
-                                                   opencode});
+  expect_failed_report(cli({"agents", "status"}), left_alone("absent"));
   EXPECT_FALSE(fs::exists(marker()));
 
   const RunResult install = cli({"agents", "install"});
-  expect_failed_report(install, {path_line("added"),
-                                 codex,
-                                 {"Gemini CLI", "added", gemini_detail()},
-                                 cursor,
-                                 windsurf,
-                                 claude_desktop,
-                                 opencode});
+  expect_failed_report(install, left_alone("added"));
   // Failures or not, the run is remembered.
-  EXPECT_EQ(file_text(marker()), marker_text(text(cli_path()), false));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
 
-  expect_failed_report(cli({"agents", "remove"}), {path_line("removed"),
-                                                   codex,
-                                                   {"Gemini CLI", "removed", gemini_detail()},
-                                                   cursor,
-                                                   windsurf,
-                                                   claude_desktop,
-                                                   opencode});
-  EXPECT_EQ(file_text(marker()), marker_text(text(cli_path()), true));
+  expect_failed_report(cli({"agents", "remove"}), left_alone("removed"));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), true));
   EXPECT_EQ(contents(untouched), bytes);
   expect_unwritten(stamps);
   EXPECT_TRUE(fs::is_empty(home() / ".gemini" / "settings.vellumo-tmp"));
 
   // A file that is not UTF-8 is a failure, not a file to skip.
-  write(claude_desktop_file(), "{\"a\": \"\xFF\"}");
+  put_file(claude_desktop_file(), "{\"a\": \"\xFF\"}");
   fs::remove_all(cursor_file());
   fs::remove_all(codex_file());
   fs::remove_all(home() / ".gemini");
@@ -527,7 +456,7 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
                         {"Codex", "added", codex_detail()},
                         {"Cursor", "added", cursor_detail()},
                         {"Claude Desktop", "failed", "stream did not contain valid UTF-8"}});
-  EXPECT_EQ(file_text(claude_desktop_file()), "{\"a\": \"\xFF\"}");
+  EXPECT_EQ(file_bytes(claude_desktop_file()), "{\"a\": \"\xFF\"}");
 }
 
 TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
@@ -553,15 +482,9 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
 
   // No marker: an install.
   const std::string self = text(cli_path());
-  expect_report(cli({"agents", "ensure"}), {path_line("added"),
-                                            {"Claude Code", "added", {}},
-                                            {"Codex", "added", codex_detail()},
-                                            {"Gemini CLI", "added", gemini_detail()}});
-  EXPECT_EQ(file_text(marker()), marker_text(self, false));
-  const std::vector<ReportLine> present = {path_line("present"),
-                                           {"Claude Code", "present", {}},
-                                           {"Codex", "present", codex_detail()},
-                                           {"Gemini CLI", "present", gemini_detail()}};
+  expect_report(cli({"agents", "ensure"}), report("added", kGeminiOnlyTargets));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
+  const std::vector<ReportLine> present = report("present", kGeminiOnlyTargets);
 
   // The marker names this CLI: nothing to do, the marker left as it is.
   // Separator style and doubled separators do not matter; letter case does.
@@ -581,7 +504,7 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
   }
   for (const std::string& named : {self, slashed, doubled}) {
     SCOPED_TRACE("marker naming " + named);
-    write(marker(), "{\"cli\": " + json_string(named) + ", \"removed\": false}");
+    put_file(marker(), "{\"cli\": " + json_string(named) + ", \"removed\": false}");
     make_old(marker());
     const auto aged = stamp(marker());
     const std::size_t calls = claude_calls().size();
@@ -596,28 +519,22 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
         std::string("[") + json_string(self) + ", false" /* not JSON */,
         "{\"cli\": " + json_string(self) + ", \"removed\": false, \"removed\": true}"}) {
     SCOPED_TRACE("marker " + marker_content);
-    write(marker(), marker_content);
+    put_file(marker(), marker_content);
     expect_report(cli({"agents", "ensure"}), present);
-    EXPECT_EQ(file_text(marker()), marker_text(self, false));
+    EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   }
   // The array form is a marker too.
-  write(marker(), "[" + json_string(self) + ", false]");
+  put_file(marker(), "[" + json_string(self) + ", false]");
   expect_report(cli({"agents", "ensure"}), {});
 
   // Removed: ensure does not put it back, until an explicit install.
-  expect_report(cli({"agents", "remove"}), {path_line("removed"),
-                                            {"Claude Code", "removed", {}},
-                                            {"Codex", "removed", codex_detail()},
-                                            {"Gemini CLI", "removed", gemini_detail()}});
+  expect_report(cli({"agents", "remove"}), report("removed", kGeminiOnlyTargets));
   const auto removed_files = contents({gemini_file(), codex_file(), marker()});
   expect_report(cli({"agents", "ensure"}), {});
   EXPECT_EQ(contents({gemini_file(), codex_file(), marker()}), removed_files);
-  EXPECT_EQ(file_text(marker()), marker_text(self, true));
+  EXPECT_EQ(file_bytes(marker()), marker_text(self, true));
   EXPECT_EQ(claude_calls().back().at("args"), Json(remove_args()));
-  expect_report(cli({"agents", "install"}), {path_line("added"),
-                                             {"Claude Code", "added", {}},
-                                             {"Codex", "added", codex_detail()},
-                                             {"Gemini CLI", "added", gemini_detail()}});
+  expect_report(cli({"agents", "install"}), report("added", kGeminiOnlyTargets));
   expect_report(cli({"agents", "ensure"}), {});
 
   // The CLI has moved: the entries that point to the old place are
@@ -626,16 +543,14 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
   const fs::path moved = copy_cli("moved/vellumo-cli");
   const std::size_t calls = claude_calls().size();
   expect_report(run(moved, {"agents", "ensure"}),
-                {path_line(target().wine ? "added" : "updated", moved),
-                 {"Claude Code", "updated", {}},
-                 {"Codex", "updated", codex_detail()},
-                 {"Gemini CLI", "updated", gemini_detail()}});
+                report("updated", kGeminiOnlyTargets,
+                       {path_line(target().wine ? "added" : "updated", moved)}));
   EXPECT_EQ(claude_args(calls),
             (std::vector<std::vector<std::string>>{lookup_args(), remove_args(), add_args(moved)}));
-  EXPECT_EQ(file_text(marker()), marker_text(text(moved), false));
-  EXPECT_EQ(file_text(gemini_file()),
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(moved), false));
+  EXPECT_EQ(file_bytes(gemini_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(text(moved)) + "\n  }\n}\n");
-  EXPECT_EQ(file_text(codex_file()), codex_block(text(moved)));
+  EXPECT_EQ(file_bytes(codex_file()), agents::codex_block(text(moved)));
   if (target().wine) {
     EXPECT_EQ(user_path().text(), text(cli_path().parent_path()) + ";" + text(moved.parent_path()));
   } else {
@@ -646,11 +561,9 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
   // "release" that does not follow "target" directly is no build output.
   const fs::path nested = copy_cli("target/x/release/vellumo-cli");
   expect_report(run(nested, {"agents", "ensure"}),
-                {path_line(target().wine ? "added" : "updated", nested),
-                 {"Claude Code", "updated", {}},
-                 {"Codex", "updated", codex_detail()},
-                 {"Gemini CLI", "updated", gemini_detail()}});
-  EXPECT_EQ(file_text(marker()), marker_text(text(nested), false));
+                report("updated", kGeminiOnlyTargets,
+                       {path_line(target().wine ? "added" : "updated", nested)}));
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(nested), false));
 }
 
 }  // namespace

@@ -154,9 +154,8 @@ std::size_t count_lines(std::string_view text) {
 }
 
 void E2eTest::SetUp() {
-  std::string pattern = (fs::temp_directory_path() / "ve2e-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-  dir_ = fs::canonical(pattern);
+  ASSERT_FALSE(scratch_.path().empty());
+  dir_ = fs::canonical(scratch_.path());
   for (const char* sub : {"cli", "home", "appdata", "localappdata", "codex", "path", "run"}) {
     fs::create_directory(dir_ / sub);
   }
@@ -185,12 +184,10 @@ void E2eTest::TearDown() {
   if (!wait_until([&] { return running_apps() == 0; }, 15s)) {
     ADD_FAILURE() << "a fake app launched by the CLI did not stop";
   }
-  if (!HasFailure()) {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  } else {
+  if (HasFailure()) {
+    scratch_.keep();
     std::cerr << "kept the test folder " << dir_ << "\n";
-    std::string errors = read_file(dir_ / "app-errors");
+    std::string errors = file_bytes(dir_ / "app-errors");
     if (!errors.empty()) {
       std::cerr << "fake app errors:\n" << errors;
     }
@@ -406,7 +403,7 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
   }
   run.eof_after_exit = Clock::now() - *ended;
   if (target().wine) {
-    run.err = read_file(err_file);
+    run.err = file_bytes(err_file);
   }
   EXPECT_FALSE(run.timed_out) << program.filename() << " did not finish within "
                               << options.timeout.count() << " s";
@@ -447,8 +444,8 @@ void E2eTest::start_app(const Json& scenario) {
                              : starts().size() > before;
       },
       30s);
-  ASSERT_TRUE(ready) << "the fake app did not come up: " << read_file(dir_ / "app-errors")
-                     << read_file(dir_ / "app-stderr");
+  ASSERT_TRUE(ready) << "the fake app did not come up: " << file_bytes(dir_ / "app-errors")
+                     << file_bytes(dir_ / "app-stderr");
 }
 
 void E2eTest::install_app(const Json& scenario, const std::string& name) {
@@ -461,14 +458,9 @@ void E2eTest::install_standin() {
   fs::copy_file(target().standin, cli_path_.parent_path() / ("Vellumo" + target().exe_suffix()));
 }
 
-std::string file_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> E2eTest::requests() const {
   // Entries are "request <length>\n<bytes>\n".
-  const std::string log = read_file(dir_ / "requests.log");
+  const std::string log = file_bytes(dir_ / "requests.log");
   std::vector<std::string> lines;
   std::size_t at = 0;
   constexpr std::string_view kHead = "request ";
@@ -498,7 +490,7 @@ std::vector<std::string> E2eTest::commands() const {
 
 std::vector<Json> E2eTest::starts() const {
   std::vector<Json> list;
-  for (const auto& line : split(read_file(dir_ / "starts.log"), '\n')) {
+  for (const auto& line : split(file_bytes(dir_ / "starts.log"), '\n')) {
     auto parsed = parse_json(line);
     list.push_back(parsed ? *parsed : Json(line));
   }

@@ -15,11 +15,15 @@
 #include <gtest/gtest.h>
 
 #include "core/json.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::e2e {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::file_bytes;
+using test::put_file;
 
 /// What the tests run: the native executables, or the Windows ones under
 /// Wine. Chosen once by main.
@@ -59,8 +63,6 @@ struct RunResult {
 /// The n-th line of `text` (1-based), without its line feed.
 std::string line_of(std::string_view text, std::size_t n);
 std::size_t count_lines(std::string_view text);
-/// The whole content of a file; empty when it cannot be read.
-std::string file_text(const fs::path& path);
 
 /// Each test: a fresh folder holding a copy of the CLI (alone, unless the
 /// test installs the app beside it), home and data folders, the link's
@@ -160,8 +162,8 @@ class E2eTest : public ::testing::Test {
   std::vector<std::string> environment() const;
   std::vector<std::string> command(const fs::path& program,
                                    const std::vector<std::string>& words) const;
-  std::string read_file(const fs::path& path) const { return file_text(path); }
 
+  test::ScratchFolder scratch_{"ve2e-"};
   fs::path dir_;
   fs::path cli_path_;
   std::optional<std::string> username_;

@@ -10,16 +10,6 @@
 namespace vellumo::e2e {
 namespace {
 
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // `seconds` of 8 kHz, 16-bit mono silence.
 std::string wav(std::uint32_t seconds) {
   auto le = [](std::uint32_t v, int bytes) {
@@ -112,8 +102,8 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
   const std::string transcript =
       "Zo\xC3\xAB: Um, good morning everyone. Let's start.\nBob: I will send the the report.\n"
       "Zo\xC3\xAB: Thanks, Bob.";
-  write(dir() / "media" / "standup.wav", wav(2));
-  write(dir() / "media" / "standup.txt", transcript + "\r\n");
+  put_file(dir() / "media" / "standup.wav", wav(2));
+  put_file(dir() / "media" / "standup.txt", transcript + "\r\n");
 
   Json m = ok({"meetings", "import", path("media/standup.wav")});
   EXPECT_EQ(m["status"], "ready");
@@ -159,20 +149,20 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
   expect_output(cli({"meetings", "export", "latest", path("out/w.md")}),
                 "{\n  \"exported\": " + to_json_compact(Json(path("out/w.md"))) +
                     ",\n  \"format\": \"markdown\"\n}\n");
-  const std::string markdown = read(dir() / "out" / "w.md");
+  const std::string markdown = file_bytes(dir() / "out" / "w.md");
   EXPECT_EQ(markdown.substr(0, 16), "# Weekly sync\n\n-");
   EXPECT_NE(markdown.find("## Notes\n\nShip on Friday.\n"), std::string::npos) << markdown;
   EXPECT_NE(markdown.find("Robert: I will send the the report."), std::string::npos) << markdown;
   EXPECT_EQ(cli({"meetings", "export", "latest", path("out/w.html"), "--cleaned"}).exit_code, 0);
-  EXPECT_NE(read(dir() / "out" / "w.html").find("<p>Robert: I will send the report.</p>"),
+  EXPECT_NE(file_bytes(dir() / "out" / "w.html").find("<p>Robert: I will send the report.</p>"),
             std::string::npos);
   EXPECT_EQ(cli({"meetings", "export", "latest", path("out/w.txt")}).exit_code, 0);
-  EXPECT_EQ(read(dir() / "out" / "w.txt").substr(0, 24), "Weekly sync\n===========\n");
+  EXPECT_EQ(file_bytes(dir() / "out" / "w.txt").substr(0, 24), "Weekly sync\n===========\n");
   expect_error(cli({"meetings", "export", "latest", path("out/w.pdf")}), 1,
                "The stand-in app cannot write PDF; export md, txt or html instead.");
   EXPECT_FALSE(fs::exists(dir() / "out" / "w.pdf"));
   EXPECT_EQ(cli({"meetings", "export-audio", "latest", path("out/a.wav")}).exit_code, 0);
-  EXPECT_TRUE(read(dir() / "out" / "a.wav") == wav(2));
+  EXPECT_TRUE(file_bytes(dir() / "out" / "a.wav") == wav(2));
 
   // Quit, then the next command starts the app again on the same library.
   expect_output(cli({"quit"}), "{\n  \"quitting\": true\n}\n");
@@ -187,7 +177,7 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
 }
 
 TEST_F(Standin, WithoutATranscriptFileTheTranscriptIsEmptyAndTheWarningSaysWhy) {
-  write(dir() / "media" / "silence.wav", wav(1));
+  put_file(dir() / "media" / "silence.wav", wav(1));
   ok({"meetings", "import", path("media/silence.wav")});
   const Json m = ok({"meetings", "transcribe", "latest"});
   EXPECT_EQ(m["status"], "ready");
@@ -207,8 +197,8 @@ TEST_F(Standin, WithoutATranscriptFileTheTranscriptIsEmptyAndTheWarningSaysWhy) 
 
 TEST_F(Standin, CancelRecordDictationSettingsAndTheOtherCommands) {
   set_env("VELLUMO_STANDIN_PACE_MS", "3000");
-  write(dir() / "media" / "talk.wav", wav(1));
-  write(dir() / "media" / "talk.txt", "Ann: Hello.");
+  put_file(dir() / "media" / "talk.wav", wav(1));
+  put_file(dir() / "media" / "talk.txt", "Ann: Hello.");
   ok({"meetings", "import", path("media/talk.wav"), "--detach"});
   EXPECT_EQ(ok({"meetings", "show", "latest"})["status"], "importing");
   EXPECT_EQ(ok({"meetings", "wait", "latest"})["status"], "ready");

@@ -10,6 +10,7 @@
 
 #include "core/json.h"
 #include "core/json_tape.h"
+#include "support/json_kinds.h"
 
 namespace {
 
@@ -17,28 +18,6 @@ namespace {
   std::fprintf(stderr, "the tape and parse_json disagree on %s:\n  parse_json: %s\n  tape:       %s\n",
                what, json.c_str(), tape.c_str());
   std::abort();
-}
-
-// Json's == takes 1 and 1u for equal; the kinds must match too.
-bool same_kinds(const vellumo::Json& a, const vellumo::Json& b) {
-  if (a.type() != b.type() || a.size() != b.size()) {
-    return false;
-  }
-  if (a.is_array()) {
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      if (!same_kinds(a[i], b[i])) {
-        return false;
-      }
-    }
-  }
-  if (a.is_object()) {
-    for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib) {
-      if (ia.key() != ib.key() || !same_kinds(*ia, *ib)) {
-        return false;
-      }
-    }
-  }
-  return true;
 }
 
 }  // namespace
@@ -65,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     disagree("the printed text", from_json, from_tape);
   }
   const Json converted = tape->root().to_json();
-  if (converted != *json || !same_kinds(converted, *json)) {
+  if (converted != *json || !test::same_kinds(converted, *json)) {
     disagree("the value", to_json_compact(*json), to_json_compact(converted));
   }
   return 0;

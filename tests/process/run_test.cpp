@@ -10,13 +10,14 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/json.h"
 #include "process/quote_command_line.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,15 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-std::string utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-fs::path from_utf8(const std::string& text) {
-  return fs::path(std::u8string(text.begin(), text.end()));
-}
+using test::utf8_of;
 
 #ifdef _WIN32
 fs::path own_folder() {
@@ -104,7 +97,7 @@ RunOutcome run(const std::string& program, const std::vector<std::string>& argum
   return Run(program, arguments, time_limit);
 }
 
-std::string helper() { return utf8(own_folder() / kHelperName); }
+std::string helper() { return utf8_of(own_folder() / kHelperName); }
 
 std::string hex(std::string_view bytes) {
   static const char digits[] = "0123456789abcdef";
@@ -122,25 +115,6 @@ long read_number(const fs::path& path) {
   in >> value;
   return value;
 }
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& name_part = "") {
-    std::random_device random;
-    path_ = fs::temp_directory_path() /
-            from_utf8("vellumo-run-test-" + std::to_string(random()) + name_part);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 Finished expect_finished(const RunOutcome& outcome) {
   if (const auto* error = std::get_if<RunError>(&outcome)) {
@@ -204,8 +178,8 @@ TEST(Run, LargeOutputIsDrainedAndBounded) {
 }
 
 TEST(Run, ProgramThatCannotStart) {
-  TempFolder folder;
-  const std::string missing = utf8(folder.path() / "no-such-program.exe");
+  test::ScratchFolder folder;
+  const std::string missing = utf8_of(folder.path() / "no-such-program.exe");
   const std::string message = expect_error(run(missing, {"x"}));
   const std::string prefix = "Cannot run " + missing + ": ";
   ASSERT_EQ(message.substr(0, prefix.size()), prefix);
@@ -291,14 +265,14 @@ TEST(Run, ArgumentsArriveUnchanged) {
 TEST(Run, TimeLimitKillsTheWholeTree) {
   EXPECT_EQ(kTimeLimit, 45s);
 
-  TempFolder folder;
+  test::ScratchFolder folder;
   const fs::path child_file = folder.path() / "child";
   const fs::path grandchild_file = folder.path() / "grandchild";
   const auto start = Clock::now();
   const std::string message =
       expect_error(run(helper(),
-                       {"pid-file", utf8(child_file), "spawn-sleeper", "60000",
-                        utf8(grandchild_file), "out", hex("partial"), "sleep", "60000"},
+                       {"pid-file", utf8_of(child_file), "spawn-sleeper", "60000",
+                        utf8_of(grandchild_file), "out", hex("partial"), "sleep", "60000"},
                        1500ms));
   const auto elapsed = Clock::now() - start;
   EXPECT_EQ(message, helper() + " did not finish in time.");
@@ -323,11 +297,12 @@ TEST(Run, ProgramWithinTheLimitIsNotKilled) {
 
 TEST(Run, LeftoverProcessDoesNotHoldTheCaller) {
   // The grandchild inherits the output pipes and outlives the program.
-  TempFolder folder;
+  test::ScratchFolder folder;
   const fs::path grandchild_file = folder.path() / "grandchild";
   const auto start = Clock::now();
   const Finished finished = expect_finished(run(
-      helper(), {"out", hex("x"), "spawn-sleeper", "30000", utf8(grandchild_file), "err", hex("y")},
+      helper(),
+      {"out", hex("x"), "spawn-sleeper", "30000", utf8_of(grandchild_file), "err", hex("y")},
       20s));
   const auto elapsed = Clock::now() - start;
   const long grandchild = read_number(grandchild_file);
@@ -392,10 +367,10 @@ class Interpreter : public ::testing::Test {
   }
   void TearDown() override { fs::current_path(previous_); }
 
-  std::string script(const std::string& name) { return utf8(folder_.path() / name); }
+  std::string script(const std::string& name) { return utf8_of(folder_.path() / name); }
   bool marker_made() { return fs::exists(folder_.path() / "marker"); }
 
-  TempFolder folder_{" 100% & (x) ^!"};
+  test::ScratchFolder folder_{"vellumo-run-test 100% & (x) ^!-"};
   fs::path previous_;
 };
 
@@ -415,7 +390,7 @@ Captured run_interpreter(const std::wstring& command_line, const fs::path& folde
   HANDLE file = CreateFileW(capture.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
                             CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    ADD_FAILURE() << "cannot create " << utf8(capture) << ": error " << GetLastError();
+    ADD_FAILURE() << "cannot create " << utf8_of(capture) << ": error " << GetLastError();
     return {};
   }
   wchar_t system[MAX_PATH + 1];

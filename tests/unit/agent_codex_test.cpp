@@ -7,14 +7,15 @@
 #include <string>
 
 #include "platform/files.h"
-#include "agent_test_support.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::agents {
 namespace {
 
-using testing::file_bytes;
-using testing::put_file;
-using testing::ScratchFolder;
+using test::file_bytes;
+using test::put_file;
+using test::ScratchFolder;
 
 const std::string kCli = R"(C:\Tools\vellumo-cli.exe)";
 const std::string kQ = R"("C:\\Tools\\vellumo-cli.exe")";

@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "agent_test_support.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::agents {
 namespace {
 
-using testing::file_bytes;
-using testing::put_file;
-using testing::ScratchFolder;
+using test::file_bytes;
+using test::put_file;
+using test::ScratchFolder;
 
 const std::string kCli = R"(C:\Tools\vellumo-cli.exe)";
 const std::string kPlainEntry = R"({"args":["mcp"],"command":"C:\\Tools\\vellumo-cli.exe"})";

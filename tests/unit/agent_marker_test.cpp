@@ -5,14 +5,15 @@
 #include <string>
 
 #include "platform/files.h"
-#include "agent_test_support.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::agents {
 namespace {
 
-using testing::file_bytes;
-using testing::put_file;
-using testing::ScratchFolder;
+using test::file_bytes;
+using test::put_file;
+using test::ScratchFolder;
 
 TEST(AgentMarker, Text) {
   EXPECT_EQ(marker_text(R"(C:\Tools\vellumo-cli.exe)", false),

@@ -1,6 +1,5 @@
 #include "agent_integration/target.h"
 #include "core/text.h"
-#include "core/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -18,20 +17,6 @@ TEST(AgentText, StateWords) {
   EXPECT_EQ(state_word(TargetState::Removed), "removed");
   EXPECT_EQ(state_word(TargetState::Skipped), "skipped");
   EXPECT_EQ(state_word(TargetState::Failed), "failed");
-}
-
-TEST(AgentText, Utf8Validity) {
-  EXPECT_TRUE(is_valid_utf8(""));
-  EXPECT_TRUE(is_valid_utf8("plain ascii"));
-  EXPECT_TRUE(is_valid_utf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
-  EXPECT_TRUE(is_valid_utf8("\xF4\x8F\xBF\xBF"));      // U+10FFFF
-  EXPECT_FALSE(is_valid_utf8("\xFF"));
-  EXPECT_FALSE(is_valid_utf8("\xC3"));                 // cut short
-  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));             // overlong
-  EXPECT_FALSE(is_valid_utf8("\xE0\x80\xAF"));         // overlong
-  EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));         // surrogate
-  EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));     // above U+10FFFF
-  EXPECT_FALSE(is_valid_utf8("a\x80" "b"));
 }
 
 TEST(AgentText, LossyReplacesMaximalSubparts) {

@@ -1,4 +1,3 @@
-#include "core/utf8.h"
 #include "process/capture.h"
 
 #include <gtest/gtest.h>
@@ -7,24 +6,6 @@
 
 namespace vellumo::process {
 namespace {
-
-TEST(Capture, Utf8Validation) {
-  EXPECT_TRUE(is_valid_utf8(""));
-  EXPECT_TRUE(is_valid_utf8("plain\n"));
-  EXPECT_TRUE(is_valid_utf8("h\xC3\xA9 \xE2\x9C\x93 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
-  EXPECT_TRUE(is_valid_utf8(std::string("nul\0inside", 10)));
-  EXPECT_FALSE(is_valid_utf8("\xFF"));
-  EXPECT_FALSE(is_valid_utf8("\x80"));              // lone continuation byte
-  EXPECT_FALSE(is_valid_utf8("\xC3"));              // cut short
-  EXPECT_FALSE(is_valid_utf8("\xE2\x9C"));          // cut short
-  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));          // overlong
-  EXPECT_FALSE(is_valid_utf8("\xE0\x80\xAF"));      // overlong
-  EXPECT_FALSE(is_valid_utf8("\xF0\x80\x80\xAF"));  // overlong
-  EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));      // surrogate
-  EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-  EXPECT_FALSE(is_valid_utf8("\xF5\x80\x80\x80"));
-  EXPECT_FALSE(is_valid_utf8("\xC3\x28"));  // bad continuation
-}
 
 TEST(Capture, BufferKeepsAtMostItsLimit) {
   CaptureBuffer buffer(8);

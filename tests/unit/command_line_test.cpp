@@ -37,6 +37,23 @@ TEST(SplitWindowsCommandLine, BackslashesAndQuotes) {
   EXPECT_EQ(split_windows_command_line("p \"\xc3\xa9 \xe2\x82\xac\""), Words{"\xc3\xa9 \xe2\x82\xac"});
 }
 
+TEST(SplitWindowsCommandLine, KeepingTheProgramName) {
+  const auto split = split_windows_command_line_with_program;
+  EXPECT_EQ(split(""), Words{});
+  EXPECT_EQ(split(R"("C:\Program Files\x.exe" a b)"),
+            (Words{R"(C:\Program Files\x.exe)", "a", "b"}));
+  // Backslashes are ordinary in the program name.
+  EXPECT_EQ(split(R"(C:\a\"b c"\d.exe x)"), (Words{R"(C:\a\b c\d.exe)", "x"}));
+  EXPECT_EQ(split("p  \t a\t\tb  "), (Words{"p", "a", "b"}));
+  EXPECT_EQ(split(R"(p a\\\"b)"), (Words{"p", R"(a\"b)"}));
+  EXPECT_EQ(split(R"(p "a""b")"), (Words{"p", R"(a"b)"}));
+  EXPECT_EQ(split(R"(p "a""b c")"), (Words{"p", R"(a"b c)"}));
+  EXPECT_EQ(split(R"(p "{\"k\": [1, \"v\"]}")"), (Words{"p", R"({"k": [1, "v"]})"}));
+  EXPECT_EQ(split(R"(p "" a"" "")"), (Words{"p", "", "a", ""}));
+  EXPECT_EQ(split(R"(p a\\b\ "c\\" d)"), (Words{"p", R"(a\\b\)", R"(c\)", "d"}));
+  EXPECT_EQ(split(R"(p a"b c"d "unclosed e)"), (Words{"p", "ab cd", "unclosed e"}));
+}
+
 CommandLine parse(const Words& args) {
   auto line = parse_command_line(args);
   EXPECT_TRUE(line) << line.error().message;

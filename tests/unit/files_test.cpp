@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "agent_test_support.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -22,9 +23,9 @@
 namespace vellumo::files {
 namespace {
 
-using agents::testing::file_bytes;
-using agents::testing::put_file;
-using agents::testing::ScratchFolder;
+using test::file_bytes;
+using test::put_file;
+using test::ScratchFolder;
 
 using Names = std::vector<std::string>;
 

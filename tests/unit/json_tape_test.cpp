@@ -10,31 +10,10 @@
 #include <vector>
 
 #include "core/utf8.h"
+#include "support/json_kinds.h"
 
 namespace vellumo {
 namespace {
-
-// Json's == takes 1 and 1u for equal; the kinds must match too.
-bool same_kinds(const Json& a, const Json& b) {
-  if (a.type() != b.type() || a.size() != b.size()) {
-    return false;
-  }
-  if (a.is_array()) {
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      if (!same_kinds(a[i], b[i])) {
-        return false;
-      }
-    }
-  }
-  if (a.is_object()) {
-    for (auto ia = a.begin(), ib = b.begin(); ia != a.end(); ++ia, ++ib) {
-      if (ia.key() != ib.key() || !same_kinds(*ia, *ib)) {
-        return false;
-      }
-    }
-  }
-  return true;
-}
 
 // The tape must accept exactly what parse_json accepts, refuse with the
 // same message, and give the same value and the same printed text.
@@ -49,7 +28,7 @@ void expect_same(const std::string& text) {
   }
   const Json converted = tape->root().to_json();
   EXPECT_EQ(converted, *json);
-  EXPECT_TRUE(same_kinds(converted, *json));
+  EXPECT_TRUE(test::same_kinds(converted, *json));
   std::string pretty;
   write_json_pretty(pretty, tape->root());
   EXPECT_EQ(pretty, to_json_pretty(*json));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/link_server.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::platform {
 namespace {
@@ -18,13 +19,8 @@ namespace fs = std::filesystem;
 
 class LinkServerPosix : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vellumo-unit-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    top_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(top_); }
-  fs::path top_;
+  test::ScratchFolder scratch_;
+  const fs::path top_ = scratch_.path();
 };
 
 TEST_F(LinkServerPosix, FolderIsCreatedPrivateAndSocketRemovedAfter) {

@@ -1,7 +1,7 @@
 #include "platform/link_server.h"
 
 #include <chrono>
-#include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "support/scratch_folder.h"
 
 namespace vellumo::platform {
 namespace {
@@ -18,24 +19,18 @@ namespace {
 class PrivateLink {
  public:
   PrivateLink() {
-    std::random_device random;
-    const std::string token = std::to_string(random()) + std::to_string(random());
     if (kPathStyle == PathStyle::Windows) {
-      path_ = R"(\\.\pipe\Vellumo-cli-unit-)" + token;
+      std::random_device random;
+      path_ = R"(\\.\pipe\Vellumo-cli-unit-)" + std::to_string(random()) + std::to_string(random());
     } else {
-      folder_ = std::filesystem::temp_directory_path() / ("vellumo-unit-" + token);
-      path_ = (folder_ / "Vellumo-cli-unit").string();
-    }
-  }
-  ~PrivateLink() {
-    if (!folder_.empty()) {
-      std::filesystem::remove_all(folder_);
+      folder_.emplace();
+      path_ = *folder_ / "run/Vellumo-cli-unit";
     }
   }
   const std::string& path() const { return path_; }
 
  private:
-  std::filesystem::path folder_;
+  std::optional<test::ScratchFolder> folder_;
   std::string path_;
 };
 

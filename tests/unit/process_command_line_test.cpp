@@ -34,25 +34,6 @@ TEST(CommandLine, QuoteWindowsArgument) {
   EXPECT_EQ(quote_windows_argument("%PATH%&^"), "%PATH%&^");  // no interpreter in between
 }
 
-TEST(CommandLine, SplitWindowsCommandLine) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(split_windows_command_line_with_program(""), V{});
-  EXPECT_EQ(split_windows_command_line_with_program(R"("C:\Program Files\x.exe" a b)"),
-            (V{R"(C:\Program Files\x.exe)", "a", "b"}));
-  // Backslashes are ordinary in the program name.
-  EXPECT_EQ(split_windows_command_line_with_program(R"(C:\a\"b c"\d.exe x)"), (V{R"(C:\a\b c\d.exe)", "x"}));
-  EXPECT_EQ(split_windows_command_line_with_program("p  \t a\t\tb  "), (V{"p", "a", "b"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p a\\\"b)"), (V{"p", R"(a\"b)"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p "a""b")"), (V{"p", R"(a"b)"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p "a""b c")"), (V{"p", R"(a"b c)"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p "{\"k\": [1, \"v\"]}")"),
-            (V{"p", R"({"k": [1, "v"]})"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p "" a"" "")"), (V{"p", "", "a", ""}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p a\\b\ "c\\" d)"), (V{"p", R"(a\\b\)", R"(c\)", "d"}));
-  EXPECT_EQ(split_windows_command_line_with_program(R"(p a"b c"d "unclosed e)"),
-            (V{"p", "ab cd", "unclosed e"}));
-}
-
 TEST(CommandLine, WindowsCommandLine) {
   EXPECT_EQ(*windows_command_line(R"(C:\Program Files\claude.exe)", {"mcp", "get", "vellumo"}),
             R"("C:\Program Files\claude.exe" mcp get vellumo)");

@@ -5,34 +5,23 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <thread>
 
 #include "core/json.h"
 #include "standin_app/app.h"
+#include "support/files.h"
+#include "support/scratch_folder.h"
 #include "texts/texts.h"
 
 namespace vellumo::standin {
 namespace {
 
 namespace fs = std::filesystem;
+using test::file_bytes;
+using test::put_file;
+using test::utf8_of;
 using namespace std::chrono_literals;
-
-std::string utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-std::string read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write(const fs::path& path, std::string_view bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // One second of 8 kHz, 16-bit mono silence.
 std::string one_second_wav() {
@@ -50,20 +39,13 @@ std::string one_second_wav() {
 class StandinApp : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("vellumo-standin-" + std::to_string(random()));
     fs::create_directories(dir_ / "data");
     fs::create_directories(dir_ / "out");
-  }
-  void TearDown() override {
-    app_.reset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   void start(std::chrono::milliseconds pace = 0ms) {
     app_.reset();
-    app_ = std::make_unique<App>(AppConfig{utf8(dir_ / "data"), "test-link", pace});
+    app_ = std::make_unique<App>(AppConfig{utf8_of(dir_ / "data"), "test-link", pace});
     auto loaded = app_->load();
     ASSERT_TRUE(loaded) << loaded.error();
   }
@@ -90,16 +72,19 @@ class StandinApp : public ::testing::Test {
     EXPECT_EQ(r["ok"], false) << command << ": " << r;
     return r.value("error", "");
   }
-  std::string path(const std::string& name) const { return utf8(dir_ / name); }
+  std::string path(const std::string& name) const { return utf8_of(dir_ / name); }
 
-  fs::path dir_;
+  // The app goes before its folder.
+  test::ScratchFolder scratch_{"vellumo-standin-"};
+  const fs::path dir_ = scratch_.path();
   std::unique_ptr<App> app_;
 };
 
 TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
   start();
-  write(dir_ / "standup.wav", one_second_wav());
-  write(dir_ / "standup.txt", "Alice: Um, good morning team.\r\nBob: I will fix the the build.\n");
+  put_file(dir_ / "standup.wav", one_second_wav());
+  put_file(dir_ / "standup.txt",
+           "Alice: Um, good morning team.\r\nBob: I will fix the the build.\n");
 
   Json m = ok("import_media", {{"path", path("standup.wav")}});
   const std::string id = m["id"].get<std::string>();
@@ -155,7 +140,7 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
                                       {"path", path("out/" + file)},
                                       {"format", format},
                                       {"transcriptVersion", "cleaned"}});
-    const std::string text = read(dir_ / "out" / file);
+    const std::string text = file_bytes(dir_ / "out" / file);
     EXPECT_EQ(done["bytes"], text.size());
     EXPECT_NE(text.find("Weekly"), std::string::npos) << format;
     EXPECT_NE(text.find("Decided: ship."), std::string::npos) << format;
@@ -172,9 +157,9 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
             "Cannot write " + path("missing/w.md") + ": ")
       << unwritable;
   ok("export_meeting_audio", {{"id", id}, {"path", path("out/audio.wav")}});
-  EXPECT_TRUE(read(dir_ / "out" / "audio.wav") == one_second_wav());
+  EXPECT_TRUE(file_bytes(dir_ / "out" / "audio.wav") == one_second_wav());
   ok("export_meeting", {{"id", id}, {"path", path("out/again.wav")}, {"format", "wav"}});
-  EXPECT_TRUE(read(dir_ / "out" / "again.wav") == one_second_wav());
+  EXPECT_TRUE(file_bytes(dir_ / "out" / "again.wav") == one_second_wav());
   // No temporary files are left beside the exports.
   std::size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir_ / "out")) {
@@ -184,7 +169,7 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
   EXPECT_EQ(files, 5u);
 
   // A second meeting, then a restart: both are there, newest first.
-  write(dir_ / "b.wav", "not a wav");
+  put_file(dir_ / "b.wav", "not a wav");
   const std::string second = ok("import_media", {{"path", path("b.wav")}})["id"].get<std::string>();
   EXPECT_EQ(fails("export_meeting_audio", {{"id", second}, {"path", path("out/b.wav")}}),
             "The stand-in app exports WAV audio only, and the media of meeting " + second +
@@ -205,7 +190,7 @@ TEST_F(StandinApp, ImportTranscribeEditExportAndFindItAllAfterARestart) {
 
 TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
   start(400ms);
-  write(dir_ / "talk.wav", one_second_wav());
+  put_file(dir_ / "talk.wav", one_second_wav());
 
   Json m = ok("import_media", {{"path", path("talk.wav")}}, true);
   const std::string id = m["id"].get<std::string>();
@@ -255,7 +240,7 @@ TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
             "Meeting " + second + " has no transcript to clean.");
 
   // A transcript file that is not UTF-8 fails the job, with the reason.
-  write(dir_ / "talk.txt", "caf\xE9");
+  put_file(dir_ / "talk.txt", "caf\xE9");
   EXPECT_EQ(fails("transcribe_meeting", {{"id", second}}),
             "Cannot use the transcript file " + path("talk.txt") + ": it is not UTF-8 text.");
   m = ok("get_meeting", {{"id", second}});
@@ -264,7 +249,7 @@ TEST_F(StandinApp, JobsRunBesideOtherRequestsAndCanBeCancelled) {
             "Cannot use the transcript file " + path("talk.txt") + ": it is not UTF-8 text.");
 
   // Quitting stops a running job and refuses what comes after.
-  write(dir_ / "talk.txt", "Alice: hello");
+  put_file(dir_ / "talk.txt", "Alice: hello");
   ok("transcribe_meeting", {{"id", second}}, true);
   EXPECT_EQ(ok("quit_app"), (Json{{"quitting", true}}));
   EXPECT_TRUE(app_->quitting());
@@ -373,8 +358,8 @@ TEST_F(StandinApp, RecordingDictationSettingsAndLabels) {
 }
 
 TEST_F(StandinApp, UnreadableFilesAreSetAsideNotOverwritten) {
-  write(dir_ / "data" / "library.json", "{\"meetings\": [oops");
-  write(dir_ / "data" / "settings.json", "[]");
+  put_file(dir_ / "data" / "library.json", "{\"meetings\": [oops");
+  put_file(dir_ / "data" / "settings.json", "[]");
   start();
   const std::string problem = ok("get_state")["error"].get<std::string>();
   EXPECT_NE(problem.find("library.json"), std::string::npos) << problem;
@@ -382,20 +367,20 @@ TEST_F(StandinApp, UnreadableFilesAreSetAsideNotOverwritten) {
   EXPECT_EQ(ok("list_meetings"), Json::array());
   std::vector<std::string> kept;
   for (const auto& entry : fs::directory_iterator(dir_ / "data")) {
-    const std::string name = utf8(entry.path().filename());
+    const std::string name = utf8_of(entry.path().filename());
     if (name.find(".unreadable-") != std::string::npos) {
-      kept.push_back(read(entry.path()));
+      kept.push_back(file_bytes(entry.path()));
     }
   }
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(kept, (std::vector<std::string>{"[]", "{\"meetings\": [oops"}));
   // The new library is whole JSON.
-  EXPECT_TRUE(parse_json(read(dir_ / "data" / "library.json")));
+  EXPECT_TRUE(parse_json(file_bytes(dir_ / "data" / "library.json")));
 
   // A byte that is not UTF-8: the reason quotes it as U+FFFD, so that every
   // reply stays UTF-8 (a client refuses one that is not).
   app_.reset();
-  write(dir_ / "data" / "library.json", read(dir_ / "data" / "library.json") + "\xFF");
+  put_file(dir_ / "data" / "library.json", file_bytes(dir_ / "data" / "library.json") + "\xFF");
   start();
   const std::string quoted = ok("get_state")["error"].get<std::string>();
   EXPECT_NE(quoted.find("\xEF\xBF\xBD"), std::string::npos) << quoted;
