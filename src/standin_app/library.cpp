@@ -62,43 +62,47 @@ Json Meeting::speaker_count() const {
   return speaker_labels ? Json(speakers_of(transcript).size()) : Json(nullptr);
 }
 
-Json meeting_json(const Meeting& m) {
-  return Json{
+namespace {
+
+// The members a meeting's record and its list entry share, with `more`.
+Json meeting_members(const Meeting& m, const Json& more) {
+  Json members{
       {"id", m.id},
       {"title", m.title},
       {"status", m.status},
       {"createdAt", m.created_at},
       {"durationSeconds", optional_json(m.duration_seconds)},
       {"source", m.source},
+      {"speakerCount", m.speaker_count()},
+      {"error", optional_json(m.error)},
+  };
+  members.update(more);
+  return members;
+}
+
+}  // namespace
+
+Json meeting_json(const Meeting& m) {
+  return meeting_members(m, Json{
       {"transcriptionModel", optional_json(m.transcription_model)},
       {"speakerLabels", m.speaker_labels},
-      {"speakerCount", m.speaker_count()},
       {"transcript", m.transcript},
       {"cleanedTranscript", optional_json(m.cleaned_transcript)},
       {"notes", m.notes},
       {"recognitionCompleteness", optional_json(m.recognition_completeness)},
       {"recordingWarnings", m.recording_warnings},
       {"recognitionWarnings", m.recognition_warnings},
-      {"error", optional_json(m.error)},
       {"autoTitle", m.auto_title},
       {"mediaPath", optional_json(m.media_path)},
       {"importedFrom", optional_json(m.imported_from)},
-  };
+  });
 }
 
 Json meeting_entry(const Meeting& m) {
-  return Json{
-      {"id", m.id},
-      {"title", m.title},
-      {"status", m.status},
-      {"createdAt", m.created_at},
-      {"durationSeconds", optional_json(m.duration_seconds)},
-      {"source", m.source},
-      {"speakerCount", m.speaker_count()},
+  return meeting_members(m, Json{
       {"transcriptChars", count_characters(m.transcript)},
       {"notesChars", count_characters(m.notes)},
-      {"error", optional_json(m.error)},
-  };
+  });
 }
 
 Result<Meeting, std::string> meeting_from_json(const Json& record) {
