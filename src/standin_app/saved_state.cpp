@@ -40,31 +40,38 @@ Result<void, std::string> App::load() {
     return {};
   };
 
-  const std::string library_path = files::join(config_.data_folder, "library.json");
-  auto library_bytes = files::read_whole_file(library_path);
-  if (!library_bytes) {
-    TRY_STATUS(set_aside(library_path, library_bytes.error()));
-  } else if (*library_bytes) {
-    auto library = library_from_text(**library_bytes);
-    if (library) {
-      library_ = std::move(library).value();
-    } else {
-      TRY_STATUS(set_aside(library_path, library.error()));
+  // One saved file: `take` uses its text, or says why it cannot; a file that
+  // cannot be read or used is set aside. A missing file is no problem.
+  const auto read_saved = [&](const char* name, auto&& take) -> Result<void, std::string> {
+    const std::string path = files::join(config_.data_folder, name);
+    auto bytes = files::read_whole_file(path);
+    if (!bytes) {
+      return set_aside(path, bytes.error());
     }
-  }
-
-  const std::string settings_path = files::join(config_.data_folder, "settings.json");
-  auto settings_bytes = files::read_whole_file(settings_path);
-  if (!settings_bytes) {
-    TRY_STATUS(set_aside(settings_path, settings_bytes.error()));
-  } else if (*settings_bytes) {
-    auto saved = parse_json(**settings_bytes);
-    if (saved && saved->is_object()) {
-      settings_ = settings_from_saved(*saved);
-    } else {
-      TRY_STATUS(set_aside(settings_path, saved ? "it is not a JSON object" : saved.error()));
+    if (!*bytes) {
+      return {};
     }
-  }
+    if (auto taken = take(**bytes); !taken) {
+      return set_aside(path, taken.error());
+    }
+    return {};
+  };
+  TRY_STATUS(read_saved("library.json", [&](const std::string& text) -> Result<void, std::string> {
+    auto library = library_from_text(text);
+    if (!library) {
+      return std::move(library).error();
+    }
+    library_ = std::move(library).value();
+    return {};
+  }));
+  TRY_STATUS(read_saved("settings.json", [&](const std::string& text) -> Result<void, std::string> {
+    auto saved = parse_json(text);
+    if (!saved || !saved->is_object()) {
+      return saved ? std::string("it is not a JSON object") : saved.error();
+    }
+    settings_ = settings_from_saved(*saved);
+    return {};
+  }));
   if (!problems.empty()) {
     problem_ = join_texts(problems, " ");
   }
