@@ -54,25 +54,11 @@ int hex_digit(char c) {
 }
 
 // Appends `cp` as UTF-8; false for what is no Unicode scalar value.
-bool append_utf8(std::string& out, std::uint32_t cp) {
+bool append_scalar(std::string& out, std::uint32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     return false;
   }
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  append_utf8(out, static_cast<char32_t>(cp));
   return true;
 }
 
@@ -121,7 +107,7 @@ bool read_escape(std::string_view s, std::size_t& i, std::string& out) {
         cp = (cp << 4) | static_cast<std::uint32_t>(d);
       }
       i += digits;
-      return append_utf8(out, cp);
+      return append_scalar(out, cp);
     }
     default:
       return false;
@@ -398,15 +384,7 @@ bool Layout::mentions(const Table& table) const {
 // The lines joined with line feeds, and one line feed appended ("\n" for
 // no lines at all).
 std::string join_lines(const std::vector<std::string_view>& lines) {
-  std::string out;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) {
-      out += '\n';
-    }
-    out += lines[i];
-  }
-  out += '\n';
-  return out;
+  return join_texts(lines, "\n") + '\n';
 }
 
 CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {

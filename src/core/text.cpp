@@ -110,17 +110,6 @@ std::string_view trim_end(std::string_view text) {
 
 std::string_view trim(std::string_view text) { return trim_end(trim_start(text)); }
 
-std::string join_words(const std::vector<std::string>& words) {
-  std::string joined;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) {
-      joined += ' ';
-    }
-    joined += words[i];
-  }
-  return joined;
-}
-
 std::vector<std::string_view> split_lines(std::string_view text) {
   std::vector<std::string_view> lines;
   std::size_t start = 0;

@@ -2,6 +2,7 @@
 
 // Small helpers for UTF-8 text.
 
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,24 @@ std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
 std::string_view trim(std::string_view text);
 
-/// `words` joined by single spaces, each one counted, an empty one too:
-/// {"", "a"} gives " a".
-std::string join_words(const std::vector<std::string>& words);
+/// `texts` with `separator` between each two of them, an empty text
+/// counted too: {"", "a"} joined by " " gives " a".
+template <class Texts>
+std::string join_texts(const Texts& texts, std::string_view separator) {
+  std::string joined;
+  for (auto it = std::begin(texts); it != std::end(texts); ++it) {
+    if (it != std::begin(texts)) {
+      joined += separator;
+    }
+    joined += *it;
+  }
+  return joined;
+}
+
+/// `words` joined by single spaces, each one counted, an empty one too.
+inline std::string join_words(const std::vector<std::string>& words) {
+  return join_texts(words, " ");
+}
 
 /// The lines of `text`: split at each line feed, a carriage return right
 /// before the line feed dropped; a text ending with a line feed has no

@@ -10,6 +10,9 @@ namespace vellumo {
 /// nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
+/// Appends the Unicode scalar value `c` as UTF-8.
+void append_utf8(std::string& out, char32_t c);
+
 /// UTF-8 to UTF-16; nullopt when `text` is not valid UTF-8.
 std::optional<std::u16string> utf8_to_utf16(std::string_view text);
 
