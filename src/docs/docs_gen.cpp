@@ -16,11 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
 #include "texts/texts.h"
 
 namespace {
 
 using vellumo::kVersion;
+using vellumo::join_texts;
 using Strings = std::vector<std::string>;
 
 Strings split(std::string_view text, char separator) {
@@ -34,15 +36,6 @@ Strings split(std::string_view text, char separator) {
     }
     start = end + 1;
   }
-}
-
-std::string join(const Strings& words, std::string_view separator) {
-  std::string joined;
-  for (const std::string& word : words) {
-    joined += joined.empty() ? "" : separator;
-    joined += word;
-  }
-  return joined;
 }
 
 void add_unique(Strings& list, const std::string& word) {
@@ -121,7 +114,7 @@ CommandWords read_usage(std::string_view usage) {
       std::vector<Strings> longer;
       for (const Strings& path : paths) {
         for (const std::string& word : level) {
-          add_unique(words.children[join(path, " ")], word);
+          add_unique(words.children[join_texts(path, " ")], word);
           longer.push_back(path);
           longer.back().push_back(word);
         }
@@ -129,7 +122,7 @@ CommandWords read_usage(std::string_view usage) {
       paths = std::move(longer);
     }
     for (const Strings& path : paths) {
-      Strings& known = words.options[join(path, " ")];
+      Strings& known = words.options[join_texts(path, " ")];
       for (const std::string& option : options) {
         add_unique(known, option);
       }
@@ -161,7 +154,7 @@ void write_bash(std::ostream& out, const CommandWords& words) {
          "    if [ -n \"$skip\" ]; then skip=; continue; fi\n"
          "    case $word in\n"
          "      "
-      << join(words.value_options, "|")
+      << join_texts(words.value_options, "|")
       << ") skip=1 ;;\n"
          "      -*) ;;\n"
          "      *) command+=${command:+ }$word ;;\n"
@@ -169,24 +162,24 @@ void write_bash(std::ostream& out, const CommandWords& words) {
          "  done\n"
          "  case $prev in\n";
   for (const auto& [option, values] : words.values) {
-    out << "    " << option << ") offer=\"" << join(values, " ") << "\" ;;\n";
+    out << "    " << option << ") offer=\"" << join_texts(values, " ") << "\" ;;\n";
   }
-  out << "    " << join(words.value_options, "|") << ") ;;\n"
+  out << "    " << join_texts(words.value_options, "|") << ") ;;\n"
       << "    *)\n"
          "      if [[ $cur == -* ]]; then\n"
          "        offer=\""
-      << join(words.global_options, " ")
+      << join_texts(words.global_options, " ")
       << "\"\n"
          "        case $command in\n";
   for (const auto& [path, options] : words.options) {
-    out << "          \"" << path << "\" | \"" << path << " \"*) offer+=\" " << join(options, " ")
+    out << "          \"" << path << "\" | \"" << path << " \"*) offer+=\" " << join_texts(options, " ")
         << "\" ;;\n";
   }
   out << "        esac\n"
          "      else\n"
          "        case $command in\n";
   for (const auto& [path, children] : words.children) {
-    out << "          \"" << path << "\") offer=\"" << join(children, " ") << "\" ;;\n";
+    out << "          \"" << path << "\") offer=\"" << join_texts(children, " ") << "\" ;;\n";
   }
   out << "        esac\n"
          "      fi ;;\n"
@@ -211,7 +204,7 @@ void write_zsh(std::ostream& out, const CommandWords& words) {
          "    if [[ -n $skip ]]; then skip=; continue; fi\n"
          "    case $word in\n"
          "      ("
-      << join(words.value_options, "|")
+      << join_texts(words.value_options, "|")
       << ") skip=1 ;;\n"
          "      (-*) ;;\n"
          "      (*) command+=${command:+ }$word ;;\n"
@@ -219,24 +212,24 @@ void write_zsh(std::ostream& out, const CommandWords& words) {
          "  done\n"
          "  case ${words[CURRENT-1]} in\n";
   for (const auto& [option, values] : words.values) {
-    out << "    (" << option << ") offer=(" << join(values, " ") << ") ;;\n";
+    out << "    (" << option << ") offer=(" << join_texts(values, " ") << ") ;;\n";
   }
-  out << "    (" << join(words.value_options, "|") << ") ;;\n"
+  out << "    (" << join_texts(words.value_options, "|") << ") ;;\n"
       << "    (*)\n"
          "      if [[ $PREFIX == -* ]]; then\n"
          "        offer=("
-      << join(words.global_options, " ")
+      << join_texts(words.global_options, " ")
       << ")\n"
          "        case $command in\n";
   for (const auto& [path, options] : words.options) {
-    out << "          (\"" << path << "\" | \"" << path << " \"*) offer+=(" << join(options, " ")
+    out << "          (\"" << path << "\" | \"" << path << " \"*) offer+=(" << join_texts(options, " ")
         << ") ;;\n";
   }
   out << "        esac\n"
          "      else\n"
          "        case $command in\n";
   for (const auto& [path, children] : words.children) {
-    out << "          (\"" << path << "\") offer=(" << join(children, " ") << ") ;;\n";
+    out << "          (\"" << path << "\") offer=(" << join_texts(children, " ") << ") ;;\n";
   }
   out << "        esac\n"
          "      fi ;;\n"
@@ -270,7 +263,7 @@ void write_fish(std::ostream& out, const CommandWords& words) {
          "        end\n"
          "        switch $word\n"
          "            case "
-      << join(words.value_options, " ")
+      << join_texts(words.value_options, " ")
       << "\n"
          "                set skip 1\n"
          "            case '-*'\n"
@@ -282,25 +275,25 @@ void write_fish(std::ostream& out, const CommandWords& words) {
          "    set -l offer\n"
          "    switch \"$tokens[-1]\"\n";
   for (const auto& [option, values] : words.values) {
-    out << "        case " << option << "\n            set offer " << join(values, " ") << "\n";
+    out << "        case " << option << "\n            set offer " << join_texts(values, " ") << "\n";
   }
-  out << "        case " << join(words.value_options, " ") << "\n"
+  out << "        case " << join_texts(words.value_options, " ") << "\n"
       << "        case '*'\n"
          "            if string match -q -- '-*' \"$cur\"\n"
          "                set offer "
-      << join(words.global_options, " ")
+      << join_texts(words.global_options, " ")
       << "\n"
          "                switch $command\n";
   for (const auto& [path, options] : words.options) {
     out << "                    case '" << path << "' '" << path << " *'\n"
-        << "                        set -a offer " << join(options, " ") << "\n";
+        << "                        set -a offer " << join_texts(options, " ") << "\n";
   }
   out << "                end\n"
          "            else\n"
          "                switch $command\n";
   for (const auto& [path, children] : words.children) {
     out << "                    case '" << path << "'\n"
-        << "                        set offer " << join(children, " ") << "\n";
+        << "                        set offer " << join_texts(children, " ") << "\n";
   }
   out << "                end\n"
          "            end\n"
