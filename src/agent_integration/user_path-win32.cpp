@@ -1,11 +1,5 @@
 // The PATH target on Windows: the `Path` value of HKEY_CURRENT_USER\Environment.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <vector>
@@ -14,6 +8,7 @@
 #include "core/paths.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 
 namespace vellumo::agents {
 namespace {
@@ -29,7 +24,7 @@ TargetResult path_line(TargetState state, std::string detail) {
   return {"PATH", state, std::move(detail)};
 }
 
-std::string error_text(LSTATUS code) { return platform::system_error_text(static_cast<long>(code)); }
+using win32::error_text;
 
 // Tells running programs (Explorer above all) that the user environment
 // changed, so that shells started afterwards see the new PATH.

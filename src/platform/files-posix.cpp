@@ -179,18 +179,13 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   return file;
 }
 
-NewFile::NewFile(NewFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-NewFile::~NewFile() {
-  if (handle_ >= 0) {
-    ::close(static_cast<int>(handle_));
-    (void)::unlink(path_.c_str());
-  }
+void NewFile::Discard::close(std::intptr_t handle) const {
+  ::close(static_cast<int>(handle));
+  (void)::unlink(path.c_str());
 }
 
 Result<void, std::string> NewFile::write(std::string_view bytes) {
-  if (const int error = write_all(static_cast<int>(handle_), bytes); error != 0) {
+  if (const int error = write_all(static_cast<int>(handle_.get()), bytes); error != 0) {
     return error_text(error);
   }
   return {};
@@ -215,7 +210,7 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
       return true;
     }
     if (const int error =
-            write_all(static_cast<int>(handle_), {buffer.data(), static_cast<std::size_t>(got)});
+            write_all(static_cast<int>(handle_.get()), {buffer.data(), static_cast<std::size_t>(got)});
         error != 0) {
       return CopyFailure{false, error_text(error)};
     }
@@ -223,21 +218,21 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
 }
 
 Result<void, std::string> NewFile::flush() {
-  if (::fsync(static_cast<int>(handle_)) != 0) {
+  if (::fsync(static_cast<int>(handle_.get())) != 0) {
     return error_text(errno);
   }
   return {};
 }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
-  if (::close(static_cast<int>(std::exchange(handle_, -1))) != 0 && errno != EINTR) {
+  if (::close(static_cast<int>(handle_.release())) != 0 && errno != EINTR) {
     const int error = errno;
-    (void)::unlink(path_.c_str());
+    (void)::unlink(path().c_str());
     return error_text(error);
   }
-  if (::rename(path_.c_str(), target.c_str()) != 0) {
+  if (::rename(path().c_str(), target.c_str()) != 0) {
     const int error = errno;
-    (void)::unlink(path_.c_str());
+    (void)::unlink(path().c_str());
     return error_text(error);
   }
   // The new entry reaches the disk too. The file is in place already, so a
@@ -269,8 +264,6 @@ Result<bool, std::string> try_lock(std::intptr_t handle) {
   }
   return true;
 }
-
-void close_handle(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 }  // namespace vellumo::files::system
 

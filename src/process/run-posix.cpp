@@ -109,28 +109,9 @@ struct ChildProcess::Native {
   ChildState state = ChildState::Running;
 };
 
-PipeReader::PipeReader(PipeReader&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-PipeReader& PipeReader::operator=(PipeReader&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-PipeReader::~PipeReader() { close(); }
-
-void PipeReader::close() {
-  if (handle_ >= 0) {
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
-}
-
 std::ptrdiff_t PipeReader::read(char* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t count = ::read(static_cast<int>(handle_), buffer, size);
+    const ssize_t count = ::read(static_cast<int>(handle_.get()), buffer, size);
     if (count >= 0 || errno != EINTR) {
       return count;
     }

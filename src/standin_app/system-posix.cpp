@@ -72,35 +72,15 @@ Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std
       ::close(fd);
       return Err{"Cannot write " + path + ": " + error};
     }
-    InstanceLock lock;
-    lock.handle_ = fd;
-    lock.path_ = path;
-    return std::optional<InstanceLock>(std::move(lock));
+    return std::optional<InstanceLock>(InstanceLock(fd, path));
   }
   return Err{"Cannot lock " + path + ": it keeps being replaced"};
 }
 
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = std::exchange(other.handle_, -1);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
-InstanceLock::~InstanceLock() { release(); }
-
-void InstanceLock::release() {
-  if (handle_ >= 0) {
-    // Removed while still locked, so that no one else locks this file.
-    ::unlink(path_.c_str());
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
+void InstanceLock::Release::close(std::intptr_t handle) const {
+  // Removed while still locked, so that no one else locks this file.
+  ::unlink(path.c_str());
+  ::close(static_cast<int>(handle));
 }
 
 std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }
