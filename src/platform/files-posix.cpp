@@ -14,6 +14,7 @@
 #include "core/paths.h"
 #include "platform/files_system.h"
 #include "platform/platform.h"
+#include "platform/posix.h"
 
 namespace vellumo::files::system {
 namespace {
@@ -30,13 +31,8 @@ Failure failure(int code) {
           error_text(code)};
 }
 
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
+using posix::Fd;
+using posix::open_retrying;
 
 ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
   ssize_t got;
@@ -60,22 +56,6 @@ int write_all(int fd, std::string_view bytes) {
   }
   return 0;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 

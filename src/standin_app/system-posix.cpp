@@ -10,20 +10,13 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix.h"
 #include "standin_app/system.h"
 
 namespace vellumo::standin::sys {
 namespace {
 
 std::string last_error() { return platform::system_error_text(errno); }
-
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -47,7 +40,7 @@ Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std
   // our lock; then the lock we got is on a file nobody else will find, and
   // we start over.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    const int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT, 0600);
+    const int fd = posix::open_retrying(path.c_str(), O_RDWR | O_CREAT, 0600);
     if (fd < 0) {
       return Err{"Cannot open " + path + ": " + last_error()};
     }
