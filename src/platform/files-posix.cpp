@@ -189,9 +189,8 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
     if (got == 0) {
       return true;
     }
-    if (const int error =
-            write_all(static_cast<int>(handle_.get()), {buffer.data(), static_cast<std::size_t>(got)});
-        error != 0) {
+    const std::string_view block(buffer.data(), static_cast<std::size_t>(got));
+    if (const int error = write_all(static_cast<int>(handle_.get()), block); error != 0) {
       return CopyFailure{false, error_text(error)};
     }
   }

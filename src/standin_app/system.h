@@ -34,7 +34,8 @@ class InstanceLock {
     void close(std::intptr_t handle) const;
   };
 
-  InstanceLock(std::intptr_t handle, std::string path) : handle_(handle, Release{std::move(path)}) {}
+  InstanceLock(std::intptr_t handle, std::string path)
+      : handle_(handle, Release{std::move(path)}) {}
 
   platform::UniqueHandle<Release> handle_;
 };
