@@ -1,11 +1,5 @@
 // The PATH target on Windows: the `Path` value of HKEY_CURRENT_USER\Environment.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <vector>
@@ -14,6 +8,7 @@
 #include "core/paths.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 
 namespace vellumo::agents {
 namespace {
@@ -29,7 +24,7 @@ TargetResult path_line(TargetState state, std::string detail) {
   return {"PATH", state, std::move(detail)};
 }
 
-std::string error_text(LSTATUS code) { return platform::system_error_text(static_cast<long>(code)); }
+using win32::error_text;
 
 // Tells running programs (Explorer above all) that the user environment
 // changed, so that shells started afterwards see the new PATH.
@@ -88,16 +83,13 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
   const auto lookup = [](std::string_view name) { return platform::get_env(std::string(name).c_str()); };
   const PathPlan plan = plan_user_path(mode, value, *folder, lookup);
   if (plan.new_value) {
-    const std::u16string text = utf8_to_utf16(*plan.new_value).value_or(u"");
-    std::vector<BYTE> bytes;
-    bytes.reserve(text.size() * 2 + 2);
-    for (char16_t unit : text) {
-      bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-      bytes.push_back(static_cast<BYTE>(unit >> 8));
+    const auto text = win32::to_wide(*plan.new_value);
+    if (!text) {
+      return path_line(TargetState::Failed, "Cannot update the user PATH: " + text.error());
     }
-    bytes.push_back(0);
-    bytes.push_back(0);
-    rc = ::RegSetValueExW(key, L"Path", 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    // The text with its terminating NUL.
+    rc = ::RegSetValueExW(key, L"Path", 0, type, reinterpret_cast<const BYTE*>(text->c_str()),
+                          static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
     if (rc != ERROR_SUCCESS) {
       return path_line(TargetState::Failed, "Cannot update the user PATH: " + error_text(rc));
     }

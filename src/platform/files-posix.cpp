@@ -14,6 +14,7 @@
 #include "core/paths.h"
 #include "platform/files_system.h"
 #include "platform/platform.h"
+#include "platform/posix.h"
 
 namespace vellumo::files::system {
 namespace {
@@ -30,13 +31,8 @@ Failure failure(int code) {
           error_text(code)};
 }
 
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
+using posix::Fd;
+using posix::open_retrying;
 
 ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
   ssize_t got;
@@ -60,22 +56,6 @@ int write_all(int fd, std::string_view bytes) {
   }
   return 0;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -179,18 +159,13 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   return file;
 }
 
-NewFile::NewFile(NewFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-NewFile::~NewFile() {
-  if (handle_ >= 0) {
-    ::close(static_cast<int>(handle_));
-    (void)::unlink(path_.c_str());
-  }
+void NewFile::Discard::close(std::intptr_t handle) const {
+  ::close(static_cast<int>(handle));
+  (void)::unlink(path.c_str());
 }
 
 Result<void, std::string> NewFile::write(std::string_view bytes) {
-  if (const int error = write_all(static_cast<int>(handle_), bytes); error != 0) {
+  if (const int error = write_all(static_cast<int>(handle_.get()), bytes); error != 0) {
     return error_text(error);
   }
   return {};
@@ -214,30 +189,29 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
     if (got == 0) {
       return true;
     }
-    if (const int error =
-            write_all(static_cast<int>(handle_), {buffer.data(), static_cast<std::size_t>(got)});
-        error != 0) {
+    const std::string_view block(buffer.data(), static_cast<std::size_t>(got));
+    if (const int error = write_all(static_cast<int>(handle_.get()), block); error != 0) {
       return CopyFailure{false, error_text(error)};
     }
   }
 }
 
 Result<void, std::string> NewFile::flush() {
-  if (::fsync(static_cast<int>(handle_)) != 0) {
+  if (::fsync(static_cast<int>(handle_.get())) != 0) {
     return error_text(errno);
   }
   return {};
 }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
-  if (::close(static_cast<int>(std::exchange(handle_, -1))) != 0 && errno != EINTR) {
+  if (::close(static_cast<int>(handle_.release())) != 0 && errno != EINTR) {
     const int error = errno;
-    (void)::unlink(path_.c_str());
+    (void)::unlink(path().c_str());
     return error_text(error);
   }
-  if (::rename(path_.c_str(), target.c_str()) != 0) {
+  if (::rename(path().c_str(), target.c_str()) != 0) {
     const int error = errno;
-    (void)::unlink(path_.c_str());
+    (void)::unlink(path().c_str());
     return error_text(error);
   }
   // The new entry reaches the disk too. The file is in place already, so a
@@ -269,8 +243,6 @@ Result<bool, std::string> try_lock(std::intptr_t handle) {
   }
   return true;
 }
-
-void close_handle(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 }  // namespace vellumo::files::system
 

@@ -1,9 +1,6 @@
 // files_system.h on Windows: the W functions, with paths converted from
 // UTF-8.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <aclapi.h>
@@ -17,6 +14,7 @@
 
 #include "platform/files_system.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 
 namespace vellumo::files::system {
 namespace {
@@ -35,9 +33,10 @@ static_assert(FileIdExtdDirectoryRestartInfo == 20, "FILE_INFO_BY_HANDLE_CLASS n
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-std::string error_text(DWORD code) { return platform::system_error_text(static_cast<long>(code)); }
-
-std::string last_error() { return error_text(GetLastError()); }
+using platform::last_error_text;
+using win32::as_handle;
+using win32::error_text;
+using win32::Handle;
 
 Failure failure(DWORD code) {
   const auto kind = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Failure::Missing
@@ -45,25 +44,6 @@ Failure failure(DWORD code) {
                                                                                  : Failure::Other;
   return {kind, error_text(code)};
 }
-
-HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (ok()) {
-      CloseHandle(h_);
-    }
-  }
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // Paths this long or longer get the \\?\ form, which lifts the MAX_PATH
 // limit (CreateDirectoryW's own limit is the lowest, 248).
@@ -73,17 +53,7 @@ constexpr std::size_t kLongPath = 248;
 // valid UTF-8. A long path is made absolute and given the \\?\ (or
 // \\?\UNC\) prefix.
 Result<std::wstring, std::string> widen(const std::string& path) {
-  if (path.empty()) {
-    return std::wstring();
-  }
-  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                       static_cast<int>(path.size()), nullptr, 0);
-  if (size <= 0) {
-    return last_error();
-  }
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                      out.data(), size);
+  TRY(std::wstring out, win32::to_wide(path));
   if (out.size() < kLongPath || out.rfind(L"\\\\?\\", 0) == 0) {
     return out;
   }
@@ -104,15 +74,6 @@ Result<std::wstring, std::string> widen(const std::string& path) {
     return L"\\\\?\\UNC\\" + full.substr(2);
   }
   return L"\\\\?\\" + full;
-}
-
-std::string narrow(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
 }
 
 HANDLE open_for_reading(const std::wstring& path) {
@@ -157,7 +118,7 @@ DWORD take_over(HANDLE file, const std::wstring& like) {
   Handle original(CreateFileW(like.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!original.ok()) {
+  if (!original) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
   }
@@ -210,7 +171,7 @@ DWORD rename_by_handle(const std::wstring& from, const std::wstring& to) {
   Handle file(CreateFileW(from.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING,
                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.ok()) {
+  if (!file) {
     return GetLastError();
   }
   const std::size_t name_bytes = to.size() * sizeof(wchar_t);
@@ -238,7 +199,7 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
     return Failure{Failure::Other, std::move(wide).error()};
   }
   const Handle file(open_for_reading(*wide));
-  if (!file.ok()) {
+  if (!file) {
     return failure(GetLastError());
   }
   std::string bytes;
@@ -298,7 +259,7 @@ Result<std::string, std::string> final_path(const std::string& path) {
   const Handle file(CreateFileW(wide.c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.ok()) {
+  if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
       return Err{std::string("it is a link to a file that does not exist")};
@@ -311,7 +272,7 @@ Result<std::string, std::string> final_path(const std::string& path) {
                                                    static_cast<DWORD>(target.size()),
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) {
-      return Err{last_error()};
+      return Err{last_error_text()};
     }
     if (length < target.size()) {
       target.resize(length);
@@ -324,7 +285,7 @@ Result<std::string, std::string> final_path(const std::string& path) {
   } else if (target.rfind(L"\\\\?\\", 0) == 0) {
     target = target.substr(4);
   }
-  return narrow(target);
+  return win32::to_utf8(target);
 }
 
 Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
@@ -338,27 +299,22 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   if (handle == INVALID_HANDLE_VALUE) {
     return failure(GetLastError());
   }
-  NewFile file(reinterpret_cast<std::intptr_t>(handle), path);
+  NewFile file(win32::as_value(handle), path);
   if (const DWORD error = take_over(handle, *wide_like); error != 0) {
     return Failure{Failure::Other, error_text(error)};
   }
   return file;
 }
 
-NewFile::NewFile(NewFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-NewFile::~NewFile() {
-  if (handle_ != -1) {
-    CloseHandle(as_handle(handle_));
-    if (auto wide = widen(path_)) {
-      DeleteFileW(wide->c_str());
-    }
+void NewFile::Discard::close(std::intptr_t handle) const {
+  CloseHandle(as_handle(handle));
+  if (auto wide = widen(path)) {
+    DeleteFileW(wide->c_str());
   }
 }
 
 Result<void, std::string> NewFile::write(std::string_view bytes) {
-  if (const DWORD error = write_all(as_handle(handle_), bytes); error != 0) {
+  if (const DWORD error = write_all(as_handle(handle_.get()), bytes); error != 0) {
     return error_text(error);
   }
   return {};
@@ -371,8 +327,8 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
     return CopyFailure{true, std::move(wide).error()};
   }
   const Handle in(open_for_reading(*wide));
-  if (!in.ok()) {
-    return CopyFailure{true, last_error()};
+  if (!in) {
+    return CopyFailure{true, last_error_text()};
   }
   std::string buffer(kBlock, '\0');
   for (;;) {
@@ -386,24 +342,26 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
     if (*got == 0) {
       return true;
     }
-    if (const DWORD error = write_all(as_handle(handle_), {buffer.data(), *got}); error != 0) {
+    const DWORD error = write_all(as_handle(handle_.get()), {buffer.data(), *got});
+    if (error != 0) {
       return CopyFailure{false, error_text(error)};
     }
   }
 }
 
 Result<void, std::string> NewFile::flush() {
-  if (!FlushFileBuffers(as_handle(handle_))) {
-    return last_error();
+  if (!FlushFileBuffers(as_handle(handle_.get()))) {
+    return last_error_text();
   }
   return {};
 }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
-  const bool closed = CloseHandle(as_handle(std::exchange(handle_, -1))) != 0;
-  auto renamed = closed ? rename_replacing(path_, target) : Result<void, std::string>(last_error());
+  const bool closed = CloseHandle(as_handle(handle_.release())) != 0;
+  auto renamed =
+      closed ? rename_replacing(path(), target) : Result<void, std::string>(last_error_text());
   if (!renamed) {
-    if (auto wide = widen(path_)) {
+    if (auto wide = widen(path())) {
       DeleteFileW(wide->c_str());
     }
   }
@@ -416,9 +374,9 @@ Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return last_error();
+    return last_error_text();
   }
-  return reinterpret_cast<std::intptr_t>(file);
+  return win32::as_value(file);
 }
 
 Result<bool, std::string> try_lock(std::intptr_t handle) {
@@ -434,8 +392,6 @@ Result<bool, std::string> try_lock(std::intptr_t handle) {
   return error_text(error);
 }
 
-void close_handle(std::intptr_t handle) { CloseHandle(as_handle(handle)); }
-
 }  // namespace vellumo::files::system
 
 namespace vellumo::files {
@@ -448,7 +404,7 @@ Result<void, std::string> rename_replacing(const std::string& from, const std::s
   }
   const DWORD error = GetLastError();
   if (error != ERROR_ACCESS_DENIED) {
-    return system::error_text(error);
+    return win32::error_text(error);
   }
   const DWORD fallback = system::rename_by_handle(wide_from, wide_to);
   if (fallback == 0) {
@@ -462,16 +418,16 @@ Result<void, std::string> rename_replacing(const std::string& from, const std::s
     case ERROR_NOT_SUPPORTED:
     case ERROR_CALL_NOT_IMPLEMENTED:
     case ERROR_DIRECTORY:
-      return system::error_text(error);
+      return win32::error_text(error);
     default:
-      return system::error_text(fallback);
+      return win32::error_text(fallback);
   }
 }
 
 Result<void, std::string> remove_file(const std::string& path) {
   TRY(const std::wstring wide, system::widen(path));
   if (!DeleteFileW(wide.c_str())) {
-    return system::last_error();
+    return platform::last_error_text();
   }
   return {};
 }

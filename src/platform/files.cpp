@@ -192,24 +192,6 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
   return *copied;
 }
 
-FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-FileLock::~FileLock() { release(); }
-
-void FileLock::release() {
-  if (handle_ != -1) {
-    system::close_handle(std::exchange(handle_, -1));
-  }
-}
-
 Result<std::optional<FileLock>, std::string> FileLock::acquire(
     const std::string& path, std::chrono::milliseconds patience) {
   TRY(const std::intptr_t handle, system::open_lock_file(path));

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "core/result.h"
+#include "platform/handle.h"
 
 namespace vellumo::files {
 
@@ -104,16 +105,9 @@ class FileLock {
   static Result<std::optional<FileLock>, std::string> acquire(
       const std::string& path, std::chrono::milliseconds patience);
 
-  FileLock(FileLock&& other) noexcept;
-  FileLock& operator=(FileLock&& other) noexcept;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  ~FileLock();
-
  private:
   explicit FileLock(std::intptr_t handle) : handle_(handle) {}
-  void release();
-  std::intptr_t handle_ = -1;
+  platform::UniqueHandle<platform::SystemHandle> handle_;
 };
 
 /// The steps of a replacement, for tests that make one of them fail.

@@ -52,12 +52,6 @@ class NewFile {
   /// file has the usual permissions of a new file.
   static Result<NewFile, Failure> create(const std::string& path, const std::string& like);
 
-  NewFile(NewFile&& other) noexcept;
-  NewFile& operator=(NewFile&&) = delete;
-  NewFile(const NewFile&) = delete;
-  NewFile& operator=(const NewFile&) = delete;
-  ~NewFile();
-
   Result<void, std::string> write(std::string_view bytes);
   /// Appends the file `from` in large blocks, asking `keep_going` before
   /// each; false when it said stop.
@@ -71,9 +65,17 @@ class NewFile {
   Result<void, std::string> commit(const std::string& target);
 
  private:
-  NewFile(std::intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
-  std::intptr_t handle_ = -1;
-  std::string path_;
+  /// Closes the file and deletes it.
+  struct Discard {
+    static constexpr std::intptr_t invalid = -1;
+    std::string path;
+    void close(std::intptr_t handle) const;
+  };
+
+  NewFile(std::intptr_t handle, std::string path) : handle_(handle, Discard{std::move(path)}) {}
+  const std::string& path() const { return handle_.closer().path; }
+
+  platform::UniqueHandle<Discard> handle_;
 };
 
 /// Locks the open file without waiting: true when locked, false when
@@ -82,7 +84,5 @@ Result<bool, std::string> try_lock(std::intptr_t handle);
 
 /// Opens (creating with mode 0600) the lock file at `path`.
 Result<std::intptr_t, std::string> open_lock_file(const std::string& path);
-
-void close_handle(std::intptr_t handle);
 
 }  // namespace vellumo::files::system

@@ -101,7 +101,7 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
   if (fd < 0) {
     return failure("Cannot create a socket", errno);
   }
-  server.listener_ = fd;
+  server.listener_ = UniqueHandle<Listener>(fd, Listener{path});
 
   auto bind_once = [&] {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ? 0
@@ -124,8 +124,8 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
   }
   struct stat info {};
   if (::lstat(path.c_str(), &info) == 0) {
-    server.device_ = static_cast<std::uint64_t>(info.st_dev);
-    server.inode_ = static_cast<std::uint64_t>(info.st_ino);
+    server.listener_.closer().device = static_cast<std::uint64_t>(info.st_dev);
+    server.listener_.closer().inode = static_cast<std::uint64_t>(info.st_ino);
   }
 
   // Busy: a backlog of one that our own connection fills, never accepted.
@@ -137,7 +137,7 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
     if (held < 0) {
       return failure("Cannot create a socket", errno);
     }
-    server.held_ = held;
+    server.held_.reset(held);
     if (int rc = connect_once(held, address); rc != 0) {
       return failure("Cannot fill the backlog of " + path, rc);
     }
@@ -145,56 +145,23 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
   return server;
 }
 
-LinkServer::LinkServer(LinkServer&& other) noexcept
-    : path_(std::move(other.path_)),
-      options_(other.options_),
-      listener_(std::exchange(other.listener_, -1)),
-      held_(std::exchange(other.held_, -1)),
-      error_(std::move(other.error_)),
-      device_(other.device_),
-      inode_(std::exchange(other.inode_, 0)) {}
-
-LinkServer& LinkServer::operator=(LinkServer&& other) noexcept {
-  if (this != &other) {
-    close();
-    path_ = std::move(other.path_);
-    options_ = other.options_;
-    listener_ = std::exchange(other.listener_, -1);
-    held_ = std::exchange(other.held_, -1);
-    error_ = std::move(other.error_);
-    device_ = other.device_;
-    inode_ = std::exchange(other.inode_, 0);
-  }
-  return *this;
-}
-
-LinkServer::~LinkServer() { close(); }
-
-void LinkServer::close() {
-  if (held_ >= 0) {
-    ::close(static_cast<int>(held_));
-    held_ = -1;
-  }
-  if (listener_ >= 0) {
-    ::close(static_cast<int>(listener_));
-    listener_ = -1;
-  }
+void LinkServer::Listener::close(std::intptr_t handle) const {
+  ::close(static_cast<int>(handle));
   // Remove the socket file only while it is still the one we bound.
   struct stat info {};
-  if (inode_ != 0 && ::lstat(path_.c_str(), &info) == 0 &&
-      static_cast<std::uint64_t>(info.st_dev) == device_ &&
-      static_cast<std::uint64_t>(info.st_ino) == inode_) {
-    ::unlink(path_.c_str());
+  if (inode != 0 && ::lstat(path.c_str(), &info) == 0 &&
+      static_cast<std::uint64_t>(info.st_dev) == device &&
+      static_cast<std::uint64_t>(info.st_ino) == inode) {
+    ::unlink(path.c_str());
   }
-  inode_ = 0;
 }
 
 Result<LinkStream, std::string> LinkServer::accept() {
-  if (listener_ < 0 || options_.mode == LinkServerMode::Busy) {
+  if (!listener_ || options_.mode == LinkServerMode::Busy) {
     return std::string("The link is not accepting connections");
   }
   for (;;) {
-    int fd = ::accept(static_cast<int>(listener_), nullptr, nullptr);
+    int fd = ::accept(static_cast<int>(listener_.get()), nullptr, nullptr);
     if (fd >= 0) {
       ::fcntl(fd, F_SETFD, FD_CLOEXEC);
       return LinkStream(fd);

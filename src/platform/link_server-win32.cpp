@@ -4,27 +4,22 @@
 
 #include <windows.h>
 
+#include "platform/win32.h"
+
 namespace vellumo::platform {
 namespace {
 
-HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-std::intptr_t as_value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+using win32::as_handle;
+using win32::as_value;
 
 std::string failure(const std::string& what) { return what + ": " + last_error_text(); }
 
-Result<std::wstring, std::string> wide(const std::string& text) {
-  if (text.empty()) {
-    return std::wstring();
+Result<std::wstring, std::string> pipe_name(const std::string& path) {
+  auto name = win32::to_wide(path);
+  if (!name) {
+    return "Not valid UTF-8: " + path + ": " + name.error();
   }
-  int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                 static_cast<int>(text.size()), nullptr, 0);
-  if (size <= 0) {
-    return failure("Not valid UTF-8: " + text);
-  }
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      out.data(), size);
-  return out;
+  return name;
 }
 
 HANDLE create_instance(const std::wstring& name, bool first, DWORD max_instances,
@@ -39,7 +34,7 @@ HANDLE create_instance(const std::wstring& name, bool first, DWORD max_instances
 }  // namespace
 
 Result<LinkServer, std::string> LinkServer::listen(const std::string& path, LinkServerOptions options) {
-  TRY(const std::wstring name, wide(path));
+  TRY(const std::wstring name, pipe_name(path));
   LinkServer server;
   server.path_ = path;
   server.options_ = options;
@@ -57,7 +52,7 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
     }
     return failure("Cannot create " + path);
   }
-  server.listener_ = as_value(instance);
+  server.listener_.reset(as_value(instance));
 
   // Busy: the only instance the pipe may have is taken by our own client, so
   // every other client gets ERROR_PIPE_BUSY.
@@ -67,51 +62,21 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
     if (client == INVALID_HANDLE_VALUE) {
       return failure("Cannot occupy " + path);
     }
-    server.held_ = as_value(client);
+    server.held_.reset(as_value(client));
   }
   return server;
 }
 
-LinkServer::LinkServer(LinkServer&& other) noexcept
-    : path_(std::move(other.path_)),
-      options_(other.options_),
-      listener_(std::exchange(other.listener_, -1)),
-      held_(std::exchange(other.held_, -1)),
-      error_(std::move(other.error_)) {}
-
-LinkServer& LinkServer::operator=(LinkServer&& other) noexcept {
-  if (this != &other) {
-    close();
-    path_ = std::move(other.path_);
-    options_ = other.options_;
-    listener_ = std::exchange(other.listener_, -1);
-    held_ = std::exchange(other.held_, -1);
-    error_ = std::move(other.error_);
-  }
-  return *this;
-}
-
-LinkServer::~LinkServer() { close(); }
-
-void LinkServer::close() {
-  if (held_ != -1) {
-    CloseHandle(as_handle(held_));
-    held_ = -1;
-  }
-  if (listener_ != -1) {
-    CloseHandle(as_handle(listener_));
-    listener_ = -1;
-  }
-}
+void LinkServer::Listener::close(std::intptr_t handle) const { CloseHandle(as_handle(handle)); }
 
 Result<LinkStream, std::string> LinkServer::accept() {
   if (options_.mode == LinkServerMode::Busy) {
     return std::string("The link is not accepting connections");
   }
-  if (listener_ == -1) {
+  if (!listener_) {
     return error_.empty() ? std::string("The link is closed") : error_;
   }
-  HANDLE instance = as_handle(listener_);
+  HANDLE instance = as_handle(listener_.get());
   for (;;) {
     if (ConnectNamedPipe(instance, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
       break;
@@ -126,16 +91,16 @@ Result<LinkStream, std::string> LinkServer::accept() {
 
   // The next instance exists before this one is handed over, so a client
   // never finds the pipe missing, at worst busy for a moment.
-  auto name = wide(path_);
+  LinkStream connected(listener_.release());
+  auto name = pipe_name(path_);
   HANDLE next = name ? create_instance(*name, false, PIPE_UNLIMITED_INSTANCES, options_.buffer_size)
                      : INVALID_HANDLE_VALUE;
   if (next == INVALID_HANDLE_VALUE) {
     error_ = failure("Cannot create another instance of " + path_);
-    listener_ = -1;
   } else {
-    listener_ = as_value(next);
+    listener_.reset(as_value(next));
   }
-  return LinkStream(as_value(instance));
+  return connected;
 }
 
 void finish(LinkStream stream) {

@@ -39,13 +39,8 @@ class LinkServer {
   static Result<LinkServer, std::string> listen(const std::string& path,
                                                 LinkServerOptions options = {});
 
+  /// Destroying a server stops serving (POSIX: removes the socket file).
   LinkServer() = default;
-  LinkServer(LinkServer&& other) noexcept;
-  LinkServer& operator=(LinkServer&& other) noexcept;
-  LinkServer(const LinkServer&) = delete;
-  LinkServer& operator=(const LinkServer&) = delete;
-  /// Stops serving (POSIX: removes the socket file).
-  ~LinkServer();
 
   /// Waits for the next client and hands over its connection. Not for a
   /// server in busy mode.
@@ -54,15 +49,23 @@ class LinkServer {
   const std::string& path() const { return path_; }
 
  private:
-  void close();
+  /// Closes the listener. POSIX: then removes the socket file, while it is
+  /// still the one bound (the same device and inode).
+  struct Listener {
+    static constexpr std::intptr_t invalid = -1;
+    std::string path;           ///< POSIX: the socket file
+    std::uint64_t device = 0;   ///< POSIX: its device and inode, so that only
+    std::uint64_t inode = 0;    ///< our own file is removed
+    void close(std::intptr_t handle) const;
+  };
 
   std::string path_;
   LinkServerOptions options_;
-  std::intptr_t listener_ = -1;  ///< listening socket, or the waiting pipe instance
-  std::intptr_t held_ = -1;      ///< busy mode: the server's own client connection
-  std::string error_;            ///< why the next accept cannot succeed (Windows)
-  std::uint64_t device_ = 0;     ///< POSIX: the socket file's device and inode, so that
-  std::uint64_t inode_ = 0;      ///< only our own file is removed
+  /// The listening socket, or the waiting pipe instance.
+  UniqueHandle<Listener> listener_;
+  /// Busy mode: the server's own client connection (closed first).
+  UniqueHandle<SystemHandle> held_;
+  std::string error_;  ///< why the next accept cannot succeed (Windows)
 };
 
 /// Ends a connection accepted by a LinkServer: waits until the client has

@@ -211,15 +211,10 @@ std::string link_path(std::string_view tag) {
   return runtime_dir() + "/Vellumo-cli-" + std::string(tag);
 }
 
-void LinkStream::close() {
-  if (handle_ >= 0) {
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
-}
+void SystemHandle::close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
-  const int fd = static_cast<int>(handle_);
+  const int fd = static_cast<int>(handle_.get());
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
     if (n < 0 && errno == EINTR) {
@@ -238,7 +233,7 @@ Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
 
 Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = ::recv(static_cast<int>(handle_), buffer, size, 0);
+    const ssize_t n = ::recv(static_cast<int>(handle_.get()), buffer, size, 0);
     if (n >= 0) {
       return static_cast<std::size_t>(n);
     }
@@ -319,21 +314,21 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
 
 // Nothing to close for a pid; the process runs on and is reaped by init
 // once the CLI has exited.
-void DetachedChild::release() { handle_ = -1; }
+void DetachedChild::Release::close(std::intptr_t) {}
 
 std::optional<bool> DetachedChild::has_ended() {
-  if (handle_ < 0) {
+  if (!handle_) {
     return std::nullopt;
   }
   int status = 0;
-  const pid_t rc = ::waitpid(static_cast<pid_t>(handle_), &status, WNOHANG);
+  const pid_t rc = ::waitpid(static_cast<pid_t>(handle_.get()), &status, WNOHANG);
   if (rc == 0) {
     return false;
   }
   if (rc < 0) {
     return std::nullopt;
   }
-  handle_ = -1;  // reaped
+  handle_.release();  // reaped
   return true;
 }
 

@@ -1,12 +1,6 @@
 // The Windows platform layer. Texts are UTF-8 everywhere else; they become
 // UTF-16 only at the calls below.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <sddl.h>
 
@@ -16,6 +10,7 @@
 #include "core/split_command_line.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 
 namespace vellumo::platform {
 
@@ -34,21 +29,11 @@ namespace {
 constexpr DWORD kDetachedFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
 constexpr DWORD kBreakawayFlag = CREATE_BREAKAWAY_FROM_JOB;
 
-
-
-std::wstring wide(std::string_view text) {
-  auto converted = utf8_to_utf16(text);
-  if (!converted) {
-    return {};
-  }
-  return std::wstring(converted->begin(), converted->end());
-}
-
 std::u16string_view u16(const wchar_t* text, std::size_t size) {
   return {reinterpret_cast<const char16_t*>(text), size};
 }
 
-HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+using win32::as_handle;
 
 // Writes all of `bytes` to a standard handle. Returns ERROR_SUCCESS, or the
 // system error code of the write that failed.
@@ -94,27 +79,17 @@ DWORD write_handle(DWORD which, std::string_view bytes) {
   return ERROR_SUCCESS;
 }
 
-struct HandleCloser {
-  HANDLE handle;
-  ~HandleCloser() {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(handle);
-    }
-  }
-};
-
 // The user (SID in string form) and integrity level of a process.
 Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
-  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) {
+  const win32::Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) {
     return Err{last_error_text()};
   }
-  const HandleCloser process_closer{process};
   HANDLE token = nullptr;
-  if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+  if (!::OpenProcessToken(process.get(), TOKEN_QUERY, &token)) {
     return Err{last_error_text()};
   }
-  const HandleCloser token_closer{token};
+  const win32::Handle token_owner(token);
 
   const auto query = [&](TOKEN_INFORMATION_CLASS what) -> std::vector<BYTE> {
     DWORD size = 0;
@@ -136,7 +111,7 @@ Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
                                 &sid_text)) {
     return Err{last_error_text()};
   }
-  identity.user = utf16_to_utf8_lossy(u16(sid_text, std::wcslen(sid_text)));
+  identity.user = win32::to_utf8(sid_text);
   ::LocalFree(sid_text);
 
   const std::vector<BYTE> label = query(TokenIntegrityLevel);
@@ -169,7 +144,7 @@ std::string system_error_text(long code) {
     while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' ')) {
       --end;
     }
-    text = utf16_to_utf8_lossy(u16(buffer, end));
+    text = win32::to_utf8({buffer, end});
   }
   if (buffer != nullptr) {
     ::LocalFree(buffer);
@@ -250,7 +225,7 @@ Result<std::string, std::string> current_directory() {
       return Err{last_error_text()};
     }
     if (n < path.size()) {
-      return utf16_to_utf8_lossy(u16(path.data(), n));
+      return win32::to_utf8({path.data(), n});
     }
     path.resize(n);
   }
@@ -266,11 +241,14 @@ Result<std::vector<std::string>, std::string> command_words(int, char**) {
 }
 
 std::optional<std::string> get_env(const char* name) {
-  const std::wstring wname = wide(name);
+  const auto wname = win32::to_wide(name);
+  if (!wname) {
+    return std::nullopt;  // no variable can have that name
+  }
   std::wstring value(256, L'\0');
   for (;;) {
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableW(wname.c_str(), value.data(),
+    const DWORD n = ::GetEnvironmentVariableW(wname->c_str(), value.data(),
                                               static_cast<DWORD>(value.size()));
     if (n == 0) {
       if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
@@ -293,7 +271,7 @@ Result<std::string, std::string> executable_path() {
       return Err{last_error_text()};
     }
     if (n < path.size()) {
-      return utf16_to_utf8_lossy(u16(path.data(), n));
+      return win32::to_utf8({path.data(), n});
     }
     path.resize(path.size() * 2);
   }
@@ -303,18 +281,13 @@ std::string link_path(std::string_view tag) {
   return "\\\\.\\pipe\\Vellumo-cli-" + std::string(tag);
 }
 
-void LinkStream::close() {
-  if (handle_ != -1) {
-    ::CloseHandle(as_handle(handle_));
-    handle_ = -1;
-  }
-}
+void SystemHandle::close(std::intptr_t handle) { ::CloseHandle(as_handle(handle)); }
 
 Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
   while (!bytes.empty()) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    if (!::WriteFile(as_handle(handle_), bytes.data(), chunk, &written, nullptr)) {
+    if (!::WriteFile(as_handle(handle_.get()), bytes.data(), chunk, &written, nullptr)) {
       return last_error_text();
     }
     if (written == 0) {
@@ -328,7 +301,7 @@ Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
 Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size) {
   DWORD got = 0;
   const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 30));
-  if (!::ReadFile(as_handle(handle_), buffer, chunk, &got, nullptr)) {
+  if (!::ReadFile(as_handle(handle_.get()), buffer, chunk, &got, nullptr)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
       return std::size_t{0};  // the other end closed: the stream has ended
@@ -339,8 +312,12 @@ Result<std::size_t, std::string> LinkStream::read(char* buffer, std::size_t size
 }
 
 Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
+  const auto name = win32::to_wide(path);
+  if (!name) {
+    return LinkOpenError{LinkOpenFailure::Unreachable, name.error()};
+  }
   // The server may identify us, but not act as us.
-  HANDLE pipe = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  HANDLE pipe = ::CreateFileW(name->c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, kLinkOpenFlags, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
@@ -349,7 +326,7 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
         error == ERROR_PIPE_BUSY ? LinkOpenFailure::Busy : LinkOpenFailure::Unreachable,
         system_error_text(static_cast<long>(error))};
   }
-  LinkStream stream(reinterpret_cast<std::intptr_t>(pipe));
+  LinkStream stream(win32::as_value(pipe));
 
   // Nothing is written before we know the server is one of ours.
   ULONG server_pid = 0;
@@ -370,18 +347,13 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   return stream;
 }
 
-void DetachedChild::release() {
-  if (handle_ != -1) {
-    ::CloseHandle(as_handle(handle_));
-    handle_ = -1;
-  }
-}
+void DetachedChild::Release::close(std::intptr_t handle) { ::CloseHandle(as_handle(handle)); }
 
 std::optional<bool> DetachedChild::has_ended() {
-  if (handle_ == -1) {
+  if (!handle_) {
     return std::nullopt;
   }
-  switch (::WaitForSingleObject(as_handle(handle_), 0)) {
+  switch (::WaitForSingleObject(as_handle(handle_.get()), 0)) {
     case WAIT_OBJECT_0:
       return true;
     case WAIT_TIMEOUT:
@@ -393,6 +365,8 @@ std::optional<bool> DetachedChild::has_ended() {
 
 Result<DetachedChild, std::string> launch_detached(const std::string& program,
                                                    const std::string& argument) {
+  TRY(const std::wstring wide_program, win32::to_wide(program));
+  TRY(const std::wstring wide_argument, win32::to_wide(argument));
   // Our own standard handles must not reach the app: a caller reading our
   // output through a pipe would otherwise wait for the app to exit too.
   for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -401,18 +375,17 @@ Result<DetachedChild, std::string> launch_detached(const std::string& program,
       ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     }
   }
-  HANDLE null_in = open_null_device(GENERIC_READ);
-  HANDLE null_out = open_null_device(GENERIC_WRITE);
+  const win32::Handle null_in(open_null_device(GENERIC_READ));
+  const win32::Handle null_out(open_null_device(GENERIC_WRITE));
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in;
-  startup.hStdOutput = null_out;
-  startup.hStdError = null_out;
+  startup.hStdInput = null_in.get();
+  startup.hStdOutput = null_out.get();
+  startup.hStdError = null_out.get();
 
-  const std::wstring wide_program = wide(program);
-  std::wstring command_line = L"\"" + wide_program + L"\" " + wide(argument);
+  std::wstring command_line = L"\"" + wide_program + L"\" " + wide_argument;
   PROCESS_INFORMATION process{};
   DWORD error = ERROR_SUCCESS;
   for (DWORD flags : {kDetachedFlags | kBreakawayFlag, kDetachedFlags}) {
@@ -426,16 +399,11 @@ Result<DetachedChild, std::string> launch_detached(const std::string& program,
     }
     error = ::GetLastError();
   }
-  for (HANDLE handle : {null_in, null_out}) {
-    if (handle != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(handle);
-    }
-  }
   if (error != ERROR_SUCCESS) {
     return system_error_text(static_cast<long>(error));
   }
   ::CloseHandle(process.hThread);
-  return DetachedChild(reinterpret_cast<std::intptr_t>(process.hProcess));
+  return DetachedChild(win32::as_value(process.hProcess));
 }
 
 }  // namespace vellumo::platform

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "core/paths.h"
 #include "core/result.h"
+#include "platform/handle.h"
 
 namespace vellumo::platform {
 
@@ -84,17 +84,6 @@ class LinkStream {
  public:
   LinkStream() = default;
   explicit LinkStream(std::intptr_t handle) : handle_(handle) {}
-  LinkStream(LinkStream&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-  LinkStream& operator=(LinkStream&& other) noexcept {
-    if (this != &other) {
-      close();
-      handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-  }
-  LinkStream(const LinkStream&) = delete;
-  LinkStream& operator=(const LinkStream&) = delete;
-  ~LinkStream() { close(); }
 
   /// Writes every byte, retrying interrupted writes. The error is the
   /// system error text; a write that accepts no bytes is an error too.
@@ -103,11 +92,10 @@ class LinkStream {
   /// Reads up to `size` bytes; 0 means the other end closed the stream.
   Result<std::size_t, std::string> read(char* buffer, std::size_t size);
 
-  std::intptr_t native_handle() const { return handle_; }
+  std::intptr_t native_handle() const { return handle_.get(); }
 
  private:
-  void close();
-  std::intptr_t handle_ = -1;
+  UniqueHandle<SystemHandle> handle_;
 };
 
 /// Why the link could not be opened.
@@ -139,25 +127,19 @@ class DetachedChild {
  public:
   DetachedChild() = default;
   explicit DetachedChild(std::intptr_t handle) : handle_(handle) {}
-  DetachedChild(DetachedChild&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-  DetachedChild& operator=(DetachedChild&& other) noexcept {
-    if (this != &other) {
-      release();
-      handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-  }
-  DetachedChild(const DetachedChild&) = delete;
-  DetachedChild& operator=(const DetachedChild&) = delete;
-  ~DetachedChild() { release(); }
 
   /// Whether the process has ended, asked without waiting; nullopt when the
   /// question itself fails.
   std::optional<bool> has_ended();
 
  private:
-  void release();
-  std::intptr_t handle_ = -1;
+  /// Windows: closes the process handle. POSIX: nothing to close; the
+  /// process ID is only forgotten.
+  struct Release {
+    static constexpr std::intptr_t invalid = -1;
+    static void close(std::intptr_t handle);
+  };
+  UniqueHandle<Release> handle_;
 };
 
 /// Starts `program` with the single argument `argument`, in the background:

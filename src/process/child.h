@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/result.h"
+#include "platform/handle.h"
 
 namespace vellumo::process::detail {
 
@@ -20,19 +21,13 @@ class PipeReader {
  public:
   PipeReader() = default;
   explicit PipeReader(std::intptr_t handle) : handle_(handle) {}
-  PipeReader(PipeReader&& other) noexcept;
-  PipeReader& operator=(PipeReader&& other) noexcept;
-  PipeReader(const PipeReader&) = delete;
-  PipeReader& operator=(const PipeReader&) = delete;
-  ~PipeReader();
 
   /// Reads up to `size` bytes, blocking: the count read, 0 at the end of the
   /// stream (every writer closed), or -1 when reading fails.
   std::ptrdiff_t read(char* buffer, std::size_t size);
 
  private:
-  void close();
-  std::intptr_t handle_ = -1;
+  platform::UniqueHandle<platform::SystemHandle> handle_;
 };
 
 enum class ChildState { Running, ExitedWithZero, ExitedOtherwise, Unknown };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix.h"
 #include "process/child.h"
 
 extern char** environ;
@@ -31,34 +32,12 @@ constexpr std::chrono::seconds kReapWait{5};
 
 std::string error_text(long code) { return platform::system_error_text(code); }
 
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
+using posix::Fd;
 
 // A pipe whose two ends are closed on exec and numbered 3 or above, so that
 // neither can land on a standard stream of the child by accident (when one
 // of ours was closed, pipe() hands out 0, 1 or 2).
-bool make_pipe(Descriptor& read_end, Descriptor& write_end) {
+bool make_pipe(Fd& read_end, Fd& write_end) {
   int fds[2];
 #if defined(__APPLE__)
   if (::pipe(fds) != 0) {
@@ -109,28 +88,9 @@ struct ChildProcess::Native {
   ChildState state = ChildState::Running;
 };
 
-PipeReader::PipeReader(PipeReader&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-PipeReader& PipeReader::operator=(PipeReader&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-PipeReader::~PipeReader() { close(); }
-
-void PipeReader::close() {
-  if (handle_ >= 0) {
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
-}
-
 std::ptrdiff_t PipeReader::read(char* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t count = ::read(static_cast<int>(handle_), buffer, size);
+    const ssize_t count = ::read(static_cast<int>(handle_.get()), buffer, size);
     if (count >= 0 || errno != EINTR) {
       return count;
     }
@@ -209,7 +169,7 @@ Result<StartedChild, std::string> start_child(const std::string& program,
   }
   argv.push_back(nullptr);
 
-  Descriptor output_read, output_write, error_read, error_write;
+  Fd output_read, output_write, error_read, error_write;
   if (!make_pipe(output_read, output_write) || !make_pipe(error_read, error_write)) {
     return error_text(errno);
   }

@@ -6,13 +6,13 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "process/child.h"
 #include "process/quote_command_line.h"
 
@@ -28,64 +28,8 @@ constexpr DWORD kEndWaitMs = 10'000;
 // many of those in a row are taken as the end of the stream.
 constexpr int kMaxEmptyReads = 64;
 
-std::optional<std::wstring> to_wide(std::string_view text) {
-  if (text.empty()) {
-    return std::wstring();
-  }
-  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                       static_cast<int>(text.size()), nullptr, 0);
-  if (size <= 0) {
-    return std::nullopt;
-  }
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                      wide.data(), size);
-  return wide;
-}
-
-std::string to_utf8(std::wstring_view text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  if (size <= 0) {
-    return std::string();
-  }
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size,
-                      nullptr, nullptr);
-  return narrow;
-}
-
-std::string error_text(long code) { return platform::system_error_text(code); }
-
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) {
-      reset(std::exchange(other.handle_, nullptr));
-    }
-    return *this;
-  }
-  ~Handle() { reset(nullptr); }
-
-  HANDLE get() const { return handle_; }
-  HANDLE release() { return std::exchange(handle_, nullptr); }
-  explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  void reset(HANDLE handle) {
-    if (*this) {
-      CloseHandle(handle_);
-    }
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+using win32::error_text;
+using win32::Handle;
 
 // The system folder (C:\Windows\System32), where cmd.exe and taskkill.exe
 // are taken from: never the current folder, which may be anyone's.
@@ -102,10 +46,9 @@ std::wstring system_folder() {
 // pipe for.
 Handle open_null_device() {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE handle =
-      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  &inheritable, OPEN_EXISTING, 0, nullptr);
-  return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+  return Handle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                            nullptr));
 }
 
 // Restricts what a child inherits to the handles given (which must be
@@ -224,30 +167,11 @@ struct ChildProcess::Native {
   ChildState state = ChildState::Running;
 };
 
-PipeReader::PipeReader(PipeReader&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-PipeReader& PipeReader::operator=(PipeReader&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
-PipeReader::~PipeReader() { close(); }
-
-void PipeReader::close() {
-  if (handle_ != -1) {
-    CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = -1;
-  }
-}
-
 std::ptrdiff_t PipeReader::read(char* buffer, std::size_t size) {
   const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
   for (int empty = 0; empty < kMaxEmptyReads; ++empty) {
     DWORD count = 0;
-    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &count, nullptr)) {
+    if (!ReadFile(win32::as_handle(handle_.get()), buffer, wanted, &count, nullptr)) {
       return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
     }
     if (count > 0) {
@@ -332,14 +256,11 @@ Result<StartedChild, std::string> start_child(const std::string& program,
         return error_text(ERROR_INVALID_NAME);
     }
   }
-  const std::optional<std::wstring> wide_line = to_wide(*line);
-  const std::optional<std::wstring> wide_program = to_wide(program);
-  if (!wide_line || !wide_program) {
-    return error_text(ERROR_NO_UNICODE_TRANSLATION);
-  }
+  TRY(const std::wstring wide_line, win32::to_wide(*line));
+  TRY(const std::wstring wide_program, win32::to_wide(program));
   // The program file itself, with no search: a batch script through the
   // command interpreter of the system folder.
-  const std::wstring application = batch ? system_folder() + L"\\cmd.exe" : *wide_program;
+  const std::wstring application = batch ? system_folder() + L"\\cmd.exe" : wide_program;
 
   Handle null_device = open_null_device();
   if (!null_device) {
@@ -362,7 +283,7 @@ Result<StartedChild, std::string> start_child(const std::string& program,
   }
 
   // Suspended, so that it is in the job before it can start anything.
-  auto created = create_process(application, *wide_line, null_device.get(), output_write.get(),
+  auto created = create_process(application, wide_line, null_device.get(), output_write.get(),
                                 error_write.get(), CREATE_SUSPENDED);
   if (!created) {
     return error_text(created.error());
@@ -372,7 +293,7 @@ Result<StartedChild, std::string> start_child(const std::string& program,
   native->id = created->id;
   native->job = make_kill_on_close_job();
   if (native->job && !AssignProcessToJobObject(native->job.get(), native->process.get())) {
-    native->job.reset(nullptr);  // taskkill alone then
+    native->job.reset();  // taskkill alone then
   }
   if (ResumeThread(created->thread.get()) == static_cast<DWORD>(-1)) {
     const DWORD code = GetLastError();
@@ -380,8 +301,8 @@ Result<StartedChild, std::string> start_child(const std::string& program,
     return error_text(code);
   }
   return StartedChild{ChildProcess(std::move(native)),
-                      PipeReader(reinterpret_cast<std::intptr_t>(output_read.release())),
-                      PipeReader(reinterpret_cast<std::intptr_t>(error_read.release()))};
+                      PipeReader(win32::as_value(output_read.release())),
+                      PipeReader(win32::as_value(error_read.release()))};
 }
 
 }  // namespace vellumo::process::detail

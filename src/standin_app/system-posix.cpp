@@ -10,20 +10,13 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix.h"
 #include "standin_app/system.h"
 
 namespace vellumo::standin::sys {
 namespace {
 
 std::string last_error() { return platform::system_error_text(errno); }
-
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -47,7 +40,7 @@ Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std
   // our lock; then the lock we got is on a file nobody else will find, and
   // we start over.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    const int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT, 0600);
+    const int fd = posix::open_retrying(path.c_str(), O_RDWR | O_CREAT, 0600);
     if (fd < 0) {
       return Err{"Cannot open " + path + ": " + last_error()};
     }
@@ -72,35 +65,15 @@ Result<std::optional<InstanceLock>, std::string> InstanceLock::acquire(const std
       ::close(fd);
       return Err{"Cannot write " + path + ": " + error};
     }
-    InstanceLock lock;
-    lock.handle_ = fd;
-    lock.path_ = path;
-    return std::optional<InstanceLock>(std::move(lock));
+    return std::optional<InstanceLock>(InstanceLock(fd, path));
   }
   return Err{"Cannot lock " + path + ": it keeps being replaced"};
 }
 
-InstanceLock::InstanceLock(InstanceLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), path_(std::move(other.path_)) {}
-
-InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = std::exchange(other.handle_, -1);
-    path_ = std::move(other.path_);
-  }
-  return *this;
-}
-
-InstanceLock::~InstanceLock() { release(); }
-
-void InstanceLock::release() {
-  if (handle_ >= 0) {
-    // Removed while still locked, so that no one else locks this file.
-    ::unlink(path_.c_str());
-    ::close(static_cast<int>(handle_));
-    handle_ = -1;
-  }
+void InstanceLock::Release::close(std::intptr_t handle) const {
+  // Removed while still locked, so that no one else locks this file.
+  ::unlink(path.c_str());
+  ::close(static_cast<int>(handle));
 }
 
 std::uint64_t process_id() { return static_cast<std::uint64_t>(::getpid()); }

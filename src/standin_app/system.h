@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/result.h"
+#include "platform/handle.h"
 
 namespace vellumo::standin::sys {
 
@@ -22,16 +24,20 @@ class InstanceLock {
   static Result<std::optional<InstanceLock>, std::string> acquire(const std::string& path);
 
   InstanceLock() = default;
-  InstanceLock(InstanceLock&& other) noexcept;
-  InstanceLock& operator=(InstanceLock&& other) noexcept;
-  InstanceLock(const InstanceLock&) = delete;
-  InstanceLock& operator=(const InstanceLock&) = delete;
-  ~InstanceLock();
 
  private:
-  void release();
-  std::intptr_t handle_ = -1;
-  std::string path_;
+  /// Closes the lock file; POSIX removes it first, while it is still
+  /// locked, so that no one else locks a file on its way out.
+  struct Release {
+    static constexpr std::intptr_t invalid = -1;
+    std::string path;
+    void close(std::intptr_t handle) const;
+  };
+
+  InstanceLock(std::intptr_t handle, std::string path)
+      : handle_(handle, Release{std::move(path)}) {}
+
+  platform::UniqueHandle<Release> handle_;
 };
 
 std::uint64_t process_id();

@@ -1,0 +1,32 @@
+#include "platform/win32.h"
+
+#include <windows.h>
+
+#include <type_traits>
+
+#include "core/utf8.h"
+#include "platform/platform.h"
+
+namespace vellumo::win32 {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 in wchar_t");
+static_assert(std::is_same_v<DWORD, unsigned long>, "DWORD as unsigned long");
+static_assert(std::is_same_v<HANDLE, void*>, "HANDLE as void*");
+
+Result<std::wstring, std::string> to_wide(std::string_view text) {
+  const auto converted = utf8_to_utf16(text);
+  if (!converted) {
+    return error_text(ERROR_NO_UNICODE_TRANSLATION);
+  }
+  return std::wstring(converted->begin(), converted->end());
+}
+
+std::string to_utf8(std::wstring_view text) {
+  return utf16_to_utf8_lossy({reinterpret_cast<const char16_t*>(text.data()), text.size()});
+}
+
+std::string error_text(unsigned long code) {
+  return platform::system_error_text(static_cast<long>(code));
+}
+
+}  // namespace vellumo::win32

@@ -1,0 +1,45 @@
+#pragma once
+
+// What the Windows halves of the system pairs (the *-win32.cpp files)
+// share: texts between UTF-8 and UTF-16 at the W functions, an owned
+// HANDLE, and the system error text of a code. Only those files and
+// Windows-only tests include it. It stays free of <windows.h>: a HANDLE is
+// a void*, a DWORD an unsigned long.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/result.h"
+#include "platform/handle.h"
+
+namespace vellumo::win32 {
+
+/// `text` in UTF-16 for the W functions. Text that is not valid UTF-8 is
+/// refused as the system refuses a name it cannot map: the error is the
+/// system error text of ERROR_NO_UNICODE_TRANSLATION.
+Result<std::wstring, std::string> to_wide(std::string_view text);
+
+/// UTF-16 from the system in UTF-8, every unpaired surrogate replaced by
+/// U+FFFD.
+std::string to_utf8(std::wstring_view text);
+
+/// The system error text of a DWORD or LSTATUS code.
+std::string error_text(unsigned long code);
+
+inline void* as_handle(std::intptr_t value) { return reinterpret_cast<void*>(value); }
+inline std::intptr_t as_value(void* handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+/// An owned HANDLE, closed with CloseHandle. Null, which some calls return
+/// on failure where others return INVALID_HANDLE_VALUE, is none too.
+class Handle : public platform::UniqueHandle<platform::SystemHandle> {
+ public:
+  Handle() = default;
+  explicit Handle(void* handle)
+      : UniqueHandle(handle == nullptr ? platform::SystemHandle::invalid : as_value(handle)) {}
+
+  void* get() const { return as_handle(UniqueHandle::get()); }
+  void* release() { return as_handle(UniqueHandle::release()); }
+};
+
+}  // namespace vellumo::win32
