@@ -1,9 +1,9 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "agent_integration/agent_paths.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vellumo::agents {
 

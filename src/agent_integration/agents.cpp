@@ -6,13 +6,13 @@
 #include "agent_integration/agent_paths.h"
 #include "agent_integration/claude_code.h"
 #include "agent_integration/codex_config.h"
-#include "platform/files.h"
 #include "agent_integration/json_config.h"
 #include "agent_integration/marker.h"
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
-#include "process/run.h"
+#include "platform/files.h"
 #include "platform/platform.h"
+#include "process/run.h"
 
 namespace vellumo::agents {
 namespace {
@@ -65,7 +65,9 @@ struct JsonRow {
 };
 
 std::array<JsonRow, 5> json_rows(const std::string& home) {
-  const auto in = [](const std::string& folder, const char* name) { return files::join(folder, name); };
+  const auto in = [](const std::string& folder, const char* name) {
+    return files::join(folder, name);
+  };
   const std::string gemini = in(home, ".gemini");
   const std::string cursor = in(home, ".cursor");
   const std::string windsurf = in(in(home, ".codeium"), "windsurf");

@@ -1,8 +1,8 @@
 #include "agent_integration/claude_code.h"
 
 #include "agent_integration/agent_paths.h"
-#include "platform/files.h"
 #include "core/text.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace vellumo::agents {

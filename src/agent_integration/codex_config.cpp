@@ -1,14 +1,14 @@
 #include "agent_integration/codex_config.h"
 
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include <toml++/toml.h>
-
-#include "platform/files.h"
 #include "core/text.h"
 #include "core/utf8.h"
+#include "platform/files.h"
 
 namespace vellumo::agents {
 namespace {
@@ -47,9 +47,15 @@ bool is_bare(char c) {
 }
 
 int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
   return -1;
 }
 
@@ -533,17 +539,31 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts) {
   }
   switch (mode) {
     case Mode::Status:
-      if (facts.points) return TargetState::Present;
-      if (!facts.header) return TargetState::Absent;
+      if (facts.points) {
+        return TargetState::Present;
+      }
+      if (!facts.header) {
+        return TargetState::Absent;
+      }
       return TargetState::Skipped;
     case Mode::Install:
-      if (facts.points) return TargetState::Present;
-      if (!facts.header) return TargetState::Added;
-      if (facts.mentions) return TargetState::Updated;
+      if (facts.points) {
+        return TargetState::Present;
+      }
+      if (!facts.header) {
+        return TargetState::Added;
+      }
+      if (facts.mentions) {
+        return TargetState::Updated;
+      }
       return TargetState::Skipped;
     case Mode::Remove:
-      if (facts.mentions || facts.later_mentions) return TargetState::Removed;
-      if (!facts.header) return TargetState::Absent;
+      if (facts.mentions || facts.later_mentions) {
+        return TargetState::Removed;
+      }
+      if (!facts.header) {
+        return TargetState::Absent;
+      }
       return TargetState::Skipped;
   }
   return TargetState::Skipped;

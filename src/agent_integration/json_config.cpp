@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "platform/files.h"
+#include "core/json.h"
 #include "core/text.h"
 #include "core/utf8.h"
-#include "core/json.h"
+#include "platform/files.h"
 
 namespace vellumo::agents {
 namespace {
@@ -103,17 +103,31 @@ EntryFacts entry_facts(const std::vector<Member>& servers, EntryShape shape,
 TargetState decide_json(Mode mode, const EntryFacts& facts) {
   switch (mode) {
     case Mode::Status:
-      if (facts.equal) return TargetState::Present;
-      if (facts.absent) return TargetState::Absent;
+      if (facts.equal) {
+        return TargetState::Present;
+      }
+      if (facts.absent) {
+        return TargetState::Absent;
+      }
       return TargetState::Skipped;
     case Mode::Install:
-      if (facts.equal) return TargetState::Present;
-      if (facts.absent) return TargetState::Added;
-      if (facts.own) return TargetState::Updated;
+      if (facts.equal) {
+        return TargetState::Present;
+      }
+      if (facts.absent) {
+        return TargetState::Added;
+      }
+      if (facts.own) {
+        return TargetState::Updated;
+      }
       return TargetState::Skipped;
     case Mode::Remove:
-      if (facts.own) return TargetState::Removed;
-      if (facts.absent) return TargetState::Absent;
+      if (facts.own) {
+        return TargetState::Removed;
+      }
+      if (facts.absent) {
+        return TargetState::Absent;
+      }
       return TargetState::Skipped;
   }
   return TargetState::Skipped;
@@ -198,7 +212,8 @@ TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_v
       return failed(std::move(written).error());
     }
   }
-  return {target.display_name, plan.state, plan.detail ? std::move(*plan.detail) : target.file_path};
+  return {target.display_name, plan.state,
+          plan.detail ? std::move(*plan.detail) : target.file_path};
 }
 
 }  // namespace vellumo::agents

@@ -80,7 +80,7 @@ Result<std::vector<Member>, std::string> read_member_list(std::string_view text)
   std::size_t i = skip_space(text, 0);
   if (i >= text.size() || text[i] != '{') {
     return std::string(i >= text.size() ? "expected an object, found the end of the text"
-                                         : "expected an object");
+                                        : "expected an object");
   }
   std::vector<std::string> keys;
   if (auto checked = check_strict(text, [&](std::string&& key) { keys.push_back(std::move(key)); });
@@ -99,7 +99,8 @@ Result<std::vector<Member>, std::string> read_member_list(std::string_view text)
     if (members.size() >= keys.size()) {
       return std::string("internal error: the member scan disagrees with the parser");
     }
-    members.push_back({std::move(keys[members.size()]), std::string(text.substr(start, i - start))});
+    members.push_back(
+        {std::move(keys[members.size()]), std::string(text.substr(start, i - start))});
     i = skip_space(text, i);
     if (i < text.size() && text[i] == ',') {
       i = skip_space(text, i + 1);
@@ -110,7 +111,6 @@ Result<std::vector<Member>, std::string> read_member_list(std::string_view text)
   }
   return members;
 }
-
 
 std::string render_member_list(const std::vector<Member>& members, int indent,
                                std::string_view nl) {

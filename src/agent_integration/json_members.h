@@ -38,7 +38,6 @@ Result<std::vector<Member>, std::string> read_member_list(std::string_view text)
 /// `nl`: "{}" when empty, else "{", nl, the members ((indent + 2) spaces,
 /// key in JSON string form, ": ", raw value) separated by "," nl, then nl,
 /// `indent` spaces and "}".
-std::string render_member_list(const std::vector<Member>& members, int indent,
-                               std::string_view nl);
+std::string render_member_list(const std::vector<Member>& members, int indent, std::string_view nl);
 
 }  // namespace vellumo::agents

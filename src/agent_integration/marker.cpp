@@ -1,10 +1,10 @@
 #include "agent_integration/marker.h"
 
-#include "platform/files.h"
 #include "agent_integration/json_members.h"
+#include "core/json.h"
 #include "core/text.h"
 #include "core/utf8.h"
-#include "core/json.h"
+#include "platform/files.h"
 
 namespace vellumo::agents {
 

@@ -74,11 +74,12 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
     }
     return path_line(TargetState::Absent, std::nullopt);
   }
-  const std::string folder = join_path(join_path(*home, ".local", PathStyle::Posix), "bin", PathStyle::Posix);
+  const std::string folder =
+      join_path(join_path(*home, ".local", PathStyle::Posix), "bin", PathStyle::Posix);
   const std::string link = join_path(folder, "vellumo-cli", PathStyle::Posix);
   const auto cannot = [&](const char* what) {
-    return path_line(TargetState::Failed,
-                     std::string("Cannot ") + what + " " + link + ": " + platform::last_error_text());
+    return path_line(TargetState::Failed, std::string("Cannot ") + what + " " + link + ": " +
+                                              platform::last_error_text());
   };
 
   struct stat st;

@@ -80,7 +80,9 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
     value = utf16_to_utf8_lossy(text);
   }
 
-  const auto lookup = [](std::string_view name) { return platform::get_env(std::string(name).c_str()); };
+  const auto lookup = [](std::string_view name) {
+    return platform::get_env(std::string(name).c_str());
+  };
   const PathPlan plan = plan_user_path(mode, value, *folder, lookup);
   if (plan.new_value) {
     const auto text = win32::to_wide(*plan.new_value);

@@ -53,7 +53,9 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
     return false;
   }
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (lower(a[i]) != lower(b[i])) {
       return false;
@@ -78,7 +80,8 @@ std::vector<std::string_view> path_entries(std::string_view value) {
   std::size_t start = 0;
   for (;;) {
     const auto end = value.find(';', start);
-    const std::string_view piece = value.substr(start, end == std::string_view::npos ? value.npos : end - start);
+    const std::string_view piece =
+        value.substr(start, end == std::string_view::npos ? value.npos : end - start);
     if (!trim_ascii_whitespace(piece).empty()) {
       entries.push_back(piece);
     }

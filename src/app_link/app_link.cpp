@@ -37,8 +37,8 @@ Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path)
       return std::move(stream).value();
     }
     if (stream.error().kind == platform::LinkOpenFailure::Untrusted) {
-      return PipeError{PipeErrorKind::Exchange,
-                       "Refusing to send the request to " + path + ": " + stream.error().text + "."};
+      return PipeError{PipeErrorKind::Exchange, "Refusing to send the request to " + path + ": " +
+                                                    stream.error().text + "."};
     }
     if (stream.error().kind != platform::LinkOpenFailure::Busy ||
         std::chrono::steady_clock::now() - start >= kBusyRetryFor) {

@@ -24,8 +24,8 @@ Status run_agents_command(const std::string& word) {
     return CliError::failed(std::move(cli).error());
   }
   const auto data = files::data_folder();
-  const auto results = mode ? agents::run_agents(*mode, *cli, data)
-                            : agents::ensure_integration(*cli, data);
+  const auto results =
+      mode ? agents::run_agents(*mode, *cli, data) : agents::ensure_integration(*cli, data);
 
   Json report = Json::array();
   bool any_failed = false;

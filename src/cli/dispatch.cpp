@@ -27,16 +27,11 @@ struct PlainCommand {
 };
 
 constexpr PlainCommand kPlainCommands[] = {
-    {{"models", ""}, "get_model_library"},
-    {{"models", "list"}, "get_model_library"},
-    {{"ai", ""}, "get_ai_settings"},
-    {{"ai", "settings"}, "get_ai_settings"},
-    {{"vocabulary", ""}, "get_vocabulary"},
-    {{"vocabulary", "list"}, "get_vocabulary"},
-    {{"diagnostics", ""}, "get_diagnostics"},
-    {{"commands", ""}, "commands"},
-    {{"snapshot", ""}, "get_snapshot"},
-    {{"ping", ""}, "ping"},
+    {{"models", ""}, "get_model_library"},    {{"models", "list"}, "get_model_library"},
+    {{"ai", ""}, "get_ai_settings"},          {{"ai", "settings"}, "get_ai_settings"},
+    {{"vocabulary", ""}, "get_vocabulary"},   {{"vocabulary", "list"}, "get_vocabulary"},
+    {{"diagnostics", ""}, "get_diagnostics"}, {{"commands", ""}, "commands"},
+    {{"snapshot", ""}, "get_snapshot"},       {{"ping", ""}, "ping"},
 };
 
 bool matches(const Words& words, const PlainCommand& command) {
@@ -46,7 +41,8 @@ bool matches(const Words& words, const PlainCommand& command) {
 }
 
 bool is(const Words& words, std::initializer_list<std::string_view> expected) {
-  return words.size() == expected.size() && std::equal(words.begin(), words.end(), expected.begin());
+  return words.size() == expected.size() &&
+         std::equal(words.begin(), words.end(), expected.begin());
 }
 
 CliError unknown_command(const Words& words) {
@@ -120,8 +116,8 @@ Status settings_set(const CliOptions& options, const Words& words) {
     auto parsed = parse_json(text);
     settings[key] = parsed ? std::move(parsed).value() : Json(text);
   }
-  TRY(const Json saved, AppLink::call(options, "save_settings",
-                                      Json{{"settings", std::move(settings)}}, false));
+  TRY(const Json saved,
+      AppLink::call(options, "save_settings", Json{{"settings", std::move(settings)}}, false));
   return print_json(member(saved, "settings"));
 }
 

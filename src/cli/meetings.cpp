@@ -127,8 +127,9 @@ Status join(const CliOptions& options, const Words& words) {
     TRY(std::string id, resolve_meeting_id(options, words[i]));
     ids.push_back(std::move(id));
   }
-  return send_and_print_meeting(options, "join_meetings",
-                                Json{{"ids", std::move(ids)}, {"title", text_or_null(options.value("title"))}});
+  return send_and_print_meeting(
+      options, "join_meetings",
+      Json{{"ids", std::move(ids)}, {"title", text_or_null(options.value("title"))}});
 }
 
 Status transcribe(const CliOptions& options, const Words& words) {
@@ -226,25 +227,42 @@ struct Subcommand {
 };
 
 constexpr Subcommand kSubcommands[] = {
-    {"show", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "get_meeting", false); }},
+    {"show", 2, true,
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[1], "get_meeting", false);
+     }},
     {"transcript", 2, true,
      [](const CliOptions& o, const Words& w) {
        return print_text_member(o, w[1], o.cleaned ? "cleanedTranscript" : "transcript");
      }},
-    {"notes", 2, true, [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
+    {"notes", 2, true,
+     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
     {"record", 2, false, record, {"start", "stop"}},
     {"import", 2, false, import_media},
     {"transcribe", 2, true, transcribe},
-    {"wait", 2, true, [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
-    {"cancel", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "cancel_meeting", false); }},
-    {"rename", 3, true, [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
-    {"speakers", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "meeting_speakers", false); }},
+    {"wait", 2, true,
+     [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
+    {"cancel", 2, true,
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[1], "cancel_meeting", false);
+     }},
+    {"rename", 3, true,
+     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
+    {"speakers", 2, true,
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[1], "meeting_speakers", false);
+     }},
     {"rename-speaker", 4, true, rename_speaker},
     {"labels", 3, true, labels, {"on", "off"}},
-    {"clean", 2, true, [](const CliOptions& o, const Words& w) { return send_for_meeting(o, w[1], "clean_meeting", true); }},
+    {"clean", 2, true,
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[1], "clean_meeting", true);
+     }},
     {"generate-notes", 2, true, generate_notes},
-    {"set-notes", 2, true, [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
-    {"set-transcript", 2, true, [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
+    {"set-notes", 2, true,
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
+    {"set-transcript", 2, true,
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
     {"export", 3, true, export_meeting},
     {"export-audio", 3, true, export_audio},
     {"delete", 2, true, delete_meeting},
@@ -372,8 +390,8 @@ Status wait_for_meeting(const CliOptions& options, const std::string& reference)
   for (;;) {
     TRY(const Json record, get_meeting(options, id));
     const std::string status(string_member(record, "status"));
-    const bool running =
-        std::find(kRunningStatuses.begin(), kRunningStatuses.end(), status) != kRunningStatuses.end();
+    const bool running = std::find(kRunningStatuses.begin(), kRunningStatuses.end(), status) !=
+                         kRunningStatuses.end();
     if (!running) {
       TRY_STATUS(print_json(meeting_summary(record)));
       if (status == "failed") {
@@ -383,8 +401,8 @@ Status wait_for_meeting(const CliOptions& options, const std::string& reference)
       }
       return {};
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
     if (static_cast<std::uint64_t>(elapsed.count()) >= timeout) {
       return CliError::failed("Still " + status + " after " + std::to_string(timeout) + " s.");
     }

@@ -1,8 +1,5 @@
 #include "core/json.h"
 
-#include "core/json_internal.h"
-#include "core/swar.h"
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -11,6 +8,9 @@
 #include <cstring>
 #include <optional>
 #include <vector>
+
+#include "core/json_internal.h"
+#include "core/swar.h"
 
 namespace vellumo {
 namespace {
@@ -38,8 +38,9 @@ std::string nul_message(std::string_view text) {
   }
   const auto line_start = text.rfind('\n', nul);
   const std::size_t column = line_start == std::string_view::npos ? nul + 1 : nul - line_start;
-  const std::size_t line = 1 + static_cast<std::size_t>(
-                                   std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
+  const std::size_t line =
+      1 + static_cast<std::size_t>(
+              std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
   return "parse error at line " + std::to_string(line) + ", column " + std::to_string(column) +
          ": syntax error while parsing value - unexpected NUL byte; expected end of input";
 }
@@ -395,7 +396,8 @@ void write_json_double(std::string& out, double value) {
   }
   // Shortest round-trip digits, as d[.ddd]e<exp>.
   char buffer[64];
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
+  auto end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr;
   std::string_view sci(buffer, static_cast<std::size_t>(end - buffer));
   if (sci.front() == '-') {
     out += '-';

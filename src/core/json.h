@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "core/result.h"
 
@@ -48,8 +47,7 @@ using JsonKeySink = std::function<void(std::string&& key)>;
 /// without looking for duplicate members: the same messages otherwise.
 /// `top_key`, when given, receives each key of a top-level object in
 /// document order.
-Result<void, std::string> check_json_syntax(std::string_view text,
-                                            const JsonKeySink& top_key = {});
+Result<void, std::string> check_json_syntax(std::string_view text, const JsonKeySink& top_key = {});
 
 /// Called by the writers whenever their buffer has grown large, so that big
 /// values leave in large blocks without being held whole in memory. It must

@@ -65,8 +65,8 @@ class Writer {
     out_ += '"';
     while (!text.empty()) {
       std::size_t cut = text.size() <= kDrainAt ? text.size() : kDrainAt;
-      for (int back = 0; back < 3 && cut < text.size() &&
-                         (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;
+      for (int back = 0;
+           back < 3 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;
            ++back) {
         --cut;
       }

@@ -275,7 +275,8 @@ class TapeBuilder {
         if (depth_ == kMaxJsonDepth) {
           return false;
         }
-        frames_[depth_++] = Frame{next_index(), static_cast<std::uint32_t>(pending_.size()), 0, object};
+        frames_[depth_++] =
+            Frame{next_index(), static_cast<std::uint32_t>(pending_.size()), 0, object};
         push(object ? JsonKind::Object : JsonKind::Array);
         ++p_;
         skip_space();
@@ -364,9 +365,9 @@ class TapeBuilder {
       if (pending_.end() - first > 1) {
         std::sort(first, pending_.end(),
                   [&](const auto& a, const auto& b) { return key_of(a) < key_of(b); });
-        const auto twice = std::adjacent_find(first, pending_.end(), [&](const auto& a, const auto& b) {
-          return key_of(a) == key_of(b);
-        });
+        const auto twice = std::adjacent_find(
+            first, pending_.end(),
+            [&](const auto& a, const auto& b) { return key_of(a) == key_of(b); });
         if (twice != pending_.end()) {
           return false;
         }
@@ -724,9 +725,10 @@ std::optional<JsonNode> JsonNode::find(std::string_view key) const {
   const auto range = members();
   const JsonTape::Member* first = range.first.member_;
   const JsonTape::Member* last = range.last.member_;
-  const auto* it = std::lower_bound(first, last, key, [&](const JsonTape::Member& m, std::string_view k) {
-    return tape_->text_at(m.key, m.key_size) < k;
-  });
+  const auto* it =
+      std::lower_bound(first, last, key, [&](const JsonTape::Member& m, std::string_view k) {
+        return tape_->text_at(m.key, m.key_size) < k;
+      });
   if (it == last || tape_->text_at(it->key, it->key_size) != key) {
     return std::nullopt;
   }
@@ -777,15 +779,33 @@ template <>
 struct Access<JsonNode> {
   static void write(Writer<JsonNode>& w, const JsonNode& v, int depth) {
     switch (v.kind()) {
-      case JsonKind::Null: w.null(); break;
-      case JsonKind::False: w.boolean(false); break;
-      case JsonKind::True: w.boolean(true); break;
-      case JsonKind::Integer: w.integer(v.integer()); break;
-      case JsonKind::Unsigned: w.integer(v.unsigned_integer()); break;
-      case JsonKind::Float: w.number(v.number()); break;
-      case JsonKind::String: w.string(v.string()); break;
-      case JsonKind::Array: w.array(v.items(), depth); break;
-      case JsonKind::Object: w.object(v.members(), depth); break;
+      case JsonKind::Null:
+        w.null();
+        break;
+      case JsonKind::False:
+        w.boolean(false);
+        break;
+      case JsonKind::True:
+        w.boolean(true);
+        break;
+      case JsonKind::Integer:
+        w.integer(v.integer());
+        break;
+      case JsonKind::Unsigned:
+        w.integer(v.unsigned_integer());
+        break;
+      case JsonKind::Float:
+        w.number(v.number());
+        break;
+      case JsonKind::String:
+        w.string(v.string());
+        break;
+      case JsonKind::Array:
+        w.array(v.items(), depth);
+        break;
+      case JsonKind::Object:
+        w.object(v.members(), depth);
+        break;
     }
   }
 };

@@ -54,8 +54,8 @@ std::size_t windows_prefix_length(std::string_view path) {
     const std::size_t server = component_end(2);
     return server < path.size() ? component_end(server + 1) : server;
   }
-  const bool letter = !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') ||
-                                        (path[0] >= 'a' && path[0] <= 'z'));
+  const bool letter =
+      !path.empty() && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
   if (letter && path.size() >= 2 && path[1] == ':') {
     return 2;
   }

@@ -104,18 +104,18 @@ using Status = Result<void>;
 /// Evaluates `expr` (a Result); on error returns the error from the calling
 /// function, otherwise assigns the value to `decl`, as in
 /// `TRY(auto reply, send(request));`.
-#define TRY(decl, expr)                                                        \
-  auto VELLUMO_CONCAT(try_result_, __LINE__) = (expr);                         \
-  if (!VELLUMO_CONCAT(try_result_, __LINE__)) {                                \
-    return std::move(VELLUMO_CONCAT(try_result_, __LINE__)).error();           \
-  }                                                                            \
+#define TRY(decl, expr)                                              \
+  auto VELLUMO_CONCAT(try_result_, __LINE__) = (expr);               \
+  if (!VELLUMO_CONCAT(try_result_, __LINE__)) {                      \
+    return std::move(VELLUMO_CONCAT(try_result_, __LINE__)).error(); \
+  }                                                                  \
   decl = std::move(VELLUMO_CONCAT(try_result_, __LINE__)).value()
 
 /// Evaluates `expr` (a Status-like Result<void>); on error returns it.
-#define TRY_STATUS(expr)                                                       \
-  do {                                                                         \
-    auto try_status_ = (expr);                                                 \
-    if (!try_status_) {                                                        \
-      return std::move(try_status_).error();                                   \
-    }                                                                          \
+#define TRY_STATUS(expr)                     \
+  do {                                       \
+    auto try_status_ = (expr);               \
+    if (!try_status_) {                      \
+      return std::move(try_status_).error(); \
+    }                                        \
   } while (false)

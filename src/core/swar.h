@@ -36,9 +36,7 @@ inline std::uint64_t equal_to(std::uint64_t word, unsigned char byte) {
 }
 
 /// The high bit of every byte below 0x20 (lowest flag exact, as above).
-inline std::uint64_t controls(std::uint64_t word) {
-  return (word - kOnes * 0x20) & ~word & kHighs;
-}
+inline std::uint64_t controls(std::uint64_t word) { return (word - kOnes * 0x20) & ~word & kHighs; }
 
 /// Index (0..7) of the byte of the lowest flag in a non-zero mask.
 inline std::size_t first(std::uint64_t mask) {

@@ -28,13 +28,21 @@ Step decode(std::string_view text, std::size_t i) {
   } else if (b >= 0xE0 && b <= 0xEF) {
     need = 2;
     cp = b & 0x0F;
-    if (b == 0xE0) low = 0xA0;
-    if (b == 0xED) high = 0x9F;
+    if (b == 0xE0) {
+      low = 0xA0;
+    }
+    if (b == 0xED) {
+      high = 0x9F;
+    }
   } else if (b >= 0xF0 && b <= 0xF4) {
     need = 3;
     cp = b & 0x07;
-    if (b == 0xF0) low = 0x90;
-    if (b == 0xF4) high = 0x8F;
+    if (b == 0xF0) {
+      low = 0x90;
+    }
+    if (b == 0xF4) {
+      high = 0x8F;
+    }
   } else {
     return {false, 1, 0};
   }
@@ -56,8 +64,8 @@ Step decode(std::string_view text, std::size_t i) {
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 }  // namespace

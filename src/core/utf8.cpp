@@ -41,7 +41,6 @@ std::size_t decode(std::string_view text, std::size_t i, char32_t& out) {
   return length;
 }
 
-
 // Converts, replacing unpaired surrogates when `lossy`, else failing.
 std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
   std::string out;
@@ -135,7 +134,9 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> utf16_to_utf8(std::u16string_view text) { return from_utf16(text, false); }
+std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
+  return from_utf16(text, false);
+}
 
 std::string utf16_to_utf8_lossy(std::u16string_view text) { return *from_utf16(text, true); }
 

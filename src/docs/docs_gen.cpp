@@ -21,8 +21,8 @@
 
 namespace {
 
-using vellumo::kVersion;
 using vellumo::join_texts;
+using vellumo::kVersion;
 using Strings = std::vector<std::string>;
 
 Strings split(std::string_view text, char separator) {
@@ -172,8 +172,8 @@ void write_bash(std::ostream& out, const CommandWords& words) {
       << "\"\n"
          "        case $command in\n";
   for (const auto& [path, options] : words.options) {
-    out << "          \"" << path << "\" | \"" << path << " \"*) offer+=\" " << join_texts(options, " ")
-        << "\" ;;\n";
+    out << "          \"" << path << "\" | \"" << path << " \"*) offer+=\" "
+        << join_texts(options, " ") << "\" ;;\n";
   }
   out << "        esac\n"
          "      else\n"
@@ -222,8 +222,8 @@ void write_zsh(std::ostream& out, const CommandWords& words) {
       << ")\n"
          "        case $command in\n";
   for (const auto& [path, options] : words.options) {
-    out << "          (\"" << path << "\" | \"" << path << " \"*) offer+=(" << join_texts(options, " ")
-        << ") ;;\n";
+    out << "          (\"" << path << "\" | \"" << path << " \"*) offer+=("
+        << join_texts(options, " ") << ") ;;\n";
   }
   out << "        esac\n"
          "      else\n"
@@ -275,7 +275,8 @@ void write_fish(std::ostream& out, const CommandWords& words) {
          "    set -l offer\n"
          "    switch \"$tokens[-1]\"\n";
   for (const auto& [option, values] : words.values) {
-    out << "        case " << option << "\n            set offer " << join_texts(values, " ") << "\n";
+    out << "        case " << option << "\n            set offer " << join_texts(values, " ")
+        << "\n";
   }
   out << "        case " << join_texts(words.value_options, " ") << "\n"
       << "        case '*'\n"

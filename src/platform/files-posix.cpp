@@ -1,15 +1,15 @@
 // files_system.h on POSIX.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/paths.h"
 #include "platform/files_system.h"
@@ -27,7 +27,9 @@ constexpr int kMaxLinks = 40;
 std::string error_text(int code) { return platform::system_error_text(code); }
 
 Failure failure(int code) {
-  return {code == ENOENT ? Failure::Missing : code == EEXIST ? Failure::Exists : Failure::Other,
+  return {code == ENOENT   ? Failure::Missing
+          : code == EEXIST ? Failure::Exists
+                           : Failure::Other,
           error_text(code)};
 }
 
@@ -140,8 +142,8 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   const bool replaces = ::stat(like.c_str(), &original) == 0;
   // Readable by nobody else until it has the original's permissions; a new
   // file gets 0666 less the umask, as any new file.
-  const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
-                               replaces ? 0600 : 0666);
+  const int fd =
+      open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, replaces ? 0600 : 0666);
   if (fd < 0) {
     return failure(errno);
   }

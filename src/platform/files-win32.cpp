@@ -40,7 +40,7 @@ using win32::Handle;
 
 Failure failure(DWORD code) {
   const auto kind = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Failure::Missing
-                    : code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Failure::Exists
+                    : code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS  ? Failure::Exists
                                                                                  : Failure::Other;
   return {kind, error_text(code)};
 }
@@ -78,8 +78,8 @@ Result<std::wstring, std::string> widen(const std::string& path) {
 
 HANDLE open_for_reading(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
 // Reads up to `size` bytes; the end of a pipe is the end of the data.
@@ -156,8 +156,8 @@ DWORD take_over(HANDLE file, const std::wstring& like) {
   DWORD result = 0;
   if (own_entries) {
     const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        (is_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+        DACL_SECURITY_INFORMATION | (is_protected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                  : UNPROTECTED_DACL_SECURITY_INFORMATION);
     result = SetSecurityInfo(file, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
   }
   LocalFree(descriptor);
@@ -168,14 +168,15 @@ DWORD take_over(HANDLE file, const std::wstring& like) {
 // SetFileInformationByHandle with FileRenameInfoEx. 0 on success, else the
 // error code.
 DWORD rename_by_handle(const std::wstring& from, const std::wstring& to) {
-  Handle file(CreateFileW(from.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Handle file(CreateFileW(
+      from.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) {
     return GetLastError();
   }
   const std::size_t name_bytes = to.size() * sizeof(wchar_t);
-  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t));
+  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes +
+                                sizeof(wchar_t));
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   // The first member is a union of ReplaceIfExists and, for
   // FileRenameInfoEx, the DWORD Flags.
@@ -268,9 +269,9 @@ Result<std::string, std::string> final_path(const std::string& path) {
   }
   std::wstring target(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetFinalPathNameByHandleW(file.get(), target.data(),
-                                                   static_cast<DWORD>(target.size()),
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length =
+        GetFinalPathNameByHandleW(file.get(), target.data(), static_cast<DWORD>(target.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) {
       return Err{last_error_text()};
     }

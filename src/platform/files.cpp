@@ -3,8 +3,8 @@
 
 #include "platform/files.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <thread>
 #include <utility>
@@ -62,8 +62,7 @@ Result<system::NewFile, std::string> create_temporary(const std::string& target)
 // Fills a temporary sibling of the final file of `path` through `fill`,
 // then puts it in that file's place.
 template <class Fill>
-auto replace_through_temporary(const std::string& path, Fill&& fill)
-    -> Result<bool, std::string> {
+auto replace_through_temporary(const std::string& path, Fill&& fill) -> Result<bool, std::string> {
   TRY(const std::string target, system::final_path(path));
   TRY(system::NewFile temporary, create_temporary(target));
   TRY(const bool whole, fill(temporary));
@@ -157,11 +156,12 @@ Result<void, std::string> create_folders(const std::string& path) {
 }
 
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text) {
-  auto written = replace_through_temporary(path, [&](system::NewFile& file) -> Result<bool, std::string> {
-    TRY_STATUS(injected(ReplaceStep::Write));
-    TRY_STATUS(file.write(text));
-    return true;
-  });
+  auto written =
+      replace_through_temporary(path, [&](system::NewFile& file) -> Result<bool, std::string> {
+        TRY_STATUS(injected(ReplaceStep::Write));
+        TRY_STATUS(file.write(text));
+        return true;
+      });
   if (!written) {
     return "Cannot write " + path + ": " + written.error();
   }
@@ -171,18 +171,19 @@ Result<void, std::string> write_file_replacing(const std::string& path, std::str
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
                                               const std::function<bool()>& keep_going) {
   std::optional<std::string> read_error;
-  auto copied = replace_through_temporary(to, [&](system::NewFile& file) -> Result<bool, std::string> {
-    TRY_STATUS(injected(ReplaceStep::Write));
-    auto appended = file.append_file(from, keep_going);
-    if (!appended && appended.error().reading) {
-      read_error = std::move(appended.error().text);
-      return std::string();
-    }
-    if (!appended) {
-      return std::move(appended.error().text);
-    }
-    return *appended;
-  });
+  auto copied =
+      replace_through_temporary(to, [&](system::NewFile& file) -> Result<bool, std::string> {
+        TRY_STATUS(injected(ReplaceStep::Write));
+        auto appended = file.append_file(from, keep_going);
+        if (!appended && appended.error().reading) {
+          read_error = std::move(appended.error().text);
+          return std::string();
+        }
+        if (!appended) {
+          return std::move(appended.error().text);
+        }
+        return *appended;
+      });
   if (read_error) {
     return Err{"Cannot read " + from + ": " + *read_error};
   }
@@ -192,8 +193,8 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
   return *copied;
 }
 
-Result<std::optional<FileLock>, std::string> FileLock::acquire(
-    const std::string& path, std::chrono::milliseconds patience) {
+Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string& path,
+                                                               std::chrono::milliseconds patience) {
   TRY(const std::intptr_t handle, system::open_lock_file(path));
   FileLock lock(handle);
   const auto deadline = std::chrono::steady_clock::now() + patience;
@@ -207,7 +208,8 @@ Result<std::optional<FileLock>, std::string> FileLock::acquire(
     if (now >= deadline) {
       return std::optional<FileLock>();
     }
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(100));
   }
 }

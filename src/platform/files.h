@@ -102,8 +102,8 @@ class FileLock {
  public:
   /// Locks the file at `path`, waiting up to `patience` for another holder.
   /// nullopt when the wait ran out.
-  static Result<std::optional<FileLock>, std::string> acquire(
-      const std::string& path, std::chrono::milliseconds patience);
+  static Result<std::optional<FileLock>, std::string> acquire(const std::string& path,
+                                                              std::chrono::milliseconds patience);
 
  private:
   explicit FileLock(std::intptr_t handle) : handle_(handle) {}

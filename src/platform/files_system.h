@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 

@@ -1,4 +1,8 @@
-#include "platform/link_server.h"
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -6,13 +10,8 @@
 #include <optional>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include "core/paths.h"
+#include "platform/link_server.h"
 
 namespace vellumo::platform {
 namespace {
@@ -84,7 +83,8 @@ bool served(const sockaddr_un& address) {
 
 }  // namespace
 
-Result<LinkServer, std::string> LinkServer::listen(const std::string& path, LinkServerOptions options) {
+Result<LinkServer, std::string> LinkServer::listen(const std::string& path,
+                                                   LinkServerOptions options) {
   // A client that leaves before reading its reply must not end the server.
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -105,7 +105,7 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path, Link
 
   auto bind_once = [&] {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ? 0
-                                                                                        : errno;
+                                                                                         : errno;
   };
   int error = bind_once();
   if (error == EADDRINUSE) {

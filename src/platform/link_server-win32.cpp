@@ -1,9 +1,8 @@
-#include "platform/link_server.h"
+#include <windows.h>
 
 #include <utility>
 
-#include <windows.h>
-
+#include "platform/link_server.h"
 #include "platform/win32.h"
 
 namespace vellumo::platform {
@@ -25,15 +24,16 @@ Result<std::wstring, std::string> pipe_name(const std::string& path) {
 HANDLE create_instance(const std::wstring& name, bool first, DWORD max_instances,
                        DWORD buffer_size) {
   DWORD open_mode = PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-  return CreateNamedPipeW(name.c_str(), open_mode,
-                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                              PIPE_REJECT_REMOTE_CLIENTS,
-                          max_instances, buffer_size, buffer_size, 0, nullptr);
+  return CreateNamedPipeW(
+      name.c_str(), open_mode,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, max_instances,
+      buffer_size, buffer_size, 0, nullptr);
 }
 
 }  // namespace
 
-Result<LinkServer, std::string> LinkServer::listen(const std::string& path, LinkServerOptions options) {
+Result<LinkServer, std::string> LinkServer::listen(const std::string& path,
+                                                   LinkServerOptions options) {
   TRY(const std::wstring name, pipe_name(path));
   LinkServer server;
   server.path_ = path;

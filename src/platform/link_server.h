@@ -53,9 +53,9 @@ class LinkServer {
   /// still the one bound (the same device and inode).
   struct Listener {
     static constexpr std::intptr_t invalid = -1;
-    std::string path;           ///< POSIX: the socket file
-    std::uint64_t device = 0;   ///< POSIX: its device and inode, so that only
-    std::uint64_t inode = 0;    ///< our own file is removed
+    std::string path;          ///< POSIX: the socket file
+    std::uint64_t device = 0;  ///< POSIX: its device and inode, so that only
+    std::uint64_t inode = 0;   ///< our own file is removed
     void close(std::intptr_t handle) const;
   };
 

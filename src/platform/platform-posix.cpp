@@ -303,7 +303,8 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   // Nothing is written before we know the server is one of ours.
   const auto server = peer_uid(fd);
   if (!server) {
-    return fail("the serving process cannot be identified: " + last_error_text(), LinkOpenFailure::Untrusted);
+    return fail("the serving process cannot be identified: " + last_error_text(),
+                LinkOpenFailure::Untrusted);
   }
   const ProcessIdentity self{std::to_string(::getuid()), std::nullopt};
   if (auto reason = distrust_reason({std::to_string(*server), std::nullopt}, self)) {

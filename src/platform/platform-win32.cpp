@@ -2,6 +2,7 @@
 // UTF-16 only at the calls below.
 
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <vector>
@@ -141,7 +142,8 @@ std::string system_error_text(long code) {
   std::string text;
   if (length > 0 && buffer != nullptr) {
     std::size_t end = length;
-    while (end > 0 && (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' ')) {
+    while (end > 0 &&
+           (buffer[end - 1] == L'\r' || buffer[end - 1] == L'\n' || buffer[end - 1] == L' ')) {
       --end;
     }
     text = win32::to_utf8({buffer, end});
@@ -248,8 +250,8 @@ std::optional<std::string> get_env(const char* name) {
   std::wstring value(256, L'\0');
   for (;;) {
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableW(wname->c_str(), value.data(),
-                                              static_cast<DWORD>(value.size()));
+    const DWORD n =
+        ::GetEnvironmentVariableW(wname->c_str(), value.data(), static_cast<DWORD>(value.size()));
     if (n == 0) {
       if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
         return std::nullopt;
@@ -331,15 +333,18 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
   // Nothing is written before we know the server is one of ours.
   ULONG server_pid = 0;
   if (!::GetNamedPipeServerProcessId(pipe, &server_pid)) {
-    return LinkOpenError{LinkOpenFailure::Untrusted, "the serving process cannot be identified: " + last_error_text()};
+    return LinkOpenError{LinkOpenFailure::Untrusted,
+                         "the serving process cannot be identified: " + last_error_text()};
   }
   auto server = process_identity(server_pid);
   if (!server) {
-    return LinkOpenError{LinkOpenFailure::Untrusted, "the serving process cannot be inspected: " + server.error()};
+    return LinkOpenError{LinkOpenFailure::Untrusted,
+                         "the serving process cannot be inspected: " + server.error()};
   }
   auto self = process_identity(::GetCurrentProcessId());
   if (!self) {
-    return LinkOpenError{LinkOpenFailure::Untrusted, "our own identity cannot be read: " + self.error()};
+    return LinkOpenError{LinkOpenFailure::Untrusted,
+                         "our own identity cannot be read: " + self.error()};
   }
   if (auto reason = distrust_reason(*server, *self)) {
     return LinkOpenError{LinkOpenFailure::Untrusted, std::move(*reason)};

@@ -4,10 +4,10 @@
 // an owned file descriptor, and open() retried when a signal interrupts it.
 // Only those files include it.
 
-#include <cerrno>
-
 #include <fcntl.h>
 #include <sys/types.h>
+
+#include <cerrno>
 
 #include "platform/handle.h"
 

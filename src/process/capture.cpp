@@ -4,7 +4,6 @@
 
 namespace vellumo::process {
 
-
 void CaptureBuffer::append(std::string_view bytes) {
   const std::size_t room = max_bytes_ - bytes_.size();
   if (bytes.size() > room) {

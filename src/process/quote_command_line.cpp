@@ -144,5 +144,4 @@ Result<std::string, CommandLineError> batch_command_line(
   return line;
 }
 
-
 }  // namespace vellumo::process

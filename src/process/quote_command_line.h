@@ -65,5 +65,4 @@ bool is_batch_file(std::string_view program);
 Result<std::string, CommandLineError> batch_command_line(std::string_view script,
                                                          const std::vector<std::string>& arguments);
 
-
 }  // namespace vellumo::process

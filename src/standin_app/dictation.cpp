@@ -1,9 +1,8 @@
 // The App's dictation requests.
 
-#include "standin_app/app.h"
-
 #include <cstdint>
 
+#include "standin_app/app.h"
 #include "standin_app/app_internal.h"
 
 namespace vellumo::standin {

@@ -1,9 +1,8 @@
 // The App's jobs: each on a thread of its own, paced, and cancellable
 // (start_job, a template the requests instantiate, is in app_internal.h).
 
-#include "standin_app/app.h"
-
 #include "platform/files.h"
+#include "standin_app/app.h"
 #include "standin_app/app_internal.h"
 #include "standin_app/export.h"
 #include "standin_app/media_names.h"

@@ -83,26 +83,27 @@ Json meeting_members(const Meeting& m, const Json& more) {
 }  // namespace
 
 Json meeting_json(const Meeting& m) {
-  return meeting_members(m, Json{
-      {"transcriptionModel", optional_json(m.transcription_model)},
-      {"speakerLabels", m.speaker_labels},
-      {"transcript", m.transcript},
-      {"cleanedTranscript", optional_json(m.cleaned_transcript)},
-      {"notes", m.notes},
-      {"recognitionCompleteness", optional_json(m.recognition_completeness)},
-      {"recordingWarnings", m.recording_warnings},
-      {"recognitionWarnings", m.recognition_warnings},
-      {"autoTitle", m.auto_title},
-      {"mediaPath", optional_json(m.media_path)},
-      {"importedFrom", optional_json(m.imported_from)},
-  });
+  return meeting_members(m,
+                         Json{
+                             {"transcriptionModel", optional_json(m.transcription_model)},
+                             {"speakerLabels", m.speaker_labels},
+                             {"transcript", m.transcript},
+                             {"cleanedTranscript", optional_json(m.cleaned_transcript)},
+                             {"notes", m.notes},
+                             {"recognitionCompleteness", optional_json(m.recognition_completeness)},
+                             {"recordingWarnings", m.recording_warnings},
+                             {"recognitionWarnings", m.recognition_warnings},
+                             {"autoTitle", m.auto_title},
+                             {"mediaPath", optional_json(m.media_path)},
+                             {"importedFrom", optional_json(m.imported_from)},
+                         });
 }
 
 Json meeting_entry(const Meeting& m) {
   return meeting_members(m, Json{
-      {"transcriptChars", count_characters(m.transcript)},
-      {"notesChars", count_characters(m.notes)},
-  });
+                                {"transcriptChars", count_characters(m.transcript)},
+                                {"notesChars", count_characters(m.notes)},
+                            });
 }
 
 Result<Meeting, std::string> meeting_from_json(const Json& record) {

@@ -1,13 +1,12 @@
 // The App's meeting requests.
 
-#include "standin_app/app.h"
-
 #include <algorithm>
 #include <array>
 
 #include "core/paths.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "standin_app/app.h"
 #include "standin_app/app_internal.h"
 #include "standin_app/commands.h"
 #include "standin_app/export.h"

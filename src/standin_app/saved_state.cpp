@@ -1,8 +1,7 @@
 // The App's saved state: the library and settings files in the data folder.
 
-#include "standin_app/app.h"
-
 #include "platform/files.h"
+#include "standin_app/app.h"
 #include "standin_app/app_internal.h"
 #include "standin_app/settings.h"
 

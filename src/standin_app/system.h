@@ -1,8 +1,8 @@
 #pragma once
 
 // What the stand-in app needs from the system beyond the shared platform
-// layer: one instance per data folder. Implemented in system-posix.cpp and system-win32.cpp; errors are
-// the system error text.
+// layer: one instance per data folder. Implemented in system-posix.cpp and system-win32.cpp; errors
+// are the system error text.
 
 #include <cstdint>
 #include <optional>

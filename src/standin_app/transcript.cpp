@@ -354,11 +354,21 @@ Result<std::string, std::string> transcript_from_file(std::string_view bytes) {
 }
 
 std::optional<NotesPreset> notes_preset(std::string_view name) {
-  if (name == "summary") return NotesPreset::Summary;
-  if (name == "tasks") return NotesPreset::Tasks;
-  if (name == "speakers") return NotesPreset::Speakers;
-  if (name == "brief") return NotesPreset::Brief;
-  if (name == "formattedTranscript") return NotesPreset::FormattedTranscript;
+  if (name == "summary") {
+    return NotesPreset::Summary;
+  }
+  if (name == "tasks") {
+    return NotesPreset::Tasks;
+  }
+  if (name == "speakers") {
+    return NotesPreset::Speakers;
+  }
+  if (name == "brief") {
+    return NotesPreset::Brief;
+  }
+  if (name == "formattedTranscript") {
+    return NotesPreset::FormattedTranscript;
+  }
   return std::nullopt;
 }
 

@@ -12,9 +12,9 @@
 
 namespace vellumo::e2e {
 
-const std::vector<std::string> kEveryTarget = {
-    "PATH",   "Claude Code", "Codex",          "Gemini CLI",
-    "Cursor", "Windsurf",    "Claude Desktop", "opencode"};
+const std::vector<std::string> kEveryTarget = {"PATH",           "Claude Code", "Codex",
+                                               "Gemini CLI",     "Cursor",      "Windsurf",
+                                               "Claude Desktop", "opencode"};
 const std::vector<std::string> kGeminiOnlyTargets = {"PATH", "Claude Code", "Codex", "Gemini CLI"};
 
 std::string report_text(const std::vector<ReportLine>& lines) {

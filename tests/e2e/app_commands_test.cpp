@@ -49,7 +49,8 @@ TEST_F(AppCommands, EachSendsExactlyOneRequest) {
       {{"diagnostics", "--no-launch"}, "get_diagnostics"},
       {{"invoke", "get_meeting"}, "get_meeting"},
       {{"invoke", "get_meeting", R"({"id":"x"})"}, "get_meeting", R"({"id":"x"})"},
-      {{"invoke", "any_thing", " {\"b\": [1, {\"d\": 1, \"c\": \"\\u00e9 \\\"q\\\"\"}], \"a\": {}} "},
+      {{"invoke", "any_thing",
+        " {\"b\": [1, {\"d\": 1, \"c\": \"\\u00e9 \\\"q\\\"\"}], \"a\": {}} "},
        "any_thing",
        "{\"a\":{},\"b\":[1,{\"c\":\"\xC3\xA9 \\\"q\\\"\",\"d\":1}]}"},
       {{"invoke", "cleanup", "{}", "--detach"}, "cleanup", "{}", true},
@@ -70,8 +71,12 @@ TEST_F(AppCommands, StatusShapesTheState) {
                    {"meetingSpeakerLabels", true},
                    {"notesModel", "gpt"},
                    {"other", 1}};
-  Json full = {{"version", "1.4.2"},       {"state", "idle"},     {"meetingRecording", false},
-               {"activeMeetingId", nullptr}, {"error", "no mic"}, {"settings", settings},
+  Json full = {{"version", "1.4.2"},
+               {"state", "idle"},
+               {"meetingRecording", false},
+               {"activeMeetingId", nullptr},
+               {"error", "no mic"},
+               {"settings", settings},
                {"extra", 7}};
   Json meeting_model = full;
   meeting_model["settings"]["meetingAsrModel"] = "large";
@@ -89,32 +94,31 @@ TEST_F(AppCommands, StatusShapesTheState) {
   start_app(s);
 
   const std::string cli_json = json_text(cli_path_text());
-  auto status = [&](const std::string& active, const std::string& dictation,
-                    const std::string& error, const std::string& meeting,
-                    const std::string& recording, const std::string& labels,
-                    const std::string& notes, const std::string& state,
-                    const std::string& version) {
-    return "{\n  \"activeMeetingId\": " + active + ",\n  \"cli\": " + cli_json +
-           ",\n  \"dictationModel\": " + dictation + ",\n  \"error\": " + error +
-           ",\n  \"meetingModel\": " + meeting + ",\n  \"meetingRecording\": " + recording +
-           ",\n  \"meetingSpeakerLabels\": " + labels + ",\n  \"notesModel\": " + notes +
-           ",\n  \"state\": " + state + ",\n  \"version\": " + version + "\n}\n";
-  };
+  auto status =
+      [&](const std::string& active, const std::string& dictation, const std::string& error,
+          const std::string& meeting, const std::string& recording, const std::string& labels,
+          const std::string& notes, const std::string& state, const std::string& version) {
+        return "{\n  \"activeMeetingId\": " + active + ",\n  \"cli\": " + cli_json +
+               ",\n  \"dictationModel\": " + dictation + ",\n  \"error\": " + error +
+               ",\n  \"meetingModel\": " + meeting + ",\n  \"meetingRecording\": " + recording +
+               ",\n  \"meetingSpeakerLabels\": " + labels + ",\n  \"notesModel\": " + notes +
+               ",\n  \"state\": " + state + ",\n  \"version\": " + version + "\n}\n";
+      };
   expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
                                         "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
   // No settings at all: their four members are null, nothing is left out.
-  expect_output(cli({"status", "--detach"}),
-                status("null", "null", "null", "null", "true", "null", "null", "\"recording\"",
-                       "\"1.4.2\""));
-  expect_output(cli({"status"}), status("\"m-1\"", "\"base\"", "\"no mic\"", "\"large\"",
-                                        "false", "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
+  expect_output(cli({"status", "--detach"}), status("null", "null", "null", "null", "true", "null",
+                                                    "null", "\"recording\"", "\"1.4.2\""));
+  expect_output(cli({"status"}), status("\"m-1\"", "\"base\"", "\"no mic\"", "\"large\"", "false",
+                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
   expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
                                         "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
   expect_output(cli({"status"}),
                 status("null", "null", "null", "null", "null", "null", "null", "null", "null"));
   // --detach does not reach the state request.
-  EXPECT_EQ(requests(), std::vector<std::string>(5, "{\"version\":1,\"command\":\"get_state\","
-                                                    "\"args\":{},\"detach\":false}\n"));
+  EXPECT_EQ(requests(), std::vector<std::string>(5,
+                                                 "{\"version\":1,\"command\":\"get_state\","
+                                                 "\"args\":{},\"detach\":false}\n"));
 }
 
 TEST_F(AppCommands, SettingsGetAndSet) {
@@ -125,9 +129,9 @@ TEST_F(AppCommands, SettingsGetAndSet) {
                          {"notesModel", "none"}};
   Json s = scenario();
   Json with_settings = ok(Json{{"settings", settings}, {"state", "idle"}});
-  s["replies"]["get_state"] = Json::array({with_settings, with_settings, with_settings,
-                                           with_settings, with_settings, with_settings,
-                                           with_settings, ok(Json{{"state", "idle"}})});
+  s["replies"]["get_state"] =
+      Json::array({with_settings, with_settings, with_settings, with_settings, with_settings,
+                   with_settings, with_settings, ok(Json{{"state", "idle"}})});
   s["replies"]["save_settings"] = ok(Json{{"settings", Json{{"saved", true}}}});
   start_app(s);
   const std::string get_state = request_line("get_state");
@@ -166,10 +170,9 @@ TEST_F(AppCommands, SettingsGetAndSet) {
   // A state without settings.
   expect_error(cli({"settings", "set", "notesModel=x"}), 1, "Vellumo returned no settings.");
   expect_output(cli({"settings", "get"}), "null\n");
-  EXPECT_EQ(commands(), (std::vector<std::string>{"get_state", "get_state", "get_state",
-                                                  "get_state", "get_state", "save_settings",
-                                                  "get_state", "get_state", "get_state",
-                                                  "get_state"}));
+  EXPECT_EQ(commands(), (std::vector<std::string>{
+                            "get_state", "get_state", "get_state", "get_state", "get_state",
+                            "save_settings", "get_state", "get_state", "get_state", "get_state"}));
 }
 
 // Output that cannot be written fails the command with exit code 1: with
@@ -179,7 +182,8 @@ TEST_F(AppCommands, OutputThatCannotBeWrittenFailsTheCommand) {
   Json s = scenario();
   s["default"] = ok(Json{{"transcript", "Hello."}});
   start_app(s);
-  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})" "\n";
+  const std::string ping = R"({"jsonrpc":"2.0","id":1,"method":"ping"})"
+                           "\n";
   struct Case {
     std::vector<std::string> words;
     Output output;

@@ -34,10 +34,11 @@
 #include "core/json.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 #else

@@ -1,5 +1,12 @@
 #include "harness.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -10,13 +17,6 @@
 #include <iostream>
 #include <sstream>
 #include <thread>
-
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vellumo::e2e {
 namespace {
@@ -44,15 +44,15 @@ Pipe make_pipe() {
 // The child gets a process group of its own, so that a timeout can end
 // whatever it started there; it starts in `working_dir` when one is given.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& stdin_path, int out_fd, const std::string& err_path,
-            int err_fd, const fs::path& working_dir = {}) {
+            const std::string& stdin_path, int out_fd, const std::string& err_path, int err_fd,
+            const fs::path& working_dir = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!working_dir.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
   }
-  posix_spawn_file_actions_addopen(&actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(),
-                                   O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(
+      &actions, 0, stdin_path.empty() ? "/dev/null" : stdin_path.c_str(), O_RDONLY, 0);
   if (out_fd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   } else {
@@ -329,9 +329,8 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
     err = make_pipe();
   }
   const auto started = Clock::now();
-  pid_t pid = spawn(command(program, words), environment(), stdin_path, out_fd,
-                    err_file.string(), err.write,
-                    options.working_dir.value_or(fs::path()));
+  pid_t pid = spawn(command(program, words), environment(), stdin_path, out_fd, err_file.string(),
+                    err.write, options.working_dir.value_or(fs::path()));
   ::close(out_fd);
   if (err.write >= 0) {
     ::close(err.write);

@@ -4,6 +4,8 @@
 // executable under Wine, against the fake app or the stand-in app, each test
 // in a folder and environment of its own.
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -11,8 +13,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/json.h"
 #include "support/files.h"

@@ -11,9 +11,7 @@ namespace {
 using Launch = E2eTest;
 
 Json ok(Json result) { return Json{{"reply", Json{{"ok", true}, {"result", std::move(result)}}}}; }
-Json refused() {
-  return Json{{"reply", Json{{"ok", false}, {"error", "Unknown command: ping"}}}};
-}
+Json refused() { return Json{{"reply", Json{{"ok", false}, {"error", "Unknown command: ping"}}}}; }
 
 const std::string kPing = R"({"version":1,"command":"ping","args":{},"detach":false})"
                           "\n";
@@ -31,7 +29,8 @@ TEST_F(Launch, FromColdTheCallerGetsTheAnswerToItsOwnRequest) {
   EXPECT_GE(run.took, 3s);
   EXPECT_LT(run.took, 20s);
   EXPECT_EQ(starts(), std::vector<Json>{Json::array({"--startup"})});
-  EXPECT_EQ(requests(), (std::vector<std::string>{kPing, kPing, request_line("get_model_library")}));
+  EXPECT_EQ(requests(),
+            (std::vector<std::string>{kPing, kPing, request_line("get_model_library")}));
 
   // The app runs on: the next call reaches it without another launch.
   expect_output(cli({"models"}), "{\n  \"models\": [\n    \"base\"\n  ]\n}\n");
@@ -80,7 +79,9 @@ TEST_F(Launch, LinkNameComesFromTheUserName) {
     std::vector<std::optional<std::string>> names;
   };
   const std::vector<Case> cases = {
-      {unique + "ncdename.x_y-z", {unique + " \xC3\x9Cn\xC3\xAF/c\xC3\xB6" "de:name.x_y-z!"}},
+      {unique + "ncdename.x_y-z",
+       {unique + " \xC3\x9Cn\xC3\xAF/c\xC3\xB6"
+                 "de:name.x_y-z!"}},
       {long_name.substr(0, 64), {long_name}},
       {"user", {std::nullopt, "\xC3\x84 \xC3\x96!"}},
   };

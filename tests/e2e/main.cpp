@@ -1,12 +1,12 @@
 // Runs the end-to-end tests against the native executables, or with
 // --e2e-mode=wine against the Windows executables under Wine.
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "harness.h"
 

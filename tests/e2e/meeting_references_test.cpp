@@ -18,7 +18,10 @@ TEST_F(MeetingReferences, LatestPrefixesAndFullIds) {
                                  Json{{"id", oldest}}, Json{{"title", "no id"}}, 5, "text"});
   Json s = scenario();
   s["replies"]["list_meetings"] = Json::array({
-      ok(list), ok(list), ok(list), ok(list),
+      ok(list),
+      ok(list),
+      ok(list),
+      ok(list),
       ok(Json::array({Json{{"title", "no id"}}, Json{{"id", older}}})),
       ok(Json::array()),
   });

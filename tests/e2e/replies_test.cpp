@@ -34,8 +34,8 @@ TEST_F(Replies, AppErrorsAndBrokenReplies) {
   r["no_result"] = reply({{"ok", true}});
   r["extra"] = reply({{"ok", true}, {"result", {1, 2}}, {"extra", 5}});
   r["no_line_feed"] = raw(R"({"ok":true,"result":7})");
-  r["texts"] = reply({{"ok", true},
-                      {"result", Json::array({"\xC3\xA9/\x01\"\\\t", 1.0, 0.5, 1e21, -3})}});
+  r["texts"] =
+      reply({{"ok", true}, {"result", Json::array({"\xC3\xA9/\x01\"\\\t", 1.0, 0.5, 1e21, -3})}});
   r["slow"] = Json{{"delay_ms", 2500}, {"reply", {{"ok", true}, {"result", "late"}}}};
   start_app(s);
 
@@ -45,8 +45,8 @@ TEST_F(Replies, AppErrorsAndBrokenReplies) {
   expect_error(invoke("error_null"), 1, "Vellumo reported an unknown error.");
   expect_error(invoke("error_empty"), 1, "Vellumo reported an unknown error.");
   expect_error(invoke("error_blank"), 1, "Vellumo reported an unknown error.");
-  for (const char* name : {"no_ok", "ok_text", "duplicate", "two_lines", "trailing",
-                           "not_an_object", "deep"}) {
+  for (const char* name :
+       {"no_ok", "ok_text", "duplicate", "two_lines", "trailing", "not_an_object", "deep"}) {
     SCOPED_TRACE(name);
     expect_error_around(invoke(name), 1, "Vellumo sent an unreadable reply: ", "");
   }
@@ -70,8 +70,8 @@ TEST_F(Replies, LargestReplyAndOneByteMore) {
   const std::string tail = R"("})";
   const std::size_t fill = kMaxReply - head.size() - tail.size();
   Json s = scenario();
-  s["replies"]["largest"] = Json{
-      {"fill", {{"prefix", head}, {"byte", "a"}, {"count", fill}, {"suffix", tail + "\n"}}}};
+  s["replies"]["largest"] =
+      Json{{"fill", {{"prefix", head}, {"byte", "a"}, {"count", fill}, {"suffix", tail + "\n"}}}};
   s["replies"]["too_large"] = Json{
       {"fill", {{"prefix", head}, {"byte", "a"}, {"count", fill + 1}, {"suffix", tail + "\n"}}}};
   start_app(s);
@@ -97,8 +97,8 @@ TEST_F(Replies, LargeReplyPrintsAsItsValue) {
     result += i ? "," : "";
     result += R"({"title":"Sync \"week\" )" + std::to_string(i) +
               R"( caf\u00e9 \ud83d\ude00 \u0007","id":")" + std::to_string(i * 7919) +
-              R"(","duration":)" + std::to_string(i) + ".25" + R"(,"count":-)" +
-              std::to_string(i) + R"(,"big":18446744073709551615,"tiny":1e-7,"notes":null,)" +
+              R"(","duration":)" + std::to_string(i) + ".25" + R"(,"count":-)" + std::to_string(i) +
+              R"(,"big":18446744073709551615,"tiny":1e-7,"notes":null,)" +
               R"("speakers":[{"name":"Ana\tMar\u00eda","on":true},{"name":"Bo\/b","on":false}],)" +
               R"("a":{"z":[],"y":{},"x":[[1],[2.5e300]]}})";
   }

@@ -21,11 +21,11 @@ TEST_F(Texts, PrintedWithoutAnyAppBesideOrServing) {
   EXPECT_EQ(line_of(usage.out, 57), "  version");
   // Descriptions start in the 34th character, six meetings lines in the
   // 46th; continuation lines are indented by 33 spaces.
-  EXPECT_EQ(line_of(usage.out, 10), "  status" + std::string(25, ' ') +
-                                        "Version, state and selected models");
+  EXPECT_EQ(line_of(usage.out, 10),
+            "  status" + std::string(25, ' ') + "Version, state and selected models");
   EXPECT_EQ(line_of(usage.out, 33).substr(45), "New meeting from recordings in order");
-  EXPECT_EQ(line_of(usage.out, 54), std::string(33, ' ') +
-                                        "Claude Code, Codex, Gemini, Cursor, Windsurf,");
+  EXPECT_EQ(line_of(usage.out, 54),
+            std::string(33, ' ') + "Claude Code, Codex, Gemini, Cursor, Windsurf,");
   for (const auto& words : std::vector<std::vector<std::string>>{
            {"help"}, {"--help"}, {"-h"}, {"--no-launch", "help"}}) {
     SCOPED_TRACE(words.front());
@@ -74,8 +74,7 @@ TEST_F(Texts, UsageErrorsNeverReachTheApp) {
     expect_error(cli(words), 2, "Use `settings get [key]` or `settings set key=value ...`.");
   }
   expect_error_around(cli({"invoke", "ping", "{"}), 2, "Arguments must be a JSON object: ", "");
-  expect_error_around(cli({"invoke", "ping", "{} x"}), 2, "Arguments must be a JSON object: ",
-                      "");
+  expect_error_around(cli({"invoke", "ping", "{} x"}), 2, "Arguments must be a JSON object: ", "");
   EXPECT_EQ(requests(), std::vector<std::string>{});
 }
 

@@ -11,9 +11,10 @@
 //
 // Exit code 0 on success, 1 with a message on standard error otherwise.
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>

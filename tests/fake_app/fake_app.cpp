@@ -183,9 +183,15 @@ bool flag_member(const Json& object, const char* name) {
 
 std::string from_hex(const std::string& hex) {
   auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9') {
+      return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+      return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+      return c - 'A' + 10;
+    }
     fail("`hex` holds a character that is not a hex digit");
   };
   if (hex.size() % 2 != 0) {
@@ -494,8 +500,8 @@ int run(const std::vector<std::string>& words) {
     };
   } else {
     auto served = platform::LinkServer::listen(
-        path, {s.busy ? platform::LinkServerMode::Busy : platform::LinkServerMode::Serve,
-               s.buffer_size});
+        path,
+        {s.busy ? platform::LinkServerMode::Busy : platform::LinkServerMode::Serve, s.buffer_size});
     if (!served) {
       fail(served.error());
     }

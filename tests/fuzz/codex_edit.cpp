@@ -8,11 +8,11 @@
 // removal and points at the CLI after an install. An edit is refused as
 // one that would not parse only where no table can be added or updated.
 
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <toml++/toml.h>
 
 #include "agent_integration/codex_config.h"
 #include "core/text.h"

@@ -1,13 +1,12 @@
 // The Windows command-line splitter, the quoting of the process runner that
 // must survive it, and the sorting of the words into options.
 
-#include "core/split_command_line.h"
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "cli/parse_options.h"
+#include "core/split_command_line.h"
 #include "fuzz_support.h"
 #include "process/quote_command_line.h"
 

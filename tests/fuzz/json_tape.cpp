@@ -2,20 +2,22 @@
 // the same decision, refuse with the same message, and give the same value
 // and the same printed text.
 
+#include "core/json_tape.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "core/json.h"
-#include "core/json_tape.h"
 #include "support/json_kinds.h"
 
 namespace {
 
 [[noreturn]] void disagree(const char* what, const std::string& json, const std::string& tape) {
-  std::fprintf(stderr, "the tape and parse_json disagree on %s:\n  parse_json: %s\n  tape:       %s\n",
+  std::fprintf(stderr,
+               "the tape and parse_json disagree on %s:\n  parse_json: %s\n  tape:       %s\n",
                what, json.c_str(), tape.c_str());
   std::abort();
 }

@@ -302,8 +302,7 @@ TEST(Run, LeftoverProcessDoesNotHoldTheCaller) {
   const auto start = Clock::now();
   const Finished finished = expect_finished(run(
       helper(),
-      {"out", hex("x"), "spawn-sleeper", "30000", utf8_of(grandchild_file), "err", hex("y")},
-      20s));
+      {"out", hex("x"), "spawn-sleeper", "30000", utf8_of(grandchild_file), "err", hex("y")}, 20s));
   const auto elapsed = Clock::now() - start;
   const long grandchild = read_number(grandchild_file);
   ASSERT_GT(grandchild, 0);

@@ -66,7 +66,8 @@ int wmain(int argc, wchar_t** argv) {
     expect(!string_value(info, L"FileDescription").empty(), "a FileDescription");
   }
 
-  HMODULE module = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HMODULE module =
+      ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   expect(module != nullptr, "the file loads as a resource module");
   if (module != nullptr) {
     HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
@@ -82,7 +83,8 @@ int wmain(int argc, wchar_t** argv) {
     expect(group != nullptr, "an icon group");
     if (group != nullptr) {
       const auto* header = static_cast<const WORD*>(::LockResource(::LoadResource(module, group)));
-      expect(header != nullptr && header[1] == 1 && header[2] >= 4, "the icon group holds several sizes");
+      expect(header != nullptr && header[1] == 1 && header[2] >= 4,
+             "the icon group holds several sizes");
     }
     ::FreeLibrary(module);
   }

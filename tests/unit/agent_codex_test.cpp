@@ -1,12 +1,11 @@
-#include "platform/platform.h"
-#include "agent_integration/codex_config.h"
-
 #include <gtest/gtest.h>
 #include <toml++/toml.h>
 
 #include <string>
 
+#include "agent_integration/codex_config.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 #include "support/files.h"
 #include "support/scratch_folder.h"
 
@@ -46,7 +45,8 @@ std::string server_command(std::string_view text) {
   return parsed.table()["mcp_servers"]["vellumo"]["command"].value_or(std::string("-"));
 }
 
-CodexPlan expect_write(Mode mode, std::string_view text, TargetState state, std::string_view expected) {
+CodexPlan expect_write(Mode mode, std::string_view text, TargetState state,
+                       std::string_view expected) {
   CodexPlan p = plan_codex_edit(mode, text, kCli);
   EXPECT_EQ(p.state, state) << text;
   EXPECT_EQ(p.new_text, std::optional<std::string>(std::string(expected))) << text;
@@ -109,8 +109,9 @@ TEST(AgentCodex, Facts) {
   facts = codex_facts("[mcp_servers.vellumo]\ncommand = \"D:\\\\VELLUMO-CLI.EXE\"\n", kCli);
   EXPECT_FALSE(facts.mentions);
   // The first header line is the one.
-  facts = codex_facts("[mcp_servers.vellumo]\ncommand = \"node\"\n[mcp_servers.vellumo]\ncommand = " + kQ + "\n",
-                      kCli);
+  facts = codex_facts(
+      "[mcp_servers.vellumo]\ncommand = \"node\"\n[mcp_servers.vellumo]\ncommand = " + kQ + "\n",
+      kCli);
   EXPECT_FALSE(facts.mentions || facts.points);
 }
 
@@ -142,7 +143,8 @@ TEST(AgentCodex, InstallIntoEmptyText) {
 }
 
 TEST(AgentCodex, InstallAfterTrailingBlankLines) {
-  expect_write(Mode::Install, "model = \"o3\"\n\n\n", TargetState::Added, "model = \"o3\"\n\n" + kBlock);
+  expect_write(Mode::Install, "model = \"o3\"\n\n\n", TargetState::Added,
+               "model = \"o3\"\n\n" + kBlock);
   expect_write(Mode::Install, "model = \"o3\"", TargetState::Added, "model = \"o3\"\n\n" + kBlock);
 }
 
@@ -181,9 +183,11 @@ TEST(AgentCodex, NoBlock) {
 
 TEST(AgentCodex, RemoveInTheMiddle) {
   const std::string text =
-      "a = 1\n\n[x]\nk = 2\n \n\t\n[mcp_servers.vellumo]\n# Added by Vellumo: points agents to vellumo-cli\n"
+      "a = 1\n\n[x]\nk = 2\n \n\t\n[mcp_servers.vellumo]\n# Added by Vellumo: points agents to "
+      "vellumo-cli\n"
       "command = \"/old/vellumo-cli\"\nargs = [\"mcp\"]\n\n[y]\nz = 3\n\n# end";
-  expect_write(Mode::Remove, text, TargetState::Removed, "a = 1\n\n[x]\nk = 2\n[y]\nz = 3\n\n# end\n");
+  expect_write(Mode::Remove, text, TargetState::Removed,
+               "a = 1\n\n[x]\nk = 2\n[y]\nz = 3\n\n# end\n");
 }
 
 TEST(AgentCodex, RemoveTheWholeFile) {
@@ -197,26 +201,30 @@ TEST(AgentCodex, CrlfFiles) {
       "command = \"/old/vellumo-cli\"\r\nargs = [\"mcp\"]\r\n[y]\r\nz = 3\r\n";
   expect_write(Mode::Install, old_crlf, TargetState::Updated,
                "a = 1\n\n[mcp_servers.vellumo]\n# Added by Vellumo: points agents to vellumo-cli\n"
-               "command = " + kQ + "\nargs = [\"mcp\"]\n[y]\nz = 3\n");
+               "command = " +
+                   kQ + "\nargs = [\"mcp\"]\n[y]\nz = 3\n");
   expect_write(Mode::Remove, old_crlf, TargetState::Removed, "a = 1\n[y]\nz = 3\n");
   // Added keeps the text before the block as it was.
-  expect_write(Mode::Install, "a = 1\r\nb = 2\r\n\r\n", TargetState::Added, "a = 1\r\nb = 2\n\n" + kBlock);
+  expect_write(Mode::Install, "a = 1\r\nb = 2\r\n\r\n", TargetState::Added,
+               "a = 1\r\nb = 2\n\n" + kBlock);
 }
 
 TEST(AgentCodex, UpdateChangesOnlyTheBlocksCommandLine) {
   // Equal command lines of other tables belong to someone else.
   const std::string text =
-      "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = \"/old/vellumo-cli\"\n"
+      "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = "
+      "\"/old/vellumo-cli\"\n"
       "[z]\ncommand = \"/old/vellumo-cli\"\n";
-  expect_write(Mode::Install, text, TargetState::Updated,
-               "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = " + kQ +
-                   "\n[z]\ncommand = \"/old/vellumo-cli\"\n");
+  expect_write(
+      Mode::Install, text, TargetState::Updated,
+      "[mcp_servers.old]\ncommand = \"/old/vellumo-cli\"\n\n[mcp_servers.vellumo]\ncommand = " +
+          kQ + "\n[z]\ncommand = \"/old/vellumo-cli\"\n");
 }
 
 TEST(AgentCodex, UpdateKeepsTheIndentOfNothingButReplacesTheLine) {
   // The command line is replaced whole: its indent and trailing comment go.
-  expect_write(Mode::Install, "[mcp_servers.vellumo]\n  command = \"/o/vellumo-cli\" # x\n", TargetState::Updated,
-               "[mcp_servers.vellumo]\ncommand = " + kQ + "\n");
+  expect_write(Mode::Install, "[mcp_servers.vellumo]\n  command = \"/o/vellumo-cli\" # x\n",
+               TargetState::Updated, "[mcp_servers.vellumo]\ncommand = " + kQ + "\n");
 }
 
 TEST(AgentCodex, HeaderSpellings) {
@@ -316,10 +324,13 @@ TEST(AgentCodexFile, InstallCreatesConfigToml) {
   EXPECT_EQ(edit_codex(Mode::Status, folder.str(), kCli),
             (TargetResult{"Codex", TargetState::Absent, path}));
   EXPECT_TRUE(folder.names().empty());
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli), (TargetResult{"Codex", TargetState::Added, path}));
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+            (TargetResult{"Codex", TargetState::Added, path}));
   EXPECT_EQ(file_bytes(path), kBlock);
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli), (TargetResult{"Codex", TargetState::Present, path}));
-  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli), (TargetResult{"Codex", TargetState::Removed, path}));
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+            (TargetResult{"Codex", TargetState::Present, path}));
+  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli),
+            (TargetResult{"Codex", TargetState::Removed, path}));
   EXPECT_EQ(file_bytes(path), "\n");
   EXPECT_EQ(folder.names(), std::vector<std::string>{"config.toml"});
 }
@@ -330,7 +341,8 @@ TEST(AgentCodexFile, ForeignBlockKeepsItsBytes) {
   const std::string original = "[mcp_servers.vellumo]\r\ncommand = \"node\"\r\n";
   put_file(path, original);
   for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-    EXPECT_EQ(edit_codex(mode, folder.str(), kCli), (TargetResult{"Codex", TargetState::Skipped, path}));
+    EXPECT_EQ(edit_codex(mode, folder.str(), kCli),
+              (TargetResult{"Codex", TargetState::Skipped, path}));
   }
   EXPECT_EQ(file_bytes(path), original);
   // A reason follows the path.
@@ -366,7 +378,8 @@ TEST(AgentCodexFile, UnreadableFails) {
 TEST(AgentCodexFile, CliPathThatIsNotUnicodeIsWrittenLossily) {
   ScratchFolder folder;
   const std::string path = files::join(folder.str(), "config.toml");
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), "/opt/\xFF/vellumo-cli").state, TargetState::Added);
+  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), "/opt/\xFF/vellumo-cli").state,
+            TargetState::Added);
   EXPECT_EQ(file_bytes(path), codex_block("/opt/\xEF\xBF\xBD/vellumo-cli"));
 }
 

@@ -1,14 +1,13 @@
-#include "platform/platform.h"
-#include "agent_integration/json_config.h"
-#include "agent_integration/json_members.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "agent_integration/json_config.h"
+#include "agent_integration/json_members.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 #include "support/files.h"
 #include "support/scratch_folder.h"
 
@@ -62,7 +61,8 @@ TEST(AgentJsonMembers, EmptyObject) {
 }
 
 TEST(AgentJsonMembers, KeysAreDecoded) {
-  auto members = read_member_list(R"({"\u0041b":1,"a\/b":2,"caf\u00e9":3,"\ud83d\ude00":4,"q\"\\":5})");
+  auto members =
+      read_member_list(R"({"\u0041b":1,"a\/b":2,"caf\u00e9":3,"\ud83d\ude00":4,"q\"\\":5})");
   ASSERT_TRUE(members) << members.error();
   ASSERT_EQ(members->size(), 5u);
   EXPECT_EQ((*members)[0].key, "Ab");
@@ -83,16 +83,16 @@ TEST(AgentJsonMembers, RefusesEverythingThatIsNotStrictJson) {
   const char* const bad[] = {
       "",
       "   \n",
-      "\xEF\xBB\xBF{}",              // byte order mark
+      "\xEF\xBB\xBF{}",  // byte order mark
       "[]",
       "\"text\"",
       "1",
       "null",
       "{} {}",
       "{} x",
-      "{\"a\":1,}",                  // trailing comma
+      "{\"a\":1,}",  // trailing comma
       "{\"a\":[1,]}",
-      "{'a':1}",                     // single quotes
+      "{'a':1}",  // single quotes
       "{\"a\":'x'}",
       "// note\n{}",
       "{\"a\":1 // note\n}",
@@ -104,13 +104,13 @@ TEST(AgentJsonMembers, RefusesEverythingThatIsNotStrictJson) {
       "{\"a\":NaN}",
       "{\"a\":Infinity}",
       "{\"a\":1e400}",
-      "{\"a\":\"tab\there\"}",       // raw control character in a string
+      "{\"a\":\"tab\there\"}",  // raw control character in a string
       "{\"a\":\"\\x\"}",
-      "{\"a\":\"\xFF\"}",            // not UTF-8
-      "{\"\\ud800\":1}",             // lone surrogate
+      "{\"a\":\"\xFF\"}",  // not UTF-8
+      "{\"\\ud800\":1}",   // lone surrogate
       "{\"a\":1",
       "{",
-      "\x0C{}",                      // form feed is not JSON whitespace
+      "\x0C{}",  // form feed is not JSON whitespace
   };
   for (const char* text : bad) {
     EXPECT_FALSE(read_member_list(text)) << text;
@@ -163,8 +163,7 @@ TEST(AgentJsonRender, IndentZeroAndTwo) {
 }
 
 TEST(AgentJsonRender, KeysInJsonStringForm) {
-  const std::vector<Member> members = {
-      {std::string("\b\f\n\r\t\x01\x1f/\xC3\xA9\x7f"), "0"}};
+  const std::vector<Member> members = {{std::string("\b\f\n\r\t\x01\x1f/\xC3\xA9\x7f"), "0"}};
   EXPECT_EQ(render_member_list(members, 0, "\n"),
             "{\n  \"\\b\\f\\n\\r\\t\\u0001\\u001f/\xC3\xA9\x7f\": 0\n}");
 }
@@ -177,7 +176,8 @@ TEST(AgentJsonEntry, CompactPointerEntries) {
   EXPECT_EQ(pointer_entry_text(EntryShape::Plain, "/opt/a \"b\"/vellumo-cli"),
             R"({"args":["mcp"],"command":"/opt/a \"b\"/vellumo-cli"})");
   EXPECT_EQ(pointer_entry_text(EntryShape::Opencode, "/x\ty/\xC3\xA9/vellumo-cli"),
-            "{\"command\":[\"/x\\ty/\xC3\xA9/vellumo-cli\",\"mcp\"],\"enabled\":true,\"type\":\"local\"}");
+            "{\"command\":[\"/x\\ty/\xC3\xA9/"
+            "vellumo-cli\",\"mcp\"],\"enabled\":true,\"type\":\"local\"}");
 }
 
 TEST(AgentJsonEntry, NamesVellumoCli) {
@@ -214,16 +214,20 @@ TEST(AgentJsonEntry, Facts) {
   expect_facts(facts_of(R"({"other":{"command":"node"}})"), true, false, false);
   expect_facts(facts_of("{\"vellumo\":" + kPlainEntry + "}"), false, true, true);
   // Member order and whitespace do not matter; letter case of the path does.
-  expect_facts(facts_of(R"({"vellumo":{ "command" : "C:\\Tools\\vellumo-cli.exe", "args":[ "mcp" ] }})"),
-               false, true, true);
+  expect_facts(
+      facts_of(R"({"vellumo":{ "command" : "C:\\Tools\\vellumo-cli.exe", "args":[ "mcp" ] }})"),
+      false, true, true);
   expect_facts(facts_of(R"({"vellumo":{"args":["mcp"],"command":"c:\\tools\\vellumo-cli.exe"}})"),
                false, false, true);
   // An added member makes it unequal but still own.
-  expect_facts(facts_of(R"({"vellumo":{"args":["mcp"],"command":"C:\\Tools\\vellumo-cli.exe","env":{}}})"),
-               false, false, true);
-  expect_facts(facts_of(R"({"vellumo":{"command":"D:\\Old\\VELLUMO-CLI.EXE"}})"), false, false, true);
+  expect_facts(
+      facts_of(R"({"vellumo":{"args":["mcp"],"command":"C:\\Tools\\vellumo-cli.exe","env":{}}})"),
+      false, false, true);
+  expect_facts(facts_of(R"({"vellumo":{"command":"D:\\Old\\VELLUMO-CLI.EXE"}})"), false, false,
+               true);
   expect_facts(facts_of(R"({"vellumo":{"command":"node","args":["x"]}})"), false, false, false);
-  expect_facts(facts_of(R"({"vellumo":{"command":["C:\\x\\vellumo-cli.exe","mcp"]}})"), false, false, true);
+  expect_facts(facts_of(R"({"vellumo":{"command":["C:\\x\\vellumo-cli.exe","mcp"]}})"), false,
+               false, true);
   expect_facts(facts_of(R"({"vellumo":{"command":[]}})"), false, false, false);
   expect_facts(facts_of(R"({"vellumo":{"command":[1,"vellumo-cli"]}})"), false, false, false);
   expect_facts(facts_of(R"({"vellumo":{"command":{"path":"vellumo-cli"}}})"), false, false, false);
@@ -232,14 +236,18 @@ TEST(AgentJsonEntry, Facts) {
   expect_facts(facts_of(R"({"vellumo":["vellumo-cli","mcp"]})"), false, false, false);
   expect_facts(facts_of(R"({"vellumo":null})"), false, false, false);
   // The plain entry does not equal the opencode one, nor the other way round.
-  expect_facts(facts_of("{\"vellumo\":" + kPlainEntry + "}", EntryShape::Opencode), false, false, true);
-  expect_facts(facts_of("{\"vellumo\":" + kOpencodeEntry + "}", EntryShape::Opencode), false, true, true);
-  expect_facts(facts_of(R"({"vellumo":{"command":["C:\\Tools\\vellumo-cli.exe","mcp"],"enabled":1,"type":"local"}})",
-                        EntryShape::Opencode),
-               false, false, true);
+  expect_facts(facts_of("{\"vellumo\":" + kPlainEntry + "}", EntryShape::Opencode), false, false,
+               true);
+  expect_facts(facts_of("{\"vellumo\":" + kOpencodeEntry + "}", EntryShape::Opencode), false, true,
+               true);
+  expect_facts(
+      facts_of(
+          R"({"vellumo":{"command":["C:\\Tools\\vellumo-cli.exe","mcp"],"enabled":1,"type":"local"}})",
+          EntryShape::Opencode),
+      false, false, true);
   // The first `vellumo` decides.
-  expect_facts(facts_of("{\"vellumo\":{\"command\":\"node\"},\"vellumo\":" + kPlainEntry + "}"), false,
-               false, false);
+  expect_facts(facts_of("{\"vellumo\":{\"command\":\"node\"},\"vellumo\":" + kPlainEntry + "}"),
+               false, false, false);
 }
 
 TEST(AgentJsonEntry, DecisionTable) {
@@ -247,7 +255,8 @@ TEST(AgentJsonEntry, DecisionTable) {
   const EntryFacts equal{false, true, true};
   const EntryFacts own{false, false, true};
   const EntryFacts foreign{false, false, false};
-  const EntryFacts equal_not_own{false, true, false};  // cannot come from a real entry; order of rules
+  const EntryFacts equal_not_own{false, true,
+                                 false};  // cannot come from a real entry; order of rules
 
   EXPECT_EQ(decide_json(Mode::Status, equal), TargetState::Present);
   EXPECT_EQ(decide_json(Mode::Status, absent), TargetState::Absent);
@@ -333,10 +342,12 @@ TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
             "            \"command\": \"node\",\n"
             "            \"args\": [ \"a\",   \"b\" ]\n"
             "        },\n"
-            "    \"vellumo\": " + kPlainEntry + "\n"
-            "  },\n"
-            "  \"n\": 1\n"
-            "}\n");
+            "    \"vellumo\": " +
+                kPlainEntry +
+                "\n"
+                "  },\n"
+                "  \"n\": 1\n"
+                "}\n");
   // Removing it again gives the re-indented text without the entry.
   const JsonPlan back = plan(Mode::Remove, *p.new_text);
   EXPECT_EQ(back.state, TargetState::Removed);
@@ -356,7 +367,9 @@ TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
 std::string crlf(std::string_view lf) {
   std::string out;
   for (char c : lf) {
-    if (c == '\n') out += '\r';
+    if (c == '\n') {
+      out += '\r';
+    }
     out += c;
   }
   return out;
@@ -366,24 +379,26 @@ TEST(AgentJsonPlan, CrlfFilesKeepCrlf) {
   const JsonPlan p = plan(Mode::Install, crlf(kSpreadLf));
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
-  EXPECT_EQ(*p.new_text,
-            crlf("{\n"
-                 "  \"theme\": \"dark\",\n"
-                 "  \"mcpServers\": {\n"
-                 "    \"other\": {\n"
-                 "            \"command\": \"node\",\n"
-                 "            \"args\": [ \"a\",   \"b\" ]\n"
-                 "        },\n"
-                 "    \"vellumo\": " + kPlainEntry + "\n"
-                 "  },\n"
-                 "  \"n\": 1\n"
-                 "}\n"));
+  EXPECT_EQ(*p.new_text, crlf("{\n"
+                              "  \"theme\": \"dark\",\n"
+                              "  \"mcpServers\": {\n"
+                              "    \"other\": {\n"
+                              "            \"command\": \"node\",\n"
+                              "            \"args\": [ \"a\",   \"b\" ]\n"
+                              "        },\n"
+                              "    \"vellumo\": " +
+                              kPlainEntry +
+                              "\n"
+                              "  },\n"
+                              "  \"n\": 1\n"
+                              "}\n"));
   // A single pair anywhere is enough, even inside a nested value.
   const JsonPlan mixed = plan(Mode::Install, "{\"a\": [1,\r\n2]}");
-  EXPECT_EQ(*mixed.new_text, "{\r\n  \"a\": [1,\r\n2],\r\n  \"mcpServers\": {\r\n    \"vellumo\": " +
-                                 kPlainEntry + "\r\n  }\r\n}\r\n");
-  const JsonPlan emptied = plan(Mode::Remove, crlf("{\n  \"mcpServers\": {\n    \"vellumo\": " +
-                                                   kPlainEntry + "\n  }\n}\n"));
+  EXPECT_EQ(*mixed.new_text,
+            "{\r\n  \"a\": [1,\r\n2],\r\n  \"mcpServers\": {\r\n    \"vellumo\": " + kPlainEntry +
+                "\r\n  }\r\n}\r\n");
+  const JsonPlan emptied = plan(
+      Mode::Remove, crlf("{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry + "\n  }\n}\n"));
   EXPECT_EQ(emptied.state, TargetState::Removed);
   EXPECT_EQ(emptied.new_text, "{}\r\n");
 }
@@ -395,11 +410,12 @@ TEST(AgentJsonPlan, OwnEntryIsUpdatedInPlaceAndRemoved) {
   expect_no_write(plan(Mode::Status, text), TargetState::Skipped);
   const JsonPlan updated = plan(Mode::Install, text);
   EXPECT_EQ(updated.state, TargetState::Updated);
-  EXPECT_EQ(*updated.new_text, "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"vellumo\": " + kPlainEntry +
-                                   ",\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
+  EXPECT_EQ(*updated.new_text, "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"vellumo\": " +
+                                   kPlainEntry + ",\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
   const JsonPlan removed = plan(Mode::Remove, text);
   EXPECT_EQ(removed.state, TargetState::Removed);
-  EXPECT_EQ(*removed.new_text, "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
+  EXPECT_EQ(*removed.new_text,
+            "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
 }
 
 TEST(AgentJsonPlan, SomeoneElsesEntryIsLeftAlone) {
@@ -411,7 +427,8 @@ TEST(AgentJsonPlan, SomeoneElsesEntryIsLeftAlone) {
 
 TEST(AgentJsonPlan, EntryWithExtraMemberIsReplacedExactly) {
   const std::string text =
-      "{\"mcpServers\":{\"vellumo\":{\"args\":[\"mcp\"],\"command\":\"C:\\\\Tools\\\\vellumo-cli.exe\","
+      "{\"mcpServers\":{\"vellumo\":{\"args\":[\"mcp\"],\"command\":\"C:\\\\Tools\\\\vellumo-cli."
+      "exe\","
       "\"env\":{\"A\":\"1\"}}}}";
   expect_no_write(plan(Mode::Status, text), TargetState::Skipped);
   const JsonPlan p = plan(Mode::Install, text);
@@ -447,7 +464,8 @@ TEST(AgentJsonPlan, NotPlainJsonIsSkippedInEveryMode) {
 }
 
 TEST(AgentJsonPlan, ContainerThatIsNotAnObject) {
-  for (const char* text : {R"({"mcpServers": []})", R"({"mcpServers": "x"})", R"({"mcpServers": null})"}) {
+  for (const char* text :
+       {R"({"mcpServers": []})", R"({"mcpServers": "x"})", R"({"mcpServers": null})"}) {
     for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
       const JsonPlan p = plan(mode, text);
       EXPECT_EQ(p.state, TargetState::Skipped) << text;
@@ -464,8 +482,10 @@ TEST(AgentJsonPlan, Opencode) {
   const JsonPlan added = plan(Mode::Install, "{\"$schema\": \"https://opencode.ai/config.json\"}",
                               EntryShape::Opencode);
   EXPECT_EQ(added.state, TargetState::Added);
-  EXPECT_EQ(*added.new_text, "{\n  \"$schema\": \"https://opencode.ai/config.json\",\n  \"mcp\": {\n"
-                             "    \"vellumo\": " + kOpencodeEntry + "\n  }\n}\n");
+  EXPECT_EQ(*added.new_text,
+            "{\n  \"$schema\": \"https://opencode.ai/config.json\",\n  \"mcp\": {\n"
+            "    \"vellumo\": " +
+                kOpencodeEntry + "\n  }\n}\n");
   expect_no_write(plan(Mode::Status, *added.new_text, EntryShape::Opencode), TargetState::Present);
 
   const std::string old =
@@ -473,49 +493,57 @@ TEST(AgentJsonPlan, Opencode) {
   expect_no_write(plan(Mode::Status, old, EntryShape::Opencode), TargetState::Skipped);
   const JsonPlan updated = plan(Mode::Install, old, EntryShape::Opencode);
   EXPECT_EQ(updated.state, TargetState::Updated);
-  EXPECT_EQ(*updated.new_text, "{\n  \"mcp\": {\n    \"vellumo\": " + kOpencodeEntry + "\n  }\n}\n");
+  EXPECT_EQ(*updated.new_text,
+            "{\n  \"mcp\": {\n    \"vellumo\": " + kOpencodeEntry + "\n  }\n}\n");
   const JsonPlan removed = plan(Mode::Remove, old, EntryShape::Opencode);
   EXPECT_EQ(removed.state, TargetState::Removed);
   EXPECT_EQ(*removed.new_text, "{}\n");
   // opencode's container is `mcp`: an mcpServers member is someone else's.
-  const JsonPlan other = plan(Mode::Install, "{\"mcpServers\": {\"vellumo\": 1}}", EntryShape::Opencode);
-  EXPECT_EQ(*other.new_text, "{\n  \"mcpServers\": {\"vellumo\": 1},\n  \"mcp\": {\n    \"vellumo\": " +
-                                 kOpencodeEntry + "\n  }\n}\n");
+  const JsonPlan other =
+      plan(Mode::Install, "{\"mcpServers\": {\"vellumo\": 1}}", EntryShape::Opencode);
+  EXPECT_EQ(*other.new_text,
+            "{\n  \"mcpServers\": {\"vellumo\": 1},\n  \"mcp\": {\n    \"vellumo\": " +
+                kOpencodeEntry + "\n  }\n}\n");
 }
 
 TEST(AgentJsonPlan, DuplicateMembers) {
   // Duplicate top-level keys stay; the first container is the one edited.
-  const std::string text =
-      R"({"a":1,"mcpServers":{"x":1},"a":2,"mcpServers":{"y":2}})";
+  const std::string text = R"({"a":1,"mcpServers":{"x":1},"a":2,"mcpServers":{"y":2}})";
   const JsonPlan p = plan(Mode::Install, text);
   EXPECT_EQ(p.state, TargetState::Added);
   EXPECT_EQ(*p.new_text, "{\n  \"a\": 1,\n  \"mcpServers\": {\n    \"x\": 1,\n    \"vellumo\": " +
                              kPlainEntry + "\n  },\n  \"a\": 2,\n  \"mcpServers\": {\"y\":2}\n}\n");
   // The second container is not looked at.
-  expect_no_write(plan(Mode::Status, R"({"mcpServers":{},"mcpServers":{"vellumo":)" + kPlainEntry + "}}"),
-                  TargetState::Absent);
+  expect_no_write(
+      plan(Mode::Status, R"({"mcpServers":{},"mcpServers":{"vellumo":)" + kPlainEntry + "}}"),
+      TargetState::Absent);
 
   // Two `vellumo` members: the first decides and is the only one touched.
-  const std::string twice = "{\"mcpServers\":{\"vellumo\":{\"command\":\"/old/vellumo-cli\"},\"k\":0,"
-                            "\"vellumo\":{\"command\":\"node\"}}}";
+  const std::string twice =
+      "{\"mcpServers\":{\"vellumo\":{\"command\":\"/old/vellumo-cli\"},\"k\":0,"
+      "\"vellumo\":{\"command\":\"node\"}}}";
   const JsonPlan removed = plan(Mode::Remove, twice);
   EXPECT_EQ(removed.state, TargetState::Removed);
-  EXPECT_EQ(*removed.new_text,
-            "{\n  \"mcpServers\": {\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
+  EXPECT_EQ(
+      *removed.new_text,
+      "{\n  \"mcpServers\": {\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
   const JsonPlan updated = plan(Mode::Install, twice);
   EXPECT_EQ(updated.state, TargetState::Updated);
-  EXPECT_EQ(*updated.new_text, "{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
-                                   ",\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
+  EXPECT_EQ(*updated.new_text,
+            "{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
+                ",\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
   // Someone else's first entry shields an own second one.
-  const std::string shielded = "{\"mcpServers\":{\"vellumo\":{\"command\":\"node\"},"
-                               "\"vellumo\":{\"command\":\"/old/vellumo-cli\"}}}";
+  const std::string shielded =
+      "{\"mcpServers\":{\"vellumo\":{\"command\":\"node\"},"
+      "\"vellumo\":{\"command\":\"/old/vellumo-cli\"}}}";
   for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
     expect_no_write(plan(mode, shielded), TargetState::Skipped);
   }
   // Duplicates nested deeper are kept as written.
   const JsonPlan nested = plan(Mode::Install, R"({"o":{"d":1,"d":2}})");
-  EXPECT_EQ(*nested.new_text, "{\n  \"o\": {\"d\":1,\"d\":2},\n  \"mcpServers\": {\n    \"vellumo\": " +
-                                  kPlainEntry + "\n  }\n}\n");
+  EXPECT_EQ(*nested.new_text,
+            "{\n  \"o\": {\"d\":1,\"d\":2},\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
+                "\n  }\n}\n");
 }
 
 TEST(AgentJsonPlan, KeysAreWrittenInJsonStringForm) {
@@ -534,7 +562,8 @@ TEST(AgentJsonPlan, CliPathThatIsNotUnicodeIsNeverWritten) {
   EXPECT_FALSE(p.new_text);
   // Removing an own entry needs no pointer entry.
   const JsonPlan removed =
-      plan(Mode::Remove, R"({"mcpServers":{"vellumo":{"command":"/old/vellumo-cli"}}})", EntryShape::Plain, bad_cli);
+      plan(Mode::Remove, R"({"mcpServers":{"vellumo":{"command":"/old/vellumo-cli"}}})",
+           EntryShape::Plain, bad_cli);
   EXPECT_EQ(removed.state, TargetState::Removed);
 }
 
@@ -592,8 +621,9 @@ TEST(AgentJsonTarget, InvalidUtf8Fails) {
   const JsonTarget target = target_in(folder);
   const std::string original = "{\"a\": \"\xC3\x28\"}";
   put_file(target.file_path, original);
-  EXPECT_EQ(edit_json_target(Mode::Install, target, kCli),
-            (TargetResult{"Gemini CLI", TargetState::Failed, "stream did not contain valid UTF-8"}));
+  EXPECT_EQ(
+      edit_json_target(Mode::Install, target, kCli),
+      (TargetResult{"Gemini CLI", TargetState::Failed, "stream did not contain valid UTF-8"}));
   EXPECT_EQ(file_bytes(target.file_path), original);
 }
 

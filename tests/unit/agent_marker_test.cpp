@@ -1,9 +1,8 @@
-#include "agent_integration/marker.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "agent_integration/marker.h"
 #include "platform/files.h"
 #include "support/files.h"
 #include "support/scratch_folder.h"
@@ -71,7 +70,8 @@ TEST(AgentMarker, WriteCreatesTheFolderAndReadsBack) {
   EXPECT_EQ(read_marker(data), std::nullopt);
   write_marker(data, R"(C:\Tools\vellumo-cli.exe)", false);
   const std::string path = files::join(data, "agent-integration.json");
-  EXPECT_EQ(file_bytes(path), "{\n  \"cli\": \"C:\\\\Tools\\\\vellumo-cli.exe\",\n  \"removed\": false\n}");
+  EXPECT_EQ(file_bytes(path),
+            "{\n  \"cli\": \"C:\\\\Tools\\\\vellumo-cli.exe\",\n  \"removed\": false\n}");
   EXPECT_EQ(read_marker(data), (Marker{R"(C:\Tools\vellumo-cli.exe)", false}));
   write_marker(data, "/x/vellumo-cli", true);
   EXPECT_EQ(read_marker(data), (Marker{"/x/vellumo-cli", true}));
@@ -99,7 +99,8 @@ TEST(AgentMarker, ErrorsAreIgnoredAndUnreadableMarkersAreNothing) {
   EXPECT_EQ(read_marker(data), std::nullopt);
   // A folder in place of the marker file.
   const std::string other = files::join(folder.str(), "Other");
-  std::filesystem::create_directories(std::filesystem::path(files::join(other, "agent-integration.json")));
+  std::filesystem::create_directories(
+      std::filesystem::path(files::join(other, "agent-integration.json")));
   EXPECT_EQ(read_marker(other), std::nullopt);
   write_marker(other, "/x/vellumo-cli", false);
   EXPECT_EQ(read_marker(other), std::nullopt);

@@ -1,10 +1,10 @@
-#include "agent_integration/target.h"
-#include "core/text.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "agent_integration/target.h"
+#include "core/text.h"
 
 namespace vellumo::agents {
 namespace {
@@ -21,16 +21,24 @@ TEST(AgentText, StateWords) {
 
 TEST(AgentText, LossyReplacesMaximalSubparts) {
   EXPECT_EQ(lossy_utf8("ok"), "ok");
-  EXPECT_EQ(lossy_utf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(lossy_utf8("\xE2\x82" "x"), "\xEF\xBF\xBD" "x");  // one for the cut sequence
+  EXPECT_EQ(lossy_utf8("a\xFF"
+                       "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(lossy_utf8("\xE2\x82"
+                       "x"),
+            "\xEF\xBF\xBD"
+            "x");  // one for the cut sequence
   EXPECT_EQ(lossy_utf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(lossy_utf8("\xC3\xA9"), "\xC3\xA9");
 }
 
 TEST(AgentText, TrimUsesUnicodeWhiteSpace) {
   EXPECT_EQ(trim("  \t[x] \r\n"), "[x]");
-  EXPECT_EQ(trim_start(" \xC2\xA0" "a "), "a ");      // no-break space
-  EXPECT_EQ(trim_end(" a\xE3\x80\x80"), " a");         // ideographic space
+  EXPECT_EQ(trim_start(" \xC2\xA0"
+                       "a "),
+            "a ");                              // no-break space
+  EXPECT_EQ(trim_end(" a\xE3\x80\x80"), " a");  // ideographic space
   EXPECT_EQ(trim_end("caf\xC3\xA9  "), "caf\xC3\xA9");
   EXPECT_EQ(trim("   "), "");
   EXPECT_EQ(trim(""), "");

@@ -60,7 +60,8 @@ TEST(Response, UnreadableReplies) {
     EXPECT_EQ(failure(line).rfind(prefix, 0), 0u) << line;
   }
   EXPECT_EQ(failure("{\"ok\":true,\"ok\":false}"), prefix + "duplicate member \"ok\"");
-  std::string deep = "{\"ok\":true,\"result\":" + std::string(200, '[') + std::string(200, ']') + "}";
+  std::string deep =
+      "{\"ok\":true,\"result\":" + std::string(200, '[') + std::string(200, ']') + "}";
   EXPECT_EQ(failure(deep), prefix + "nesting deeper than 128 levels");
 }
 

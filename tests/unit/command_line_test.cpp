@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include "cli/parse_options.h"
 #include "core/split_command_line.h"
-
-#include <gtest/gtest.h>
 
 namespace vellumo {
 namespace {
@@ -34,7 +34,8 @@ TEST(SplitWindowsCommandLine, BackslashesAndQuotes) {
   EXPECT_EQ(split_windows_command_line(R"(p ab"c d"ef)"), Words{"abc def"});
   EXPECT_EQ(split_windows_command_line(R"(p "unterminated x)"), Words{"unterminated x"});
   EXPECT_EQ(split_windows_command_line(R"(p "a"""b)"), Words{R"(a"b)"});
-  EXPECT_EQ(split_windows_command_line("p \"\xc3\xa9 \xe2\x82\xac\""), Words{"\xc3\xa9 \xe2\x82\xac"});
+  EXPECT_EQ(split_windows_command_line("p \"\xc3\xa9 \xe2\x82\xac\""),
+            Words{"\xc3\xa9 \xe2\x82\xac"});
 }
 
 TEST(SplitWindowsCommandLine, KeepingTheProgramName) {

@@ -1,4 +1,3 @@
-#include "platform/platform.h"
 #include "platform/files.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/files.h"
 #include "support/scratch_folder.h"
 
@@ -256,7 +256,6 @@ TEST(Files, LongPaths) {
 #endif
 }
 
-
 // Whatever step fails, the original is as it was and no temporary file is
 // left; a file that did not exist still does not.
 TEST(Files, EveryFailedStepKeepsTheOriginal) {
@@ -264,8 +263,9 @@ TEST(Files, EveryFailedStepKeepsTheOriginal) {
     ReplaceStep step;
     const char* name;
   };
-  for (const Row& row : {Row{ReplaceStep::CreateTemporary, "create"}, Row{ReplaceStep::Write, "write"},
-                         Row{ReplaceStep::Flush, "flush"}, Row{ReplaceStep::Rename, "rename"}}) {
+  for (const Row& row :
+       {Row{ReplaceStep::CreateTemporary, "create"}, Row{ReplaceStep::Write, "write"},
+        Row{ReplaceStep::Flush, "flush"}, Row{ReplaceStep::Rename, "rename"}}) {
     for (const bool existed : {true, false}) {
       SCOPED_TRACE(std::string(row.name) + (existed ? ", over a file" : ", a new file"));
       ScratchFolder folder;
@@ -367,7 +367,8 @@ TEST(Files, ReplacementKeepsModeAndLinks) {
   std::filesystem::create_symlink("gone", folder / "dangling");
   const Names before = folder.names();
   auto loop = write_file_replacing(folder / "a", "x");
-  EXPECT_EQ(loop.error(), "Cannot write " + folder / "a" + ": " + platform::system_error_text(ELOOP));
+  EXPECT_EQ(loop.error(),
+            "Cannot write " + folder / "a" + ": " + platform::system_error_text(ELOOP));
   auto dangling = write_file_replacing(folder / "dangling", "x");
   EXPECT_EQ(dangling.error(), "Cannot write " + folder / "dangling" + ": it is a link to " +
                                   folder / "gone" + ", which does not exist");

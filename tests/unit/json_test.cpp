@@ -66,9 +66,14 @@ TEST(JsonString, WordAtATimeEscapingMatchesTheRules) {
     std::string out = "\"";
     for (const char ch : text) {
       const auto c = static_cast<unsigned char>(ch);
-      const char* named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\b' ? "\\b"
-                        : c == '\f' ? "\\f" : c == '\n' ? "\\n" : c == '\r' ? "\\r"
-                        : c == '\t' ? "\\t" : nullptr;
+      const char* named = c == '"'    ? "\\\""
+                          : c == '\\' ? "\\\\"
+                          : c == '\b' ? "\\b"
+                          : c == '\f' ? "\\f"
+                          : c == '\n' ? "\\n"
+                          : c == '\r' ? "\\r"
+                          : c == '\t' ? "\\t"
+                                      : nullptr;
       if (named) {
         out += named;
       } else if (c < 0x20) {
@@ -87,7 +92,7 @@ TEST(JsonString, WordAtATimeEscapingMatchesTheRules) {
     std::string text;
     for (std::size_t k = 0; k < size; ++k) {
       const auto kind = random() % 10;
-      text += kind < 6 ? static_cast<char>('a' + random() % 26)
+      text += kind < 6   ? static_cast<char>('a' + random() % 26)
               : kind < 9 ? static_cast<char>(random() % 256)
                          : "\"\\\n\t"[random() % 4];
     }
@@ -98,7 +103,8 @@ TEST(JsonString, WordAtATimeEscapingMatchesTheRules) {
 }
 
 TEST(JsonWrite, PrettyLayoutSortedKeysAndEmptyContainers) {
-  auto value = parse_json(R"({"b":[1,{"z":null,"a":true}],"a":{},"c":[],"d":-5,"e":18446744073709551615,"f":1e2})");
+  auto value = parse_json(
+      R"({"b":[1,{"z":null,"a":true}],"a":{},"c":[],"d":-5,"e":18446744073709551615,"f":1e2})");
   ASSERT_TRUE(value) << value.error();
   EXPECT_EQ(to_json_pretty(*value),
             "{\n"
@@ -115,8 +121,9 @@ TEST(JsonWrite, PrettyLayoutSortedKeysAndEmptyContainers) {
             "  \"e\": 18446744073709551615,\n"
             "  \"f\": 100.0\n"
             "}");
-  EXPECT_EQ(to_json_compact(*value),
-            R"({"a":{},"b":[1,{"a":true,"z":null}],"c":[],"d":-5,"e":18446744073709551615,"f":100.0})");
+  EXPECT_EQ(
+      to_json_compact(*value),
+      R"({"a":{},"b":[1,{"a":true,"z":null}],"c":[],"d":-5,"e":18446744073709551615,"f":100.0})");
   EXPECT_EQ(to_json_pretty(Json(std::int64_t{-9223372036854775807 - 1})), "-9223372036854775808");
   EXPECT_EQ(to_json_pretty(Json("x")), "\"x\"");
 }

@@ -1,13 +1,12 @@
-#include <filesystem>
-#include <fstream>
-#include <string>
-
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/link_server.h"
 #include "support/scratch_folder.h"

@@ -1,12 +1,12 @@
 #include "platform/link_server.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "support/scratch_folder.h"

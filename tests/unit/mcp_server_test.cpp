@@ -291,13 +291,14 @@ TEST(McpServer, DoubledMembersMatterOnlyWhereTheServerReads) {
       answer(R"({"id":1,"method":"initialize","params":{"x":1,"x":2,"protocolVersion":"v1"}})");
   EXPECT_NE(initialize.find(R"("protocolVersion":"v1")"), std::string::npos) << initialize;
 
-  for (const char* request : {
-           R"({"id":1,"id":2,"method":"ping"})",
-           R"({"id":1,"method":"ping","method":"ping"})",
-           R"({"id":1,"method":"initialize","params":{},"params":{}})",
-           R"({"id":1,"method":"initialize","params":{"protocolVersion":"a","protocolVersion":"a"}})",
-           R"({"params":{"protocolVersion":"a","protocolVersion":"b"},"id":1,"method":"initialize"})",
-       }) {
+  for (
+      const char* request : {
+          R"({"id":1,"id":2,"method":"ping"})",
+          R"({"id":1,"method":"ping","method":"ping"})",
+          R"({"id":1,"method":"initialize","params":{},"params":{}})",
+          R"({"id":1,"method":"initialize","params":{"protocolVersion":"a","protocolVersion":"a"}})",
+          R"({"params":{"protocolVersion":"a","protocolVersion":"b"},"id":1,"method":"initialize"})",
+      }) {
     SCOPED_TRACE(request);
     EXPECT_EQ(answer(request), "");
   }

@@ -1,17 +1,22 @@
 #include "cli/meetings.h"
-#include "core/numbers.h"
-#include "core/paths.h"
 
 #include <gtest/gtest.h>
+
+#include "core/numbers.h"
+#include "core/paths.h"
 
 namespace vellumo {
 namespace {
 
 TEST(MeetingSummary, FifteenMembersWithCharacterCounts) {
-  const Json record = {{"id", "abc"},          {"title", "Call"},
-                       {"status", "done"},     {"transcript", "\xc3\xa9"},
-                       {"notes", "a\xf0\x9f\x98\x80z"}, {"speakerCount", 2},
-                       {"extra", "dropped"},   {"error", nullptr}};
+  const Json record = {{"id", "abc"},
+                       {"title", "Call"},
+                       {"status", "done"},
+                       {"transcript", "\xc3\xa9"},
+                       {"notes", "a\xf0\x9f\x98\x80z"},
+                       {"speakerCount", 2},
+                       {"extra", "dropped"},
+                       {"error", nullptr}};
   const Json summary = meeting_summary(record);
   EXPECT_EQ(summary.size(), 15u);
   EXPECT_EQ(summary["transcriptChars"], 1);
@@ -39,13 +44,15 @@ std::string format_of(std::string_view path, const char* option = nullptr) {
 
 TEST(ExportFormat, FromOptionOrExtension) {
   EXPECT_EQ(format_of("out.HTML"), "html");
-  EXPECT_EQ(format_of("out.html", "HTML"), "error: Unknown export format `HTML`. Use md, txt, html, pdf or wav.");
+  EXPECT_EQ(format_of("out.html", "HTML"),
+            "error: Unknown export format `HTML`. Use md, txt, html, pdf or wav.");
   EXPECT_EQ(format_of("out.html", "txt"), "text");
   EXPECT_EQ(format_of("call"), "markdown");
   EXPECT_EQ(format_of(".md"), "markdown");
   EXPECT_EQ(format_of("dir/.."), "markdown");
   EXPECT_EQ(format_of("call."), "error: Unknown export format ``. Use md, txt, html, pdf or wav.");
-  EXPECT_EQ(format_of("notes.docx"), "error: Unknown export format `docx`. Use md, txt, html, pdf or wav.");
+  EXPECT_EQ(format_of("notes.docx"),
+            "error: Unknown export format `docx`. Use md, txt, html, pdf or wav.");
   EXPECT_EQ(format_of("a.b/c"), "markdown");
   EXPECT_EQ(format_of("x/.hidden.TXT"), "text");
   EXPECT_EQ(format_of("x/take.wav/"), "wav");
@@ -94,7 +101,8 @@ TEST(ParseUnsigned, StrictDecimal) {
   EXPECT_EQ(parse_unsigned("+30"), 30u);
   EXPECT_EQ(parse_unsigned("007"), 7u);
   EXPECT_EQ(parse_unsigned("18446744073709551615"), 18446744073709551615u);
-  for (std::string_view bad : {"", "+", "-", "-5", "1.5", "10s", "++1", " 1", "1 ", "18446744073709551616", "0x10"}) {
+  for (std::string_view bad :
+       {"", "+", "-", "-5", "1.5", "10s", "++1", " 1", "1 ", "18446744073709551616", "0x10"}) {
     EXPECT_EQ(parse_unsigned(bad), std::nullopt) << bad;
   }
 }

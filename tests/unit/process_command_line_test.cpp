@@ -1,6 +1,3 @@
-#include "core/split_command_line.h"
-#include "process/quote_command_line.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +6,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "core/split_command_line.h"
+#include "process/quote_command_line.h"
 
 namespace vellumo::process {
 namespace {
@@ -192,7 +192,8 @@ TEST(CommandLine, QuotingTortureTest) {
     ASSERT_TRUE(line);
     const ThroughCmd seen = through_cmd(*line);
     EXPECT_FALSE(seen.exposed) << *line;
-    EXPECT_EQ(split_windows_command_line_with_program(seen.text), words(script, arguments)) << *line;
+    EXPECT_EQ(split_windows_command_line_with_program(seen.text), words(script, arguments))
+        << *line;
   }
 
   std::vector<std::string> alphabet = {"\xC3\xA9", "\xE2\x9C\x93"};
@@ -210,14 +211,17 @@ TEST(CommandLine, QuotingTortureTest) {
     }
     auto plain = windows_command_line(R"(C:\Program Files\x.exe)", arguments);
     ASSERT_TRUE(plain);
-    ASSERT_EQ(split_windows_command_line_with_program(*plain), words(R"(C:\Program Files\x.exe)", arguments))
+    ASSERT_EQ(split_windows_command_line_with_program(*plain),
+              words(R"(C:\Program Files\x.exe)", arguments))
         << *plain;
 
     auto batch = batch_command_line(R"(C:\x y\s.cmd)", arguments);
     ASSERT_TRUE(batch);
     const ThroughCmd seen = through_cmd(*batch);
     ASSERT_FALSE(seen.exposed) << *batch;
-    ASSERT_EQ(split_windows_command_line_with_program(seen.text), words(R"(C:\x y\s.cmd)", arguments)) << *batch;
+    ASSERT_EQ(split_windows_command_line_with_program(seen.text),
+              words(R"(C:\x y\s.cmd)", arguments))
+        << *batch;
   }
 }
 

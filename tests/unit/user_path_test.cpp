@@ -1,9 +1,10 @@
-#include "agent_integration/agents.h"
 #include "agent_integration/user_path.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+
+#include "agent_integration/agents.h"
 
 namespace vellumo::agents {
 namespace {
@@ -51,7 +52,8 @@ TEST(UserPath, PlansChangesFromTheEntryList) {
   EXPECT_EQ(plan.state, TargetState::Present);
   EXPECT_FALSE(plan.new_value);
 
-  plan = plan_user_path(Mode::Remove, R"(C:\Tools;C:\x;%T%;;%OTHER%)", folder, env({{"T", R"(C:\Tools\)"}}));
+  plan = plan_user_path(Mode::Remove, R"(C:\Tools;C:\x;%T%;;%OTHER%)", folder,
+                        env({{"T", R"(C:\Tools\)"}}));
   EXPECT_EQ(plan.state, TargetState::Removed);
   EXPECT_EQ(plan.new_value, R"(C:\x;%OTHER%)");
 

@@ -18,8 +18,10 @@ TEST(Utf8, Validation) {
   EXPECT_TRUE(is_valid_utf8("h\xC3\xA9 \xE2\x9C\x93 \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
   EXPECT_TRUE(is_valid_utf8("\xf4\x8f\xbf\xbf"));  // U+10FFFF
   EXPECT_FALSE(is_valid_utf8("\xff"));
-  EXPECT_FALSE(is_valid_utf8("\x80"));              // lone continuation byte
-  EXPECT_FALSE(is_valid_utf8("a\x80" "b"));         // lone continuation byte
+  EXPECT_FALSE(is_valid_utf8("\x80"));  // lone continuation byte
+  EXPECT_FALSE(
+      is_valid_utf8("a\x80"
+                    "b"));                          // lone continuation byte
   EXPECT_FALSE(is_valid_utf8("\xC3"));              // cut short
   EXPECT_FALSE(is_valid_utf8("\xE2\x9C"));          // cut short
   EXPECT_FALSE(is_valid_utf8("abcdefgh\xc3"));      // cut short
