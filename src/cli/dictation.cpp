@@ -2,7 +2,6 @@
 
 #include "app_link/app_link.h"
 #include "cli/output.h"
-#include "core/numbers.h"
 
 namespace vellumo {
 namespace {
@@ -35,14 +34,8 @@ Status run_dictation(const std::vector<std::string>& words, const CliOptions& op
     return send_dictation_command(options, "cancel_dictation");
   }
   if (sub == "history") {
-    std::uint64_t limit = kDefaultHistoryLimit;
-    if (const std::string* given = options.value("limit")) {
-      const auto parsed = parse_unsigned(*given);
-      if (!parsed) {
-        return CliError::usage("--limit must be a number.");
-      }
-      limit = *parsed;
-    }
+    TRY(const std::uint64_t limit,
+        options.count("limit", kDefaultHistoryLimit, "--limit must be a number."));
     return send_and_print(options, "list_dictations", Json{{"limit", limit}});
   }
   if (sub == "copy-last") {

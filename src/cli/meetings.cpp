@@ -8,7 +8,6 @@
 #include "app_link/app_link.h"
 #include "cli/input.h"
 #include "cli/output.h"
-#include "core/numbers.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "platform/platform.h"
@@ -378,14 +377,8 @@ Result<std::string> export_format(const CliOptions& options, std::string_view pa
 
 Status wait_for_meeting(const CliOptions& options, const std::string& reference) {
   TRY(const std::string id, resolve_meeting_id(options, reference));
-  std::uint64_t timeout = kDefaultWaitSeconds;
-  if (const std::string* given = options.value("timeout")) {
-    const auto seconds = parse_unsigned(*given);
-    if (!seconds) {
-      return CliError::usage("--timeout is a number of seconds.");
-    }
-    timeout = *seconds;
-  }
+  TRY(const std::uint64_t timeout,
+      options.count("timeout", kDefaultWaitSeconds, "--timeout is a number of seconds."));
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     TRY(const Json record, get_meeting(options, id));

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
+
+#include "core/numbers.h"
+#include "core/result.h"
 
 namespace vellumo {
 
@@ -20,6 +25,21 @@ struct CliOptions {
   const std::string* value(std::string_view name) const {
     auto it = values.find(name);
     return it == values.end() ? nullptr : &it->second;
+  }
+
+  /// The value of option `name` as a whole number, `fallback` when it was
+  /// not given; a value that is no such number is the usage error `usage`.
+  Result<std::uint64_t> count(std::string_view name, std::uint64_t fallback,
+                              std::string_view usage) const {
+    const std::string* given = value(name);
+    if (!given) {
+      return fallback;
+    }
+    const auto parsed = parse_unsigned(*given);
+    if (!parsed) {
+      return CliError::usage(std::string(usage));
+    }
+    return *parsed;
   }
 };
 
