@@ -46,19 +46,6 @@ bool is_bare(char c) {
          c == '-';
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // Appends `cp` as UTF-8; false for what is no Unicode scalar value.
 bool append_scalar(std::string& out, std::uint32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {

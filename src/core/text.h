@@ -23,6 +23,20 @@ std::string_view trim_start(std::string_view text);
 std::string_view trim_end(std::string_view text);
 std::string_view trim(std::string_view text);
 
+/// The value of the hexadecimal digit `c` (either case), or -1.
+constexpr int hex_digit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
 /// `texts` with `separator` between each two of them, an empty text
 /// counted too: {"", "a"} joined by " " gives " a".
 template <class Texts>

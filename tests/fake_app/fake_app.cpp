@@ -74,6 +74,7 @@
 #include "core/json.h"
 #include "core/link_protocol.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "platform/link_server.h"
 #include "platform/platform.h"
 
@@ -183,16 +184,11 @@ bool flag_member(const Json& object, const char* name) {
 
 std::string from_hex(const std::string& hex) {
   auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') {
-      return c - '0';
+    const int value = hex_digit(c);
+    if (value < 0) {
+      fail("`hex` holds a character that is not a hex digit");
     }
-    if (c >= 'a' && c <= 'f') {
-      return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-      return c - 'A' + 10;
-    }
-    fail("`hex` holds a character that is not a hex digit");
+    return value;
   };
   if (hex.size() % 2 != 0) {
     fail("`hex` needs an even number of digits");
