@@ -1,13 +1,16 @@
-// Writes the manual page and the shell completions of vellumo-cli, at build
-// time, from the texts the program itself prints: the command words, the
-// options and their listed values come from the usage text, the exit codes
-// from its "Exit codes:" line, and the guide becomes the page's agents
-// section. A command added to the usage text is thus in the page and in
-// every completion with the next build.
+// Writes the manual page and the shell completions of vellumo-cli at build
+// time. Each comes from a template beside this file: a completion template
+// holds the shell's whole script and takes only the word tables, which are
+// read from the usage text (and the manual's words); the page's template
+// takes the parts that the usage text, the guide and the README's session
+// make. Any text that does not read as expected stops the build with a
+// message naming what was expected.
 //
-//   vellumo_docs man|bash|zsh|fish|powershell [FILE]
+//   vellumo_docs bash|zsh|fish|powershell TEMPLATE MANUAL OUTPUT
+//   vellumo_docs man TEMPLATE MANUAL OUTPUT README SOURCE_DATE_EPOCH
 
-#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -17,357 +20,66 @@
 #include <vector>
 
 #include "core/text.h"
+#include "docs/usage_reader.h"
 #include "texts/texts.h"
 
 namespace {
 
-using vellumo::join_texts;
+using vellumo::Err;
 using vellumo::kVersion;
-using Strings = std::vector<std::string>;
+using vellumo::Result;
+using vellumo::docs::Docs;
+using vellumo::docs::Error;
+using vellumo::docs::Strings;
 
-Strings split(std::string_view text, char separator) {
-  Strings parts;
-  std::size_t start = 0;
+Result<std::string, Error> read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (!file) {
+    return Error{"cannot read " + path};
+  }
+  return text.str();
+}
+
+// The template with each @NAME@ replaced by its part, in one pass, so a
+// part is never read for markers. Every marker must be known, and every
+// part but VERSION placed exactly once.
+Result<std::string, Error> fill(std::string_view text, const std::string& name,
+                                const std::map<std::string, std::string>& parts) {
+  std::map<std::string, int> placed;
+  std::string out;
+  std::size_t at = 0;
   for (;;) {
-    const auto end = text.find(separator, start);
-    parts.emplace_back(text.substr(start, end - start));
-    if (end == std::string_view::npos) {
-      return parts;
+    const auto open = text.find('@', at);
+    const auto close = open == text.npos ? text.npos : text.find('@', open + 1);
+    if (close == text.npos) {
+      out += text.substr(at);
+      break;
     }
-    start = end + 1;
-  }
-}
-
-void add_unique(Strings& list, const std::string& word) {
-  if (std::find(list.begin(), list.end(), word) == list.end()) {
-    list.push_back(word);
-  }
-}
-
-// A command word, or alternatives of it: `start|stop|cancel`.
-bool is_command_word(std::string_view token) {
-  return !token.empty() && token[0] >= 'a' && token[0] <= 'z' && token.find("||") == token.npos &&
-         token.back() != '|' &&
-         token.find_first_not_of("abcdefghijklmnopqrstuvwxyz-|") == std::string_view::npos;
-}
-
-std::string strip_brackets(std::string token) {
-  std::erase_if(token, [](char c) { return c == '[' || c == ']'; });
-  return token;
-}
-
-// What the usage text says about the command line.
-struct CommandWords {
-  // The words that may follow each command path ("" is the program itself,
-  // "meetings record" a path of two words), in the order of the text.
-  std::map<std::string, Strings> children;
-  // The options each full command path shows.
-  std::map<std::string, Strings> options;
-  Strings value_options;                  // options followed by a value
-  std::map<std::string, Strings> values;  // the values an option lists
-  Strings global_options;                 // options of every command
-};
-
-// The entry also takes these; the usage text shows only `--no-launch` among
-// the options of every command.
-const Strings kEntryOptions = {"--help", "--version"};
-
-CommandWords read_usage(std::string_view usage) {
-  CommandWords words;
-  words.children[""];
-  for (const std::string& line : split(usage, '\n')) {
-    // Commands are indented by two spaces; descriptions follow after two
-    // or more; deeper indented lines continue a description.
-    if (line.size() < 3 || !line.starts_with("  ") || line[2] == ' ') {
-      for (std::size_t at = line.find("(--"); at != std::string::npos;
-           at = line.find("(--", at + 1)) {
-        const auto end = line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", at + 3);
-        add_unique(words.global_options, line.substr(at + 1, end - at - 1));
-      }
+    const std::string marker(text.substr(open + 1, close - open - 1));
+    const auto part = parts.find(marker);
+    if (part == parts.end()) {
+      out += text.substr(at, close - at);
+      at = close;
       continue;
     }
-    const Strings tokens = split(std::string_view(line).substr(2, line.find("  ", 2) - 2), ' ');
-    std::vector<Strings> levels;
-    std::size_t i = 0;
-    for (; i < tokens.size() && is_command_word(tokens[i]); ++i) {
-      levels.push_back(split(tokens[i], '|'));
-    }
-    Strings options;
-    for (std::size_t j = i; j < tokens.size(); ++j) {
-      const std::string option = strip_brackets(tokens[j]);
-      if (!option.starts_with("--")) {
-        continue;
-      }
-      options.push_back(option);
-      const std::string next = j + 1 < tokens.size() ? strip_brackets(tokens[j + 1]) : "";
-      if (next.empty() || next.starts_with('-') || next == "|") {
-        continue;
-      }
-      add_unique(words.value_options, option);
-      if (is_command_word(next) && next.find('|') != std::string::npos) {
-        words.values[option] = split(next, '|');
-      }
-    }
-    // Every path the line spells, alternatives expanded.
-    std::vector<Strings> paths = {{}};
-    for (const Strings& level : levels) {
-      std::vector<Strings> longer;
-      for (const Strings& path : paths) {
-        for (const std::string& word : level) {
-          add_unique(words.children[join_texts(path, " ")], word);
-          longer.push_back(path);
-          longer.back().push_back(word);
-        }
-      }
-      paths = std::move(longer);
-    }
-    for (const Strings& path : paths) {
-      Strings& known = words.options[join_texts(path, " ")];
-      for (const std::string& option : options) {
-        add_unique(known, option);
-      }
+    out += text.substr(at, open - at);
+    out += part->second;
+    ++placed[marker];
+    at = close + 1;
+    // A part of whole lines stands on the marker's line.
+    if (part->second.ends_with('\n') && text.substr(at, 1) == "\n") {
+      ++at;
     }
   }
-  for (const std::string& option : kEntryOptions) {
-    add_unique(words.global_options, option);
+  for (const auto& [marker, part] : parts) {
+    if (marker != "VERSION" && placed[marker] != 1) {
+      return Error{name + ": expected the marker @" + marker + "@ once, found it " +
+                   std::to_string(placed[marker]) + " times"};
+    }
   }
-  std::erase_if(words.options, [](const auto& entry) { return entry.second.empty(); });
-  return words;
-}
-
-// Each shell's script walks the words before the cursor the same way: an
-// option that takes a value skips that value, other options are skipped,
-// and the remaining words form the command path. It then offers the listed
-// values of a value option before the cursor; or, for a word starting with
-// `-`, the global options and those of the command; or else the words that
-// may follow the path. With nothing to offer, the shell completes file
-// names. Meeting IDs are never offered: listing them would start the app.
-
-void write_bash(std::ostream& out, const CommandWords& words) {
-  out << "# bash completion for vellumo-cli " << kVersion
-      << ", generated from its usage text.\n"
-         "_vellumo_cli() {\n"
-         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
-         "  local command= skip= word i offer=\n"
-         "  for ((i = 1; i < COMP_CWORD; i++)); do\n"
-         "    word=${COMP_WORDS[i]}\n"
-         "    if [ -n \"$skip\" ]; then skip=; continue; fi\n"
-         "    case $word in\n"
-         "      "
-      << join_texts(words.value_options, "|")
-      << ") skip=1 ;;\n"
-         "      -*) ;;\n"
-         "      *) command+=${command:+ }$word ;;\n"
-         "    esac\n"
-         "  done\n"
-         "  case $prev in\n";
-  for (const auto& [option, values] : words.values) {
-    out << "    " << option << ") offer=\"" << join_texts(values, " ") << "\" ;;\n";
-  }
-  out << "    " << join_texts(words.value_options, "|") << ") ;;\n"
-      << "    *)\n"
-         "      if [[ $cur == -* ]]; then\n"
-         "        offer=\""
-      << join_texts(words.global_options, " ")
-      << "\"\n"
-         "        case $command in\n";
-  for (const auto& [path, options] : words.options) {
-    out << "          \"" << path << "\" | \"" << path << " \"*) offer+=\" "
-        << join_texts(options, " ") << "\" ;;\n";
-  }
-  out << "        esac\n"
-         "      else\n"
-         "        case $command in\n";
-  for (const auto& [path, children] : words.children) {
-    out << "          \"" << path << "\") offer=\"" << join_texts(children, " ") << "\" ;;\n";
-  }
-  out << "        esac\n"
-         "      fi ;;\n"
-         "  esac\n"
-         "  COMPREPLY=()\n"
-         "  [ -n \"$offer\" ] && mapfile -t COMPREPLY < <(compgen -W \"$offer\" -- \"$cur\")\n"
-         "  return 0\n"
-         "}\n"
-         "complete -o default -F _vellumo_cli vellumo-cli\n";
-}
-
-void write_zsh(std::ostream& out, const CommandWords& words) {
-  out << "#compdef vellumo-cli\n"
-         "# zsh completion for vellumo-cli "
-      << kVersion
-      << ", generated from its usage text.\n"
-         "_vellumo_cli() {\n"
-         "  local command= skip= word i\n"
-         "  local -a offer\n"
-         "  for ((i = 2; i < CURRENT; i++)); do\n"
-         "    word=${words[i]}\n"
-         "    if [[ -n $skip ]]; then skip=; continue; fi\n"
-         "    case $word in\n"
-         "      ("
-      << join_texts(words.value_options, "|")
-      << ") skip=1 ;;\n"
-         "      (-*) ;;\n"
-         "      (*) command+=${command:+ }$word ;;\n"
-         "    esac\n"
-         "  done\n"
-         "  case ${words[CURRENT-1]} in\n";
-  for (const auto& [option, values] : words.values) {
-    out << "    (" << option << ") offer=(" << join_texts(values, " ") << ") ;;\n";
-  }
-  out << "    (" << join_texts(words.value_options, "|") << ") ;;\n"
-      << "    (*)\n"
-         "      if [[ $PREFIX == -* ]]; then\n"
-         "        offer=("
-      << join_texts(words.global_options, " ")
-      << ")\n"
-         "        case $command in\n";
-  for (const auto& [path, options] : words.options) {
-    out << "          (\"" << path << "\" | \"" << path << " \"*) offer+=("
-        << join_texts(options, " ") << ") ;;\n";
-  }
-  out << "        esac\n"
-         "      else\n"
-         "        case $command in\n";
-  for (const auto& [path, children] : words.children) {
-    out << "          (\"" << path << "\") offer=(" << join_texts(children, " ") << ") ;;\n";
-  }
-  out << "        esac\n"
-         "      fi ;;\n"
-         "  esac\n"
-         "  if (( ${#offer} )); then\n"
-         "    compadd -- \"${offer[@]}\"\n"
-         "  else\n"
-         "    _files\n"
-         "  fi\n"
-         "}\n"
-         "if [[ ${funcstack[1]} == _vellumo_cli ]]; then\n"
-         "  _vellumo_cli \"$@\"\n"
-         "else\n"
-         "  compdef _vellumo_cli vellumo-cli\n"
-         "fi\n";
-}
-
-void write_fish(std::ostream& out, const CommandWords& words) {
-  out << "# fish completion for vellumo-cli " << kVersion
-      << ", generated from its usage text.\n"
-         "function __vellumo_cli_complete\n"
-         "    set -l tokens (commandline -opc)\n"
-         "    set -l cur (commandline -ct)\n"
-         "    set -e tokens[1]\n"
-         "    set -l command\n"
-         "    set -l skip\n"
-         "    for word in $tokens\n"
-         "        if test -n \"$skip\"\n"
-         "            set skip\n"
-         "            continue\n"
-         "        end\n"
-         "        switch $word\n"
-         "            case "
-      << join_texts(words.value_options, " ")
-      << "\n"
-         "                set skip 1\n"
-         "            case '-*'\n"
-         "            case '*'\n"
-         "                set -a command $word\n"
-         "        end\n"
-         "    end\n"
-         "    set command (string join ' ' -- $command)\n"
-         "    set -l offer\n"
-         "    switch \"$tokens[-1]\"\n";
-  for (const auto& [option, values] : words.values) {
-    out << "        case " << option << "\n            set offer " << join_texts(values, " ")
-        << "\n";
-  }
-  out << "        case " << join_texts(words.value_options, " ") << "\n"
-      << "        case '*'\n"
-         "            if string match -q -- '-*' \"$cur\"\n"
-         "                set offer "
-      << join_texts(words.global_options, " ")
-      << "\n"
-         "                switch $command\n";
-  for (const auto& [path, options] : words.options) {
-    out << "                    case '" << path << "' '" << path << " *'\n"
-        << "                        set -a offer " << join_texts(options, " ") << "\n";
-  }
-  out << "                end\n"
-         "            else\n"
-         "                switch $command\n";
-  for (const auto& [path, children] : words.children) {
-    out << "                    case '" << path << "'\n"
-        << "                        set offer " << join_texts(children, " ") << "\n";
-  }
-  out << "                end\n"
-         "            end\n"
-         "    end\n"
-         "    if set -q offer[1]\n"
-         "        printf '%s\\n' $offer\n"
-         "    else\n"
-         "        __fish_complete_path \"$cur\"\n"
-         "    end\n"
-         "end\n"
-         "complete -c vellumo-cli -f -a '(__vellumo_cli_complete)'\n";
-}
-
-std::string powershell_list(const Strings& words) {
-  std::string list;
-  for (const std::string& word : words) {
-    list += list.empty() ? "'" : ", '";
-    list += word + "'";
-  }
-  return list;
-}
-
-void write_powershell(std::ostream& out, const CommandWords& words) {
-  out << "# PowerShell completion for vellumo-cli " << kVersion
-      << ", generated from its usage text.\n"
-         "# Load it from your profile: . path\\to\\vellumo-cli-completion.ps1\n"
-         "Register-ArgumentCompleter -Native -CommandName 'vellumo-cli', 'vellumo-cli.exe' "
-         "-ScriptBlock {\n"
-         "    param($wordToComplete, $commandAst, $cursorPosition)\n"
-         "    $valueOptions = @("
-      << powershell_list(words.value_options)
-      << ")\n"
-         "    $command = @()\n"
-         "    $prev = ''\n"
-         "    $skip = $false\n"
-         "    foreach ($element in ($commandAst.CommandElements | Select-Object -Skip 1)) {\n"
-         "        if ($element.Extent.EndOffset -ge $cursorPosition) { break }\n"
-         "        $word = $element.Extent.Text\n"
-         "        $prev = $word\n"
-         "        if ($skip) { $skip = $false }\n"
-         "        elseif ($valueOptions -contains $word) { $skip = $true }\n"
-         "        elseif (-not $word.StartsWith('-')) { $command += $word }\n"
-         "    }\n"
-         "    $command = $command -join ' '\n"
-         "    $offer = @()\n"
-         "    if ($valueOptions -contains $prev) {\n"
-         "        switch -Exact ($prev) {\n";
-  for (const auto& [option, values] : words.values) {
-    out << "            '" << option << "' { $offer = @(" << powershell_list(values) << ") }\n";
-  }
-  out << "        }\n"
-         "    } elseif ($wordToComplete.StartsWith('-')) {\n"
-         "        $offer = @("
-      << powershell_list(words.global_options)
-      << ")\n"
-         "        switch -Regex ($command) {\n";
-  for (const auto& [path, options] : words.options) {
-    out << "            '^" << path << "( |$)' { $offer += @(" << powershell_list(options)
-        << ") }\n";
-  }
-  out << "        }\n"
-         "    } else {\n"
-         "        switch -Exact ($command) {\n";
-  for (const auto& [path, children] : words.children) {
-    out << "            '" << path << "' { $offer = @(" << powershell_list(children) << ") }\n";
-  }
-  out << "        }\n"
-         "    }\n"
-         "    $offer | Where-Object { $_ -like \"$wordToComplete*\" } | ForEach-Object {\n"
-         "        [System.Management.Automation.CompletionResult]::new($_, $_, 'ParameterValue', "
-         "$_)\n"
-         "    }\n"
-         "}\n";
+  return out;
 }
 
 // Text for roff: backslashes and hyphens escaped, backquoted words in bold,
@@ -396,153 +108,297 @@ std::string roff(std::string_view text) {
   return out;
 }
 
-std::string trim(std::string_view text) {
-  const auto start = text.find_first_not_of(' ');
-  if (start == std::string_view::npos) {
-    return "";
+// A line of roff text broken at spaces into lines of at most 79 bytes,
+// none of them starting with a control character.
+std::string wrap(const std::string& line) {
+  constexpr std::size_t kWidth = 79;
+  std::string out;
+  std::size_t start = 0;
+  while (start < line.size()) {
+    std::size_t end = line.size();
+    if (end - start > kWidth) {
+      const auto space = line.rfind(' ', start + kWidth);
+      end = space == std::string::npos || space <= start ? line.find(' ', start + kWidth) : space;
+      end = end == std::string::npos ? line.size() : end;
+    }
+    const std::string piece = line.substr(start, end - start);
+    out += (piece.starts_with('.') || piece.starts_with('\'') ? "\\&" : "") + piece + "\n";
+    start = end + 1;
   }
-  return std::string(text.substr(start, text.find_last_not_of(' ') - start + 1));
+  return out;
 }
 
-// The usage text's sections, each command with its description.
-void write_commands(std::ostream& out, std::string_view usage) {
-  const Strings lines = split(usage, '\n');
-  std::size_t i = 0;
-  while (i < lines.size() && lines[i] != "App") {
-    ++i;
-  }
-  for (; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.empty()) {
-      continue;
-    }
-    if (line[0] != ' ') {
-      // A section heading, perhaps with a note: "Meetings  (<id> is ...)".
-      const auto gap = line.find("  ");
-      out << ".SS " << roff(line.substr(0, gap)) << "\n";
-      if (gap != std::string::npos) {
-        out << ".PP\n" << roff(trim(line.substr(gap))) << "\n";
-      }
-      continue;
-    }
-    const auto gap = line.find("  ", 2);
-    std::string description = gap == std::string::npos ? "" : trim(line.substr(gap));
-    while (i + 1 < lines.size() && lines[i + 1].starts_with("   ")) {
-      description += " " + trim(lines[++i]);
-    }
-    out << ".TP\n.B " << roff(line.substr(2, gap == std::string::npos ? gap : gap - 2)) << "\n";
-    if (!description.empty()) {
-      out << roff(description) << "\n";
+// A command's syntax as the tag of its entry: long lines of alternatives
+// may break after each `|`.
+std::string roff_syntax(std::string_view syntax) {
+  std::string out;
+  for (char c : roff(syntax)) {
+    out += c;
+    if (c == '|') {
+      out += "\\:";
     }
   }
+  return out;
 }
 
-// The exit codes of the usage text's "Exit codes: 0 ok, 1 failed, ..." line.
-void write_exit_codes(std::ostream& out, std::string_view usage) {
-  constexpr std::string_view kLead = "Exit codes: ";
-  for (const std::string& line : split(usage, '\n')) {
-    if (!line.starts_with(kLead)) {
-      continue;
-    }
-    std::string list = line.substr(kLead.size());
-    if (list.ends_with('.')) {
-      list.pop_back();
-    }
-    for (const std::string& item : split(list, ',')) {
-      const std::string entry = trim(item);
-      const auto space = entry.find(' ');
-      out << ".TP\n.B " << entry.substr(0, space) << "\n" << roff(entry.substr(space + 1)) << "\n";
+Result<std::string, Error> synopsis(std::string_view line) {
+  std::string out;
+  std::istringstream words{std::string(line)};
+  for (std::string token; words >> token;) {
+    if (token == "vellumo-cli") {
+      out += ".B vellumo\\-cli\n";
+    } else if (token.size() > 2 && token.front() == '<' && token.back() == '>') {
+      out += ".I " + roff(token.substr(1, token.size() - 2)) + "\n";
+    } else if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
+      out += ".RI [ " + roff(token.substr(1, token.size() - 2)) + " ]\n";
+    } else {
+      return Error{
+          "usage text: expected the usage line to hold vellumo-cli, <word> and [word], found `" +
+          token + "`"};
     }
   }
+  return out;
 }
 
-// The guide's Markdown: headings, bullets with their continuation lines,
-// and indented examples.
-void write_guide(std::ostream& out, std::string_view guide) {
-  bool example = false;
-  for (const std::string& line : split(guide, '\n')) {
-    const bool example_line = line.starts_with("    ");
-    if (example && !example_line) {
-      out << ".EE\n";
-      example = false;
+std::string commands(const Docs& docs) {
+  std::string out;
+  for (const auto& section : docs.usage.sections) {
+    out += ".SS " + roff(section.title) + "\n";
+    if (!section.note.empty()) {
+      out += wrap(roff(section.note));
     }
+    for (const auto& entry : section.entries) {
+      out += ".TP\n.B " + roff_syntax(entry.syntax) + "\n" + wrap(roff(entry.description));
+    }
+  }
+  return out;
+}
+
+std::string options(const Docs& docs) {
+  std::string out;
+  for (const auto& [names, text] : docs.manual.options) {
+    std::string tag;
+    std::size_t start = 0;
+    for (std::size_t comma = 0; comma != std::string::npos; start = comma + 2) {
+      comma = names.find(", ", start);
+      tag += (tag.empty() ? "\\fB" : ", \\fB") + roff(names.substr(start, comma - start)) + "\\fR";
+    }
+    out += ".TP\n" + tag + "\n" + wrap(roff(text));
+  }
+  return out;
+}
+
+std::string exit_status(const Docs& docs) {
+  std::string out;
+  for (const auto& [code, meaning] : docs.usage.exit_codes) {
+    out += ".TP\n.B " + code + "\n" + wrap(roff(meaning));
+  }
+  return out;
+}
+
+// Markdown as the guide and the README write it, to roff: headings,
+// paragraphs, bullets with their continuation lines, indented examples.
+class Prose {
+ public:
+  void heading(std::string_view title) {
+    end_example();
+    out_ += ".SS " + roff(title) + "\n";
+    after_text_ = blank_ = false;
+  }
+  void text(std::string_view line) {
+    end_example();
+    if (blank_ && after_text_) {
+      out_ += ".PP\n";
+    }
+    out_ += wrap(roff(line));
+    after_text_ = true;
+    blank_ = false;
+  }
+  void bullet(std::string_view line) {
+    end_example();
+    out_ += ".IP \\(bu 2\n" + wrap(roff(line));
+    after_text_ = true;
+    blank_ = false;
+  }
+  void example(std::string_view line) {
+    if (!example_) {
+      out_ += after_text_ ? ".PP\n.EX\n" : ".EX\n";
+      example_ = true;
+    }
+    out_ += roff(line) + "\n";
+    ++examples_;
+    blank_ = false;
+  }
+  void blank() { blank_ = true; }
+  int examples() const { return examples_; }
+  std::string finish() {
+    end_example();
+    return out_;
+  }
+
+ private:
+  void end_example() {
+    if (example_) {
+      out_ += ".EE\n";
+      example_ = false;
+      after_text_ = true;
+    }
+  }
+  std::string out_;
+  bool after_text_ = false;  // the last line written belongs to a paragraph
+  bool blank_ = false;       // an empty line since
+  bool example_ = false;
+  int examples_ = 0;
+};
+
+std::string guide(std::string_view text) {
+  Prose prose;
+  for (std::string_view line : vellumo::split_lines(text)) {
     if (line.starts_with("# ")) {
       continue;  // the section's own heading
     }
     if (line.starts_with("## ")) {
-      out << ".SS " << roff(line.substr(3)) << "\n";
-    } else if (example_line) {
-      if (!example) {
-        out << ".PP\n.EX\n";
-        example = true;
-      }
-      out << roff(line.substr(4)) << "\n";
+      prose.heading(line.substr(3));
+    } else if (line.starts_with("    ")) {
+      prose.example(line.substr(4));
     } else if (line.starts_with("- ")) {
-      out << ".IP \\(bu 2\n" << roff(line.substr(2)) << "\n";
+      prose.bullet(line.substr(2));
     } else if (line.empty()) {
-      out << ".PP\n";
+      prose.blank();
     } else {
-      out << roff(trim(line)) << "\n";
+      prose.text(vellumo::trim(line));
     }
   }
-  if (example) {
-    out << ".EE\n";
-  }
+  return prose.finish();
 }
 
-void write_man(std::ostream& out) {
-  const std::string_view usage = vellumo::usage_text();
-  const std::string title = split(usage, '\n')[0];
-  const std::string summary = title.substr(title.find(": ") + 2);
-  out << ".\\\" The manual page of vellumo-cli, generated from its usage text and guide.\n"
-      << ".TH VELLUMO\\-CLI 1 \"\" \"vellumo-cli " << kVersion << "\" \"User Commands\"\n"
-      << ".nh\n"  // no hyphens inside command and option names
-      << ".SH NAME\nvellumo\\-cli \\- " << roff(summary.substr(0, summary.size() - 1)) << "\n"
-      << ".SH SYNOPSIS\n.B vellumo\\-cli\n.I command\n.RI [ options ]\n"
-      << ".SH DESCRIPTION\n";
-  for (const std::string& line : split(usage, '\n')) {
-    if (line.starts_with("The CLI talks") || line.starts_with("needed (")) {
-      out << roff(line) << "\n";
+// The README's session: its paragraph, then its indented commands.
+Result<std::string, Error> examples(std::string_view readme) {
+  constexpr std::string_view kHeading = "## A session";
+  Prose prose;
+  bool in_section = false;
+  for (std::string_view line : vellumo::split_lines(readme)) {
+    if (!in_section) {
+      in_section = line == kHeading;
+    } else if (line.starts_with('#')) {
+      break;
+    } else if (line.starts_with("    ")) {
+      prose.example(line.substr(4));
+    } else if (prose.examples() > 0) {
+      break;
+    } else if (line.empty()) {
+      prose.blank();
+    } else {
+      prose.text(line);
     }
   }
-  out << ".PP\nOptions may stand anywhere among the command words.\n"
-      << ".B \\-\\-no\\-launch\nnever starts the app;\n"
-      << ".BR \\-h \", \" \\-\\-help\nprint the usage;\n"
-      << ".BR \\-V \", \" \\-\\-version\nthe version.\n"
-      << ".SH COMMANDS\n";
-  write_commands(out, usage);
-  out << ".SH EXIT STATUS\n";
-  write_exit_codes(out, usage);
-  out << ".SH AGENTS\nThe text that\n.B vellumo\\-cli guide\nprints for AI agents:\n";
-  write_guide(out, vellumo::guide_text("vellumo-cli"));
-  out << ".SH SEE ALSO\nThe README of vellumo\\-cli.\n";
+  if (!in_section || prose.examples() == 0) {
+    return Error{"README: expected the section `" + std::string(kHeading) +
+                 "` with indented commands"};
+  }
+  return prose.finish();
+}
+
+Result<std::string, Error> page_date(std::string_view epoch) {
+  if (epoch.empty() || epoch.size() > 12 || epoch.find_first_not_of("0123456789") != epoch.npos) {
+    return Error{"expected the source's date in seconds since 1970, found `" + std::string(epoch) +
+                 "`"};
+  }
+  const std::chrono::sys_seconds time{std::chrono::seconds(std::stoll(std::string(epoch)))};
+  const std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(time)};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()),
+                static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+  return std::string(text);
+}
+
+Result<std::string, Error> man_page(const Docs& docs, std::string_view page_template,
+                                    const std::string& readme_path, std::string_view epoch) {
+  TRY(const std::string readme, read_file(readme_path));
+  TRY(const std::string date, page_date(epoch));
+  TRY(const std::string usage_line, synopsis(docs.usage.synopsis));
+  TRY(const std::string session, examples(readme));
+  std::string description;
+  for (const std::string& line : docs.usage.description) {
+    description += wrap(roff(line));
+  }
+  const std::map<std::string, std::string> parts = {
+      {"VERSION", std::string(kVersion)},
+      {"DATE", date},
+      {"SUMMARY", roff(docs.usage.summary)},
+      {"SYNOPSIS", usage_line},
+      {"DESCRIPTION", description},
+      {"COMMANDS", commands(docs)},
+      {"OPTIONS", options(docs)},
+      {"EXIT_STATUS", exit_status(docs)},
+      {"AGENTS", guide(vellumo::guide_text("vellumo-cli"))},
+      {"EXAMPLES", session},
+  };
+  return fill(page_template, "the manual page's template", parts);
+}
+
+// The table as a string of each shell, to stand between the template's
+// quotes around @WORDS@.
+Result<std::string, Error> quoted_table(const std::string& kind, const std::string& table) {
+  std::string out;
+  for (char c : table) {
+    if (c == '\'' && (kind == "bash" || kind == "zsh")) {
+      out += "'\\''";
+    } else if ((c == '\'' || c == '\\') && kind == "fish") {
+      out += '\\';
+      out += c;
+    } else {
+      out += c;
+    }
+  }
+  // PowerShell's here-string ends at a line that starts with '@.
+  if (kind == "powershell" && (out.starts_with("'@") || out.find("\n'@") != std::string::npos)) {
+    return Error{"a line of the word table starts with '@"};
+  }
+  return "\n" + out;
+}
+
+Result<std::string, Error> generate(const std::vector<std::string>& args) {
+  const std::string& kind = args[0];
+  TRY(const std::string page_template, read_file(args[1]));
+  TRY(const std::string manual_text, read_file(args[2]));
+  TRY(vellumo::docs::Usage usage, vellumo::docs::read_usage(vellumo::usage_text()));
+  TRY(vellumo::docs::Manual manual, vellumo::docs::read_manual(manual_text));
+  TRY(const Docs docs, vellumo::docs::combine(std::move(usage), std::move(manual)));
+  if (kind == "man") {
+    return man_page(docs, page_template, args[4], args[5]);
+  }
+  TRY(const std::string table, vellumo::docs::completion_table(docs));
+  TRY(const std::string words, quoted_table(kind, table));
+  return fill(page_template, args[1], {{"VERSION", std::string(kVersion)}, {"WORDS", words}});
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string kind = argc > 1 ? argv[1] : "";
-  std::ostringstream text;
-  const CommandWords words = read_usage(vellumo::usage_text());
-  if (kind == "man") {
-    write_man(text);
-  } else if (kind == "bash") {
-    write_bash(text, words);
-  } else if (kind == "zsh") {
-    write_zsh(text, words);
-  } else if (kind == "fish") {
-    write_fish(text, words);
-  } else if (kind == "powershell") {
-    write_powershell(text, words);
-  } else {
-    std::cerr << "usage: vellumo_docs man|bash|zsh|fish|powershell [FILE]\n";
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const bool man = !args.empty() && args[0] == "man";
+  const bool shell = !args.empty() && (args[0] == "bash" || args[0] == "zsh" || args[0] == "fish" ||
+                                       args[0] == "powershell");
+  if (!(man && args.size() == 6) && !(shell && args.size() == 4)) {
+    std::cerr << "usage: vellumo_docs bash|zsh|fish|powershell TEMPLATE MANUAL OUTPUT\n"
+                 "       vellumo_docs man TEMPLATE MANUAL OUTPUT README SOURCE_DATE_EPOCH\n";
     return 2;
   }
-  if (argc > 2) {
-    std::ofstream file(argv[2], std::ios::binary);
-    file << text.str();
-    return file.flush() ? 0 : 1;
+  const auto text = generate(args);
+  if (!text) {
+    std::cerr << "vellumo_docs: " << text.error().message << "\n";
+    return 1;
   }
-  std::cout << text.str();
-  return std::cout.flush() ? 0 : 1;
+  // Written beside and renamed over, so a failed run leaves the old file.
+  const std::string temporary = args[3] + ".new";
+  std::ofstream file(temporary, std::ios::binary);
+  file << text.value();
+  file.close();
+  if (!file || std::rename(temporary.c_str(), args[3].c_str()) != 0) {
+    std::cerr << "vellumo_docs: cannot write " << args[3] << "\n";
+    std::remove(temporary.c_str());
+    return 1;
+  }
+  return 0;
 }

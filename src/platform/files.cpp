@@ -83,17 +83,16 @@ std::string join(std::string_view folder, std::string_view name) {
 }
 
 std::optional<std::string> data_folder() {
-  const auto absolute = [](const char* name) {
-    auto value = platform::get_env(name);
+  const auto absolute = [](std::optional<std::string> value) {
     return value && is_absolute_path(*value, platform::kPathStyle) ? value : std::nullopt;
   };
-  if (auto base = absolute("LOCALAPPDATA")) {
+  if (auto base = absolute(platform::get_env("LOCALAPPDATA"))) {
     return join(*base, "Vellumo");
   }
-  if (auto base = absolute("XDG_DATA_HOME")) {
+  if (auto base = absolute(platform::get_env("XDG_DATA_HOME"))) {
     return join(*base, "Vellumo");
   }
-  if (auto home = absolute("HOME")) {
+  if (auto home = absolute(platform::get_env("HOME"))) {
     return join(join(*home, ".local/share"), "Vellumo");
   }
   return std::nullopt;

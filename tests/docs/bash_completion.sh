@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Drives the generated bash completion as bash does (the function that
-# `complete -p` names, with COMP_WORDS and COMP_CWORD set, read back from
-# COMPREPLY), then walks every command it offers and checks that the CLI
-# knows each one.
+# Walks every command that the bash completion offers, as bash drives it
+# (the function that `complete -p` names, with COMP_WORDS and COMP_CWORD
+# set, read back from COMPREPLY), and checks that the CLI knows each one.
 set -euo pipefail
 script=$1 cli=$2
 # shellcheck source=/dev/null
@@ -22,20 +21,6 @@ offered() {
 }
 
 failed=0
-while IFS='|' read -r line expected; do
-  got=$(offered "$line")
-  if [ "$got" != "$expected" ]; then
-    echo "completing '$line': expected '$expected', got '$got'" >&2
-    failed=1
-  fi
-done <<'CASES'
-vellumo-cli meetings del|delete
-vellumo-cli meetings ex|export export-audio
-vellumo-cli --no-launch dictation |start stop cancel history copy-last
-vellumo-cli meetings export latest out.md --format |md txt html pdf wav
-vellumo-cli meetings record start --title Standup --s|--source
-vellumo-cli meetings show |
-CASES
 
 # Every command the completion offers must exist: with some number of
 # arguments the CLI must take it for a command it knows, not answer
@@ -45,6 +30,9 @@ CASES
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -m 700 "$scratch/run"
+# File arguments offer the files here: none.
+mkdir "$scratch/empty"
+cd "$scratch/empty"
 # A sanitized build's reports go where the test run collects them.
 sanitizers=()
 for name in ASAN_OPTIONS UBSAN_OPTIONS; do
@@ -68,10 +56,12 @@ while [ ${#queue[@]} -gt 0 ]; do
   path=${queue[0]}
   queue=("${queue[@]:1}")
   words=$(offered "vellumo-cli ${path:+$path }")
-  if [ -z "$words" ]; then
+  # Arguments that repeat (`meetings join <id> <id> ...`) end somewhere.
+  if [ -z "$words" ] || [ "$(wc -w <<<"$path")" -ge 5 ]; then
     commands=$((commands + 1))
     # shellcheck disable=SC2086
     known $path || { echo "the completion offers '$path', which the CLI does not know" >&2; failed=1; }
+    continue
   fi
   for word in $words; do
     queue+=("${path:+$path }$word")

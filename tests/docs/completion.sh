@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Completes each line of a table in a real shell and compares the words
+# offered with the table's:
+#
+#   completion.sh bash|zsh|fish SCRIPT TABLE
+#
+# bash runs the function that the script registers, as bash does on Tab;
+# zsh loads the script as compinit does and is typed at through a pseudo
+# terminal (zsh_complete.zsh); fish loads it from its completion path.
+set -euo pipefail
+export LC_ALL=C
+shell=$1 script=$(realpath "$2") table=$(realpath "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/work" "$scratch/home" "$scratch/functions"
+touch "$scratch/work/call.wav" "$scratch/work/notes.md"
+cd "$scratch/work"
+export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_DATA_HOME=$scratch/home/data
+
+case $shell in
+  bash)
+    # shellcheck source=/dev/null
+    source "$script"
+    function=$(complete -p vellumo-cli | sed -n 's/.*-F \([^ ]*\).*/\1/p')
+    [ -n "$function" ] || { echo "$script registers no completion for vellumo-cli" >&2; exit 1; }
+    offered() {
+      local -a COMP_WORDS COMPREPLY
+      local COMP_CWORD COMP_LINE=$1 COMP_POINT=${#1}
+      read -ra COMP_WORDS <<<"$1"
+      [[ $1 == *' ' ]] && COMP_WORDS+=("")
+      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      "$function" vellumo-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+      printf '%s\n' "${COMPREPLY[@]}"
+    }
+    ;;
+  zsh)
+    # compinit finds completions by their file name in fpath.
+    cp "$script" "$scratch/functions/_vellumo-cli"
+    offered() { timeout 20 zsh -f "$here/zsh_complete.zsh" "$scratch/functions" "$1"; }
+    ;;
+  fish)
+    cp "$script" "$scratch/functions/vellumo-cli.fish"
+    # fish loads the completions of commands that exist.
+    mkdir "$scratch/bin"
+    printf '#!/bin/sh\n' >"$scratch/bin/vellumo-cli"
+    chmod +x "$scratch/bin/vellumo-cli"
+    export PATH=$scratch/bin:$PATH
+    offered() {
+      # shellcheck disable=SC2016 # fish expands $argv
+      timeout 20 fish --no-config -c \
+        'set -p fish_complete_path $argv[1]; complete -C $argv[2]' "$scratch/functions" "$1" |
+        cut -f1
+    }
+    ;;
+  *)
+    echo "usage: completion.sh bash|zsh|fish SCRIPT TABLE" >&2
+    exit 2
+    ;;
+esac
+
+failed=0 rows=0
+while IFS='|' read -r line expected; do
+  [[ -z $line || $line == '#'* ]] && continue
+  rows=$((rows + 1))
+  got=$(offered "$line" | sed '/^$/d' | sort -u | paste -sd ' ' -) || got="(failed: $?)"
+  if [ "$got" != "$expected" ]; then
+    echo "$shell, completing '$line': expected '$expected', got '$got'" >&2
+    failed=1
+  fi
+done <"$table"
+[ "$rows" -gt 0 ] || { echo "$table has no lines" >&2; exit 1; }
+exit "$failed"
