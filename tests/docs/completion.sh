@@ -46,12 +46,12 @@ case $shell in
     printf '#!/bin/sh\n' >"$scratch/bin/vellumo-cli"
     chmod +x "$scratch/bin/vellumo-cli"
     export PATH=$scratch/bin:$PATH
-    offered() {
+    described() {
       # shellcheck disable=SC2016 # fish expands $argv
       timeout 20 fish --no-config -c \
-        'set -p fish_complete_path $argv[1]; complete -C $argv[2]' "$scratch/functions" "$1" |
-        cut -f1
+        'set -p fish_complete_path $argv[1]; complete -C $argv[2]' "$scratch/functions" "$1"
     }
+    offered() { described "$1" | cut -f1; }
     ;;
   *)
     echo "usage: completion.sh bash|zsh|fish SCRIPT TABLE" >&2
@@ -70,4 +70,11 @@ while IFS='|' read -r line expected; do
   fi
 done <"$table"
 [ "$rows" -gt 0 ] || { echo "$table has no lines" >&2; exit 1; }
+# fish shows what each command word does.
+if [ "$shell" = fish ]; then
+  for line in "vellumo-cli " "vellumo-cli meetings " "vellumo-cli meetings record "; do
+    bare=$(described "$line" | grep -v $'\t.' || true)
+    [ -z "$bare" ] || { echo "fish, completing '$line': no description for: $bare" >&2; failed=1; }
+  done
+fi
 exit "$failed"
