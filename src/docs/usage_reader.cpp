@@ -237,11 +237,11 @@ Result<Usage, Error> read_usage(std::string_view text) {
   // lines indented by two spaces, each with its description after two or
   // more; lines indented deeper continue a description.
   while (at < lines.size()) {
-    TRY_STATUS(blank("a paragraph or a section"));
-    const std::string& heading = lines[at];
-    if (heading.empty() || heading[0] == ' ') {
-      return at_line(at + 1, "a section heading", heading);
+    TRY_STATUS(blank("the exit codes or a section"));
+    if (at >= lines.size() || lines[at].empty() || lines[at][0] == ' ') {
+      return at_line(at + 1, "a section heading", line());
     }
+    const std::string& heading = lines[at];
     const auto gap = heading.find("  ");
     UsageSection& section = usage.sections.emplace_back();
     section.title = heading.substr(0, gap);

@@ -62,6 +62,7 @@ TEST(UsageReader, NamesWhatABrokenTextLacks) {
       {edited(usage, "codes: 0 ok", "codes: ok"), manual, "exit codes as `<number> <meaning>`"},
       {edited(usage, "(--no-launch", "(no launch"), manual, "to name an option as `(--name`"},
       {edited(usage, "\nApp\n", "\n App\n"), manual, "line 9: expected a section heading"},
+      {usage + "\n", manual, "line 59: expected a section heading, found `<end of text>`"},
       {edited(usage, "\n\nDictation\n", "\nDictation\n"), manual,
        "line 19: expected a command line (two spaces, then a command)"},
       {edited(usage,
