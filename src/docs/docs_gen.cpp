@@ -25,12 +25,10 @@
 
 namespace {
 
-using vellumo::Err;
 using vellumo::kVersion;
 using vellumo::Result;
 using vellumo::docs::Docs;
 using vellumo::docs::Error;
-using vellumo::docs::Strings;
 
 Result<std::string, Error> read_file(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
