@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 
@@ -564,33 +565,24 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   if (target().wine || ::geteuid() != 0) {
     GTEST_SKIP() << "natively, as the superuser, to run the CLI as another user";
   }
-  constexpr uid_t kUser = 54321;
   make_agent_folders();
   put_file(gemini_file(), "{}\n");
   put_file(cursor_file(), "{}\n");
   put_file(windsurf_file(), "{}\n");
-  for (const auto& entry : fs::recursive_directory_iterator(dir())) {
-    ASSERT_EQ(::lchown(entry.path().c_str(), kUser, kUser), 0) << entry.path();
-  }
-  ASSERT_EQ(::chown(dir().c_str(), kUser, kUser), 0);
-  ASSERT_EQ(::chmod(gemini_file().c_str(), 04755), 0);
+  ASSERT_EQ(std::system(("chown -R 54321:54321 " + dir().string()).c_str()), 0);
+  fs::permissions(gemini_file(), fs::perms(04755));
   ASSERT_EQ(::chown(cursor_file().c_str(), 0, 0), 0);
-  ASSERT_EQ(::chmod(cursor_file().c_str(), 0666), 0);  // anyone may write it, yet not own it
-  ASSERT_EQ(::chown(windsurf_file().c_str(), kUser, 0), 0);
-  ASSERT_EQ(::chmod(windsurf_file().c_str(), 0664), 0);
+  fs::permissions(cursor_file(), fs::perms(0666));  // anyone may write it, yet not own it
+  ASSERT_EQ(::chown(windsurf_file().c_str(), 54321, 0), 0);
   const auto others = aged_stamps({cursor_file(), windsurf_file()});
 
-  const std::string as_user = "--reuid=" + std::to_string(kUser);
-  const std::string as_group = "--regid=" + std::to_string(kUser);
-  const RunResult install = run("/usr/bin/setpriv", {as_user, as_group, "--clear-groups",
-                                                     cli_path().string(), "agents", "install"});
+  const RunResult install =
+      run("/usr/bin/setpriv", {"--reuid=54321", "--regid=54321", "--clear-groups",
+                               cli_path().string(), "agents", "install"});
   EXPECT_EQ(install.exit_code, 0) << install.err;
   EXPECT_EQ(report_line(install, "Gemini CLI"),
             (ReportLine{"Gemini CLI", "added", gemini_detail()}));
-  struct stat info {};
-  ASSERT_EQ(::stat(gemini_file().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 04755u);
-  EXPECT_EQ(info.st_uid, kUser);
+  EXPECT_EQ(fs::status(gemini_file()).permissions(), fs::perms(04755));
   for (const auto& [name, detail] :
        {std::pair{"Cursor", cursor_detail()}, std::pair{"Windsurf", windsurf_detail()}}) {
     EXPECT_EQ(

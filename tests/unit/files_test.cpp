@@ -17,7 +17,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #endif
@@ -381,19 +380,6 @@ TEST(Files, ReplacementKeepsModeAndLinks) {
   EXPECT_EQ(folder.names(), before);
 }
 
-// The text of `command`'s standard output.
-std::string output_of(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      out.append(buffer, got);
-    }
-    ::pclose(pipe);
-  }
-  return out;
-}
-
 // Every extended attribute goes over to the replacement, the access list
 // among them, and the permissions, set-ID bits included, agree with that
 // list.
@@ -408,17 +394,19 @@ TEST(Files, ReplacementKeepsExtendedAttributesAndTheAccessList) {
     GTEST_SKIP() << "setfacl (the acl package) is missing, or access lists are not kept here";
   }
   ASSERT_EQ(::chmod(path.c_str(), 02750), 0);  // the mask of the list becomes r-x
-  const std::string getfacl = "getfacl -p " + path;
-  const std::string before = output_of(getfacl);
+  const std::string getfacl = "getfacl -p " + path + " > " + folder / "acl";
+  ASSERT_EQ(std::system(getfacl.c_str()), 0);
+  const std::string before = file_bytes(folder / "acl");
   ASSERT_NE(before.find("user:54321:rw-"), std::string::npos) << before;
   ASSERT_TRUE(write_file_replacing(path, "new"));
   EXPECT_EQ(file_bytes(path), "new");
-  EXPECT_EQ(output_of(getfacl), before);
+  ASSERT_EQ(std::system(getfacl.c_str()), 0);
+  EXPECT_EQ(file_bytes(folder / "acl"), before);
   EXPECT_EQ(mode_of(path), 02750u);
   char value[16] = {};
   EXPECT_EQ(::getxattr(path.c_str(), "user.origin", value, sizeof value), 8);
   EXPECT_STREQ(value, "dotfiles");
-  EXPECT_EQ(folder.names(), Names{"mcp.json"});
+  EXPECT_EQ(folder.names(), (Names{"acl", "mcp.json"}));
 }
 #else
 TEST(Files, ReplacementKeepsTheHiddenAttribute) {
