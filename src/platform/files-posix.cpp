@@ -110,13 +110,16 @@ bool can_give_owner_of(const struct stat& info) {
   return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
 }
 
-// The names of the extended attributes of `fd`, each ended by a NUL; the
-// error is an errno.
+// The names of the extended attributes of `fd`, each ended by a NUL (none
+// on a file system without them); the error is an errno.
 Result<std::string, int> attribute_names(int fd) {
   for (;;) {
     const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0 && errno == ENOTSUP) {
+      return std::string();
+    }
     if (size < 0) {
-      return Err{errno == ENOTSUP ? 0 : errno};
+      return Err{errno};
     }
     std::string names(static_cast<std::size_t>(size), '\0');
     const ssize_t got = size == 0 ? 0 : ::flistxattr(fd, names.data(), names.size());

@@ -129,6 +129,23 @@ std::optional<std::string> kept_from_replacing(const std::string& path,
   return std::nullopt;
 }
 
+// Replaces the file at `path` by `text`; see replace_through_temporary.
+Result<Replaced, std::string> replace_by_text(const std::string& path, std::string_view text,
+                                              const system::Identity* expected = nullptr) {
+  auto replaced = replace_through_temporary(
+      path,
+      [&](system::NewFile& file) -> Result<bool, std::string> {
+        TRY_STATUS(injected(ReplaceStep::Write));
+        TRY_STATUS(file.write(text));
+        return true;
+      },
+      expected);
+  if (!replaced) {
+    return Err{"Cannot write " + path + ": " + replaced.error()};
+  }
+  return *replaced;
+}
+
 }  // namespace
 
 std::string join(std::string_view folder, std::string_view name) {
@@ -207,27 +224,6 @@ Result<void, std::string> create_folders(const std::string& path) {
   }
   return {};
 }
-
-namespace {
-
-// Replaces the file at `path` by `text`; see replace_through_temporary.
-Result<Replaced, std::string> replace_by_text(const std::string& path, std::string_view text,
-                                              const system::Identity* expected = nullptr) {
-  auto replaced = replace_through_temporary(
-      path,
-      [&](system::NewFile& file) -> Result<bool, std::string> {
-        TRY_STATUS(injected(ReplaceStep::Write));
-        TRY_STATUS(file.write(text));
-        return true;
-      },
-      expected);
-  if (!replaced) {
-    return Err{"Cannot write " + path + ": " + replaced.error()};
-  }
-  return *replaced;
-}
-
-}  // namespace
 
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text) {
   TRY_STATUS(replace_by_text(path, text));
