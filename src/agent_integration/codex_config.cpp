@@ -598,23 +598,29 @@ TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_
   auto failed = [&](std::string detail) {
     return TargetResult{std::string(kCodexTarget), TargetState::Failed, std::move(detail)};
   };
-  auto read = files::read_whole_file(path);
-  if (!read) {
-    return failed(std::move(read).error());
+  const std::string cli = lossy_utf8(cli_path);
+  // Planned again from the new text when the file changes meanwhile.
+  std::optional<CodexPlan> plan;
+  auto edited = files::edit_file(path, [&](const std::optional<std::string>& read) {
+    const std::string_view text = read ? std::string_view(*read) : std::string_view();
+    if (!is_valid_utf8(text)) {
+      plan.reset();
+      return std::optional<std::string>();
+    }
+    plan = plan_codex_edit(mode, text, cli);
+    return plan->new_text;
+  });
+  if (!edited) {
+    return failed(std::move(edited).error());
   }
-  const std::string text = read->has_value() ? std::move(**read) : std::string();
-  if (!is_valid_utf8(text)) {
+  if (edited->left_alone) {
+    return {std::string(kCodexTarget), TargetState::Skipped, std::move(*edited->left_alone)};
+  }
+  if (!plan) {
     return failed(std::string(kNotUtf8Text));
   }
-  const std::string cli = lossy_utf8(cli_path);
-  CodexPlan plan = plan_codex_edit(mode, text, cli);
-  if (plan.new_text) {
-    if (auto written = files::write_file_replacing(path, *plan.new_text); !written) {
-      return failed(std::move(written).error());
-    }
-  }
-  return {std::string(kCodexTarget), plan.state,
-          plan.reason.empty() ? path : path + ": " + plan.reason};
+  return {std::string(kCodexTarget), plan->state,
+          plan->reason.empty() ? path : path + ": " + plan->reason};
 }
 
 }  // namespace vellumo::agents

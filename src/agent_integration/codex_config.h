@@ -72,9 +72,11 @@ std::string toml_parser_input(std::string_view text);
 /// `edit_codex`: edits codex_folder/config.toml. A missing file
 /// counts as empty; a read error gives "failed" with the system error text
 /// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
-/// replaced through write_file_replacing (its error, "Cannot write {}: {}",
-/// gives "failed"). `target` is "Codex"; the detail is the file path except
-/// for "failed", followed by ": " and the plan's reason when it has one. A
+/// edited through files::edit_file (its error, "Cannot write {}: {}", gives
+/// "failed"; a file it leaves alone is "skipped" with its reason as the
+/// detail). `target` is "Codex"; the detail is otherwise the file path
+/// except for "failed", followed by ": " and the plan's reason when it has
+/// one. A
 /// `cli_path` that is not valid UTF-8 is used with U+FFFD in place of what
 /// cannot be represented.
 TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);

@@ -197,23 +197,29 @@ TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_v
   auto failed = [&](std::string detail) {
     return TargetResult{target.display_name, TargetState::Failed, std::move(detail)};
   };
-  auto read = files::read_whole_file(target.file_path);
-  if (!read) {
-    return failed(std::move(read).error());
+  // Planned again from the new text when the file changes meanwhile.
+  std::optional<JsonPlan> plan;
+  auto edited = files::edit_file(target.file_path, [&](const std::optional<std::string>& read) {
+    const std::string_view text = read ? std::string_view(*read) : std::string_view("{}");
+    if (!is_valid_utf8(text)) {
+      plan.reset();
+      return std::optional<std::string>();
+    }
+    plan =
+        plan_json_edit(mode, text, target.file_path, target.container_key, target.shape, cli_path);
+    return plan->new_text;
+  });
+  if (!edited) {
+    return failed(std::move(edited).error());
   }
-  std::string text = read->has_value() ? std::move(**read) : std::string("{}");
-  if (!is_valid_utf8(text)) {
+  if (edited->left_alone) {
+    return {target.display_name, TargetState::Skipped, std::move(*edited->left_alone)};
+  }
+  if (!plan) {
     return failed(std::string(kNotUtf8Text));
   }
-  JsonPlan plan =
-      plan_json_edit(mode, text, target.file_path, target.container_key, target.shape, cli_path);
-  if (plan.new_text) {
-    if (auto written = files::write_file_replacing(target.file_path, *plan.new_text); !written) {
-      return failed(std::move(written).error());
-    }
-  }
-  return {target.display_name, plan.state,
-          plan.detail ? std::move(*plan.detail) : target.file_path};
+  return {target.display_name, plan->state,
+          plan->detail ? std::move(*plan->detail) : target.file_path};
 }
 
 }  // namespace vellumo::agents

@@ -72,14 +72,16 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
                         std::string_view container_key, EntryShape shape,
                         std::string_view cli_path);
 
-/// `edit_json_target`: reads the target's file (missing counts
-/// as "{}"; a read error or invalid UTF-8 gives "failed" with the system
-/// error text or "stream did not contain valid UTF-8"), plans the edit, and
-/// writes through write_file_replacing for added, updated and removed (a
-/// write failure gives "failed", "Cannot write {path}: {error}"). The result
-/// names the target's display name; its detail is the file path except for
-/// "failed" and the skip reasons "{path}: not plain JSON, left alone",
-/// "{path}: `{key}` is not an object" and "{path}: {JSON error}".
+/// `edit_json_target`: edits the target's file through files::edit_file
+/// (missing counts as "{}"; a read error or invalid UTF-8 gives "failed"
+/// with the system error text or "stream did not contain valid UTF-8"),
+/// planned from the text as read, again when the file changed meanwhile;
+/// the file is written for added, updated and removed (a write failure
+/// gives "failed", "Cannot write {path}: {error}"). The result names the
+/// target's display name; its detail is the file path except for "failed",
+/// the skip reasons "{path}: not plain JSON, left alone", "{path}: `{key}`
+/// is not an object" and "{path}: {JSON error}", and the "{path}: ...,
+/// left alone" of a file that edit_file leaves alone ("skipped").
 TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_view cli_path);
 
 }  // namespace vellumo::agents

@@ -60,17 +60,19 @@ void write_marker(const std::string& data_folder, std::string_view cli_path, boo
     return;
   }
   (void)files::create_folders(data_folder);
-  // Replaced, never truncated: a full disk leaves the old marker.
-  (void)files::write_file_replacing(files::join(data_folder, kMarkerFileName),
-                                    marker_text(cli_path, removed));
+  // Replaced, never truncated: a full disk leaves the old marker. Something
+  // that is no file to replace is left alone, as any other failure.
+  std::string text = marker_text(cli_path, removed);
+  (void)files::edit_file(files::join(data_folder, kMarkerFileName),
+                         [&](const std::optional<std::string>&) { return text; });
 }
 
 std::optional<Marker> read_marker(const std::string& data_folder) {
-  auto read = files::read_whole_file(files::join(data_folder, kMarkerFileName));
-  if (!read || !read->has_value()) {
+  auto read = files::read_for_edit(files::join(data_folder, kMarkerFileName));
+  if (!read || !read->text) {
     return std::nullopt;
   }
-  return parse_marker(**read);
+  return parse_marker(*read->text);
 }
 
 }  // namespace vellumo::agents

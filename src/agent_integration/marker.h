@@ -34,7 +34,7 @@ std::optional<Marker> parse_marker(std::string_view text);
 void write_marker(const std::string& data_folder, std::string_view cli_path, bool removed);
 
 /// The marker in `data_folder`, or nullopt when the file cannot be opened,
-/// read or understood.
+/// read or understood, or is no regular file (files::read_for_edit).
 std::optional<Marker> read_marker(const std::string& data_folder);
 
 }  // namespace vellumo::agents

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/paths.h"
 #include "platform/files_system.h"
@@ -59,7 +62,190 @@ int write_all(int fd, std::string_view bytes) {
   return 0;
 }
 
+// Reads from `fd` into `bytes` until the end of the file or `limit` bytes.
+// 0, or the errno of the failed read.
+int read_into(int fd, std::string& bytes, std::size_t limit) {
+  // Straight into the string, a large block at a time.
+  while (bytes.size() < limit) {
+    const std::size_t want = std::min(kBlock, limit - bytes.size());
+    const std::size_t have = bytes.size();
+    bytes.resize(have + want);
+    const ssize_t got = read_retrying(fd, bytes.data() + have, want);
+    if (got < 0) {
+      const int error = errno;
+      bytes.resize(have);
+      return error;
+    }
+    bytes.resize(have + static_cast<std::size_t>(got));
+    if (got == 0) {
+      break;
+    }
+  }
+  return 0;
+}
+
+Identity identity(const struct stat& info) {
+  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+// Whether this process may give a new file the owner and group of `info`:
+// the superuser may; anyone else only their own user and one of their
+// groups.
+bool can_give_owner_of(const struct stat& info) {
+  const uid_t user = ::geteuid();
+  if (user == 0) {
+    return true;
+  }
+  if (info.st_uid != user) {
+    return false;
+  }
+  if (info.st_gid == ::getegid()) {
+    return true;
+  }
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+  return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
+}
+
+// The names of the extended attributes of `fd`, each ended by a NUL (none
+// on a file system without them); the error is an errno.
+Result<std::string, int> attribute_names(int fd) {
+  for (;;) {
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0 && errno == ENOTSUP) {
+      return std::string();
+    }
+    if (size < 0) {
+      return Err{errno};
+    }
+    std::string names(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = size == 0 ? 0 : ::flistxattr(fd, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      return names;
+    }
+    if (errno != ERANGE) {  // else added to meanwhile: again
+      return Err{errno};
+    }
+  }
+}
+
+// Gives `to` every extended attribute of `from`, and takes away an access
+// list `to` had of its own (from the folder's default one) that `from` has
+// not. 0, or the errno of the failed call.
+int copy_attributes(int from, int to) {
+  auto names = attribute_names(from);
+  if (!names) {
+    return names.error();
+  }
+  constexpr const char* kAccessList = "system.posix_acl_access";
+  bool has_access_list = false;
+  std::string value;
+  for (std::size_t at = 0; at < names->size();) {
+    const char* name = names->c_str() + at;
+    at += std::strlen(name) + 1;
+    has_access_list = has_access_list || std::strcmp(name, kAccessList) == 0;
+    ssize_t size;
+    for (;;) {
+      size = ::fgetxattr(from, name, nullptr, 0);
+      if (size < 0) {
+        break;
+      }
+      value.resize(static_cast<std::size_t>(size));
+      size = size == 0 ? 0 : ::fgetxattr(from, name, value.data(), value.size());
+      if (size >= 0 || errno != ERANGE) {
+        break;
+      }
+    }
+    if (size < 0) {
+      if (errno == ENODATA) {
+        continue;  // removed meanwhile
+      }
+      return errno;
+    }
+    if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) != 0) {
+      return errno;
+    }
+  }
+  if (!has_access_list && ::fremovexattr(to, kAccessList) != 0 && errno != ENODATA &&
+      errno != ENOTSUP) {
+    return errno;
+  }
+  return 0;
+}
+
 }  // namespace
+
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
+  Snapshot snapshot;
+  // Only a regular file is opened: opening a device may do something of
+  // its own.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) {
+      return snapshot;
+    }
+    return Err{error_text(errno)};
+  }
+  if (!S_ISREG(info.st_mode)) {
+    snapshot.kind = Snapshot::NotRegular;
+    return snapshot;
+  }
+  // Without waiting: what is there now may be a FIFO that no one writes.
+  const Fd fd(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) {
+      return snapshot;
+    }
+    return Err{error_text(errno)};
+  }
+  if (::fstat(fd.get(), &info) != 0) {
+    return Err{error_text(errno)};
+  }
+  if (!S_ISREG(info.st_mode)) {
+    snapshot.kind = Snapshot::NotRegular;
+    return snapshot;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > limit) {
+    snapshot.kind = Snapshot::TooLarge;
+    return snapshot;
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return Err{error_text(errno)};
+  }
+  snapshot.text.reserve(static_cast<std::size_t>(info.st_size));
+  // One byte past the limit tells a file that grew meanwhile.
+  if (const int error = read_into(fd.get(), snapshot.text, static_cast<std::size_t>(limit) + 1);
+      error != 0) {
+    return Err{error_text(error)};
+  }
+  if (snapshot.text.size() > limit) {
+    snapshot.kind = Snapshot::TooLarge;
+    snapshot.text.clear();
+    return snapshot;
+  }
+  snapshot.kind = Snapshot::Regular;
+  snapshot.identity = identity(info);
+  snapshot.read_only = (info.st_mode & S_IWUSR) == 0;
+  snapshot.other_links = info.st_nlink > 1;
+  snapshot.foreign_owner = !can_give_owner_of(info);
+  return snapshot;
+}
+
+Result<Identity, std::string> identity_of(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) {
+      return Identity{};
+    }
+    return Err{error_text(errno)};
+  }
+  return identity(info);
+}
 
 Result<std::string, Failure> read_bytes(const std::string& path, std::size_t limit) {
   const Fd fd(open_retrying(path.c_str(), O_RDONLY));
@@ -71,19 +257,8 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
   if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     bytes.reserve(std::min(limit, static_cast<std::size_t>(info.st_size)));
   }
-  // Straight into the string, a large block at a time.
-  while (bytes.size() < limit) {
-    const std::size_t want = std::min(kBlock, limit - bytes.size());
-    const std::size_t have = bytes.size();
-    bytes.resize(have + want);
-    const ssize_t got = read_retrying(fd.get(), bytes.data() + have, want);
-    if (got < 0) {
-      return failure(errno);
-    }
-    bytes.resize(have + static_cast<std::size_t>(got));
-    if (got == 0) {
-      break;
-    }
+  if (const int error = read_into(fd.get(), bytes, limit); error != 0) {
+    return failure(error);
   }
   return bytes;
 }
@@ -147,18 +322,35 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   if (fd < 0) {
     return failure(errno);
   }
-  NewFile file(fd, path);
-  if (replaces) {
-    // The owner first: a change of owner clears the set-ID bits. Only the
-    // owner's superuser may give a file away, so a refusal keeps ours.
-    if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-      (void)::fchown(fd, static_cast<uid_t>(-1), original.st_gid);
-    }
-    if (::fchmod(fd, original.st_mode & 07777) != 0) {
-      return failure(errno);
-    }
+  return NewFile(fd, path);
+}
+
+Result<void, std::string> NewFile::adopt(const std::string& like) {
+  // Read without waiting, whatever it is now.
+  const Fd original(open_retrying(like.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  if (original.get() < 0) {
+    return errno == ENOENT ? Result<void, std::string>() : error_text(errno);
   }
-  return file;
+  struct stat info {};
+  if (::fstat(original.get(), &info) != 0) {
+    return error_text(errno);
+  }
+  const int fd = static_cast<int>(handle_.get());
+  // The owner first: a change of owner clears the set-ID bits and a file
+  // capability. Only the superuser may give a file away, so a refusal
+  // keeps ours.
+  if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+    (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+  }
+  if (const int error = copy_attributes(original.get(), fd); error != 0) {
+    return "cannot keep its attributes: " + error_text(error);
+  }
+  // The permissions last: they agree with the access list just copied, and
+  // the set-ID bits are cleared by a write of anyone but the superuser.
+  if (::fchmod(fd, info.st_mode & 07777) != 0) {
+    return error_text(errno);
+  }
+  return {};
 }
 
 void NewFile::Discard::close(std::intptr_t handle) const {

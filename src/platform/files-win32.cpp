@@ -192,7 +192,111 @@ DWORD rename_by_handle(const std::wstring& from, const std::wstring& to) {
   return 0;
 }
 
+// Reads from `file` into `bytes` until the end of the file or `limit`
+// bytes.
+Result<void, std::string> read_into(HANDLE file, std::string& bytes, std::size_t limit) {
+  while (bytes.size() < limit) {
+    const std::size_t have = bytes.size();
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kBlock, limit - have));
+    bytes.resize(have + want);
+    auto got = read_some(file, bytes.data() + have, want);
+    if (!got) {
+      bytes.resize(have);
+      return std::move(got).error();
+    }
+    bytes.resize(have + *got);
+    if (*got == 0) {
+      break;
+    }
+  }
+  return {};
+}
+
+bool is_missing(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+Identity identity(const BY_HANDLE_FILE_INFORMATION& info) {
+  const auto join = [](DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+  };
+  return {true, info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+          join(info.nFileSizeHigh, info.nFileSizeLow),
+          static_cast<std::int64_t>(
+              join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+}
+
 }  // namespace
+
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
+  TRY(const std::wstring wide, widen(path));
+  Snapshot snapshot;
+  // Folders open too, to be told apart below.
+  const Handle file(CreateFileW(
+      wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    if (is_missing(error)) {
+      return snapshot;
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      snapshot.kind = Snapshot::NotRegular;
+      return snapshot;
+    }
+    return Err{error_text(error)};
+  }
+  // A pipe or a character device: not a file to read to its end.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+    snapshot.kind = Snapshot::NotRegular;
+    return snapshot;
+  }
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    return Err{last_error_text()};
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    snapshot.kind = Snapshot::NotRegular;
+    return snapshot;
+  }
+  snapshot.identity = identity(info);
+  if (snapshot.identity.size > limit) {
+    snapshot.kind = Snapshot::TooLarge;
+    return snapshot;
+  }
+  snapshot.text.reserve(static_cast<std::size_t>(snapshot.identity.size));
+  // One byte past the limit tells a file that grew meanwhile.
+  TRY_STATUS(read_into(file.get(), snapshot.text, static_cast<std::size_t>(limit) + 1));
+  if (snapshot.text.size() > limit) {
+    snapshot.kind = Snapshot::TooLarge;
+    snapshot.text.clear();
+    return snapshot;
+  }
+  snapshot.kind = Snapshot::Regular;
+  snapshot.read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  snapshot.other_links = info.nNumberOfLinks > 1;
+  return snapshot;
+}
+
+Result<Identity, std::string> identity_of(const std::string& path) {
+  TRY(const std::wstring wide, widen(path));
+  const Handle file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    if (is_missing(error)) {
+      return Identity{};
+    }
+    return Err{error_text(error)};
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    return Err{last_error_text()};
+  }
+  return identity(info);
+}
 
 Result<std::string, Failure> read_bytes(const std::string& path, std::size_t limit) {
   auto wide = widen(path);
@@ -208,18 +312,8 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
   if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
     bytes.reserve(std::min(limit, static_cast<std::size_t>(size.QuadPart)));
   }
-  while (bytes.size() < limit) {
-    const std::size_t have = bytes.size();
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kBlock, limit - have));
-    bytes.resize(have + want);
-    auto got = read_some(file.get(), bytes.data() + have, want);
-    if (!got) {
-      return Failure{Failure::Other, std::move(got).error()};
-    }
-    bytes.resize(have + *got);
-    if (*got == 0) {
-      break;
-    }
+  if (auto read = read_into(file.get(), bytes, limit); !read) {
+    return Failure{Failure::Other, std::move(read).error()};
   }
   return bytes;
 }
@@ -356,6 +450,8 @@ Result<void, std::string> NewFile::flush() {
   }
   return {};
 }
+
+Result<void, std::string> NewFile::adopt(const std::string&) { return {}; }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
   const bool closed = CloseHandle(as_handle(handle_.release())) != 0;

@@ -17,6 +17,10 @@ namespace vellumo::files {
 namespace {
 
 std::atomic<int> injected_step{-1};
+std::function<void(const std::string&)> injected_change;
+
+// An edit is made again at most this often when the file keeps changing.
+constexpr int kEditAttempts = 3;
 
 // The injected failure for `step`, as the system would report one.
 Result<void, std::string> injected(ReplaceStep step) {
@@ -59,21 +63,87 @@ Result<system::NewFile, std::string> create_temporary(const std::string& target)
   }
 }
 
+enum class Replaced { Done, Stopped, Changed };
+
 // Fills a temporary sibling of the final file of `path` through `fill`,
-// then puts it in that file's place.
+// then puts it in that file's place; with `expected`, only while that file
+// is still the one it names (Changed when not).
 template <class Fill>
-auto replace_through_temporary(const std::string& path, Fill&& fill) -> Result<bool, std::string> {
+auto replace_through_temporary(const std::string& path, Fill&& fill,
+                               const system::Identity* expected = nullptr)
+    -> Result<Replaced, std::string> {
   TRY(const std::string target, system::final_path(path));
   TRY(system::NewFile temporary, create_temporary(target));
   TRY(const bool whole, fill(temporary));
   if (!whole) {
-    return false;
+    return Replaced::Stopped;
   }
   TRY_STATUS(injected(ReplaceStep::Flush));
   TRY_STATUS(temporary.flush());
+  if (auto failed = injected(ReplaceStep::Attributes); !failed) {
+    return "cannot keep its attributes: " + failed.error();
+  }
+  TRY_STATUS(temporary.adopt(target));
+  if (expected) {
+    if (injected_change) {
+      injected_change(target);
+    }
+    TRY(const system::Identity now, system::identity_of(target));
+    if (now != *expected) {
+      return Replaced::Changed;
+    }
+  }
   TRY_STATUS(injected(ReplaceStep::Rename));
   TRY_STATUS(temporary.commit(target));
-  return true;
+  return Replaced::Done;
+}
+
+// The snapshot read for an edit, or why the file is left alone.
+Result<system::Snapshot, std::string> read_snapshot(const std::string& path,
+                                                    std::optional<std::string>& left_alone) {
+  TRY(system::Snapshot snapshot, system::read_snapshot(path, kMaxEditedSize));
+  if (snapshot.kind == system::Snapshot::NotRegular) {
+    left_alone = path + ": not a regular file, left alone";
+  } else if (snapshot.kind == system::Snapshot::TooLarge) {
+    left_alone = path + ": larger than 64 MiB, left alone";
+  }
+  return snapshot;
+}
+
+// Why the file of `snapshot` cannot be replaced without taking something
+// away, if it cannot.
+std::optional<std::string> kept_from_replacing(const std::string& path,
+                                               const system::Snapshot& snapshot) {
+  if (snapshot.kind != system::Snapshot::Regular) {
+    return std::nullopt;
+  }
+  if (snapshot.read_only) {
+    return path + ": read-only, left alone";
+  }
+  if (snapshot.other_links) {
+    return path + ": has other hard links, left alone";
+  }
+  if (snapshot.foreign_owner) {
+    return path + ": owned by another user or group, left alone";
+  }
+  return std::nullopt;
+}
+
+// Replaces the file at `path` by `text`; see replace_through_temporary.
+Result<Replaced, std::string> replace_by_text(const std::string& path, std::string_view text,
+                                              const system::Identity* expected = nullptr) {
+  auto replaced = replace_through_temporary(
+      path,
+      [&](system::NewFile& file) -> Result<bool, std::string> {
+        TRY_STATUS(injected(ReplaceStep::Write));
+        TRY_STATUS(file.write(text));
+        return true;
+      },
+      expected);
+  if (!replaced) {
+    return Err{"Cannot write " + path + ": " + replaced.error()};
+  }
+  return *replaced;
 }
 
 }  // namespace
@@ -155,16 +225,45 @@ Result<void, std::string> create_folders(const std::string& path) {
 }
 
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text) {
-  auto written =
-      replace_through_temporary(path, [&](system::NewFile& file) -> Result<bool, std::string> {
-        TRY_STATUS(injected(ReplaceStep::Write));
-        TRY_STATUS(file.write(text));
-        return true;
-      });
-  if (!written) {
-    return "Cannot write " + path + ": " + written.error();
-  }
+  TRY_STATUS(replace_by_text(path, text));
   return {};
+}
+
+Result<ReadForEdit, std::string> read_for_edit(const std::string& path) {
+  ReadForEdit read;
+  TRY(system::Snapshot snapshot, read_snapshot(path, read.left_alone));
+  if (snapshot.kind == system::Snapshot::Regular) {
+    read.text = std::move(snapshot.text);
+  }
+  return read;
+}
+
+Result<Edited, std::string> edit_file(const std::string& path, const EditTransform& transform) {
+  for (int attempt = 0; attempt < kEditAttempts; ++attempt) {
+    Edited edited;
+    TRY(system::Snapshot snapshot, read_snapshot(path, edited.left_alone));
+    if (edited.left_alone) {
+      return edited;
+    }
+    const system::Identity read_identity = snapshot.identity;
+    const std::optional<std::string> text =
+        transform(snapshot.kind == system::Snapshot::Regular
+                      ? std::optional<std::string>(std::move(snapshot.text))
+                      : std::nullopt);
+    if (!text) {
+      return edited;
+    }
+    edited.left_alone = kept_from_replacing(path, snapshot);
+    if (edited.left_alone) {
+      return edited;
+    }
+    TRY(const Replaced replaced, replace_by_text(path, *text, &read_identity));
+    if (replaced == Replaced::Done) {
+      edited.written = true;
+      return edited;
+    }
+  }
+  return Err{"Cannot write " + path + ": it kept changing while being edited"};
 }
 
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
@@ -189,7 +288,7 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
   if (!copied) {
     return Err{"Cannot write " + to + ": " + copied.error()};
   }
-  return *copied;
+  return *copied == Replaced::Done;
 }
 
 Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string& path,
@@ -215,6 +314,10 @@ Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string
 
 void inject_replace_failure(std::optional<ReplaceStep> step) {
   injected_step.store(step ? static_cast<int>(*step) : -1, std::memory_order_relaxed);
+}
+
+void inject_change_before_rename(std::function<void(const std::string& path)> change) {
+  injected_change = std::move(change);
 }
 
 }  // namespace vellumo::files

@@ -78,14 +78,65 @@ Result<void, std::string> remove_file(const std::string& path);
 ///   leads nowhere, is an error), which is replaced; the link stays;
 /// - the new text goes into a temporary sibling of that file with a name of
 ///   its own ("<name>.<random>.vellumo-tmp"), created exclusively (never
-///   through a link), given the original's permissions, owner and group
-///   (where allowed) and, on Windows, its attributes and its own access
-///   entries; a new file gets the usual permissions of a new file;
-/// - the data reaches the disk before the rename over the final file, and
-///   on POSIX the folder's entry after it.
+///   through a link) and readable by its owner only;
+/// - the data reaches the disk; then the temporary file takes over the
+///   original's owner and group (where allowed), every extended attribute
+///   (its access list among them) and last its permissions, set-ID bits
+///   included, which a write would clear; on Windows its attributes and
+///   its own access entries. An attribute that cannot be kept is the error
+///   "cannot keep its attributes: {why}". A new file gets the usual
+///   permissions of a new file;
+/// - the rename over the final file, and on POSIX the flush of the
+///   folder's entry after it.
 /// On any failure the file is left as it was and no temporary file is
 /// left; the error is "Cannot write {path}: {why}". Never creates a folder.
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text);
+
+/// The most a file read for an edit may hold: 64 MiB.
+inline constexpr std::uint64_t kMaxEditedSize = std::uint64_t{64} << 20;
+
+/// A file read for an edit, or why it was not read.
+struct ReadForEdit {
+  /// The content; nullopt when there is no file, or it was left alone.
+  std::optional<std::string> text;
+  /// "{path}: not a regular file, left alone" or "{path}: larger than
+  /// 64 MiB, left alone" when the path names something that is not read.
+  std::optional<std::string> left_alone;
+};
+
+/// Reads the file at `path` the way edit_file does: opened without waiting
+/// (a FIFO or a device never blocks the read), and read only when the open
+/// file is a regular file (a link to one counts) of at most kMaxEditedSize
+/// bytes. A missing file is no error; any other failure is the system
+/// error text.
+Result<ReadForEdit, std::string> read_for_edit(const std::string& path);
+
+/// What edit_file did.
+struct Edited {
+  bool written = false;
+  /// Why the file was not touched, when it was left alone: the reasons of
+  /// read_for_edit, and, when a write was due, "{path}: read-only, left
+  /// alone", "{path}: has other hard links, left alone" or "{path}: owned
+  /// by another user or group, left alone" (a replacement could not keep
+  /// that owner or group).
+  std::optional<std::string> left_alone;
+};
+
+/// The new text for a file, given its text (nullopt: there is no file);
+/// nullopt when there is nothing to write.
+using EditTransform =
+    std::function<std::optional<std::string>(const std::optional<std::string>& text)>;
+
+/// Edits the file at `path`, which belongs to another program: reads it
+/// (read_for_edit), asks `transform` for the new text, and when there is
+/// one and the file can be replaced without taking anything away, writes
+/// it as write_file_replacing does. Just before the rename the file is
+/// looked at again; when it changed since it was read (another program
+/// wrote it meanwhile), the edit is made again from its new content, three
+/// times at most, `transform` being asked each time. The error is the
+/// system error text of a failed read, or "Cannot write {path}: {why}",
+/// "Cannot write {path}: it kept changing while being edited" among them.
+Result<Edited, std::string> edit_file(const std::string& path, const EditTransform& transform);
 
 /// Copies the file `from` over `to` in large blocks, through a temporary
 /// sibling as write_file_replacing does, asking `keep_going` before each
@@ -111,10 +162,15 @@ class FileLock {
 };
 
 /// The steps of a replacement, for tests that make one of them fail.
-enum class ReplaceStep { CreateTemporary, Write, Flush, Rename };
+enum class ReplaceStep { CreateTemporary, Write, Flush, Attributes, Rename };
 
 /// Makes the next replacements fail at `step` (nullopt: none), as the
 /// system would. For tests only.
 void inject_replace_failure(std::optional<ReplaceStep> step);
+
+/// Has every edit_file call `change` with the final path of the file it
+/// edits after reading it and before the rename, as another program's
+/// write would come (an empty function: none). For tests only.
+void inject_change_before_rename(std::function<void(const std::string& path)> change);
 
 }  // namespace vellumo::files

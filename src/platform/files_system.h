@@ -27,6 +27,37 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
 
 Result<FileFacts, std::string> inspect(const std::string& path);
 
+/// What tells one version of a file from another: another file in its
+/// place, or a write to it, changes it.
+struct Identity {
+  bool exists = false;
+  std::uint64_t device = 0;  ///< device, or volume serial number
+  std::uint64_t file = 0;    ///< inode, or file index
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  ///< time of last write, to the system's finest unit
+  friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+/// A file as read for an edit.
+struct Snapshot {
+  enum Kind { Missing, Regular, NotRegular, TooLarge } kind = Missing;
+  std::string text;   ///< the content of a Regular file
+  Identity identity;  ///< of the file read; exists is false for Missing
+  // What a replacement of a Regular file could not keep.
+  bool read_only = false;      ///< no write permission for its owner, or read-only
+  bool other_links = false;    ///< more than one hard link
+  bool foreign_owner = false;  ///< an owner or group this process cannot give
+};
+
+/// Opens `path` without waiting (links followed) and reads it when the open
+/// file is a regular file of at most `limit` bytes. Only a missing file is
+/// Missing; other failures are the system error text.
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit);
+
+/// The identity of the file at `path` (links followed); exists is false
+/// when there is none.
+Result<Identity, std::string> identity_of(const std::string& path);
+
 /// Creates the one folder `path`; its parent must exist.
 Result<void, Failure> make_folder(const std::string& path);
 
@@ -46,10 +77,10 @@ struct CopyFailure {
 class NewFile {
  public:
   /// Creates `path`, which must not exist (Exists when it does; never
-  /// through a link), with what of the file `like` must survive its
-  /// replacement: permissions, owner, group; on Windows the attributes and
-  /// the access entries of its own. When `like` does not exist, the new
-  /// file has the usual permissions of a new file.
+  /// through a link): readable by its owner only when the file `like`
+  /// exists, else with the usual permissions of a new file. On Windows it
+  /// takes over the attributes and the access entries of its own of
+  /// `like` here.
   static Result<NewFile, Failure> create(const std::string& path, const std::string& like);
 
   Result<void, std::string> write(std::string_view bytes);
@@ -59,6 +90,13 @@ class NewFile {
                                         const std::function<bool()>& keep_going);
   /// Brings the data to the disk (fsync, FlushFileBuffers).
   Result<void, std::string> flush();
+  /// Once the content is written: takes over what of the file `like` must
+  /// survive its replacement, in this order, each step undoing nothing of
+  /// the one before: owner and group (where allowed), every extended
+  /// attribute, the permissions with their set-ID bits. A failed attribute
+  /// is the error "cannot keep its attributes: {why}". Nothing when `like`
+  /// does not exist, and on Windows (done by create).
+  Result<void, std::string> adopt(const std::string& like);
   /// Closes the file and renames it over `target`; on POSIX the folder is
   /// flushed after the rename. The file is no longer ours to delete when
   /// this succeeds.

@@ -2,9 +2,14 @@
 // reported, removed; agents that are not there; targets that fail or are
 // left alone; and `ensure` with its marker.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "agent_integration/codex_config.h"
 #include "agents_support.h"
@@ -390,18 +395,13 @@ TEST_F(AgentsCommand, ClaudeDesktopWithoutAppData) {
   }
 }
 
-// The text of the system error for reading a folder as a file.
-std::string folder_read_error() {
-  return target().wine ? "Access denied. (os error 5)" : "Is a directory (os error 21)";
-}
-
 TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
   if (machine_has_claude()) {
     GTEST_SKIP() << "this machine has a claude command in a folder that is always searched";
   }
   make_agent_folders();
   const fs::path opencode_file = opencode_folder() / "opencode.json";
-  // Cannot be read: a folder in the place of the file.
+  // No file to read: a folder in the place of the file.
   fs::create_directories(cursor_file());
   fs::create_directories(codex_file());
   // Something at the old fixed temporary name is no obstacle, and stays.
@@ -421,8 +421,10 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
                                      claude_desktop_detail() + ": `mcpServers` is not an object"};
   const ReportLine opencode = {"opencode", "skipped",
                                opencode_detail() + ": not plain JSON, left alone"};
-  const ReportLine codex = {"Codex", "failed", folder_read_error()};
-  const ReportLine cursor = {"Cursor", "failed", folder_read_error()};
+  const ReportLine codex = {"Codex", "skipped",
+                            codex_detail() + ": not a regular file, left alone"};
+  const ReportLine cursor = {"Cursor", "skipped",
+                             cursor_detail() + ": not a regular file, left alone"};
   // No `claude`; PATH and Gemini CLI in `state`, the rest as above.
   const auto left_alone = [&](const std::string& state) {
     std::vector<std::string> targets = kEveryTarget;
@@ -430,21 +432,21 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
     return report(state, targets, {codex, cursor, windsurf, claude_desktop, opencode});
   };
 
-  expect_failed_report(cli({"agents", "status"}), left_alone("absent"));
+  expect_report(cli({"agents", "status"}), left_alone("absent"));
   EXPECT_FALSE(fs::exists(marker()));
 
-  const RunResult install = cli({"agents", "install"});
-  expect_failed_report(install, left_alone("added"));
-  // Failures or not, the run is remembered.
+  expect_report(cli({"agents", "install"}), left_alone("added"));
   EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
 
-  expect_failed_report(cli({"agents", "remove"}), left_alone("removed"));
+  expect_report(cli({"agents", "remove"}), left_alone("removed"));
   EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), true));
   EXPECT_EQ(contents(untouched), bytes);
   expect_unwritten(stamps);
   EXPECT_TRUE(fs::is_empty(home() / ".gemini" / "settings.vellumo-tmp"));
 
-  // A file that is not UTF-8 is a failure, not a file to skip.
+  // A file that is not UTF-8 is a failure, not a file to skip. Failures or
+  // not, the run is remembered.
+  fs::remove(marker());
   put_file(claude_desktop_file(), "{\"a\": \"\xFF\"}");
   fs::remove_all(cursor_file());
   fs::remove_all(codex_file());
@@ -457,6 +459,137 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
                         {"Cursor", "added", cursor_detail()},
                         {"Claude Desktop", "failed", "stream did not contain valid UTF-8"}});
   EXPECT_EQ(file_bytes(claude_desktop_file()), "{\"a\": \"\xFF\"}");
+  EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
+}
+
+// A path's kind, stamp and, for a small file, bytes.
+auto look(const fs::path& path) {
+  const fs::file_type type = fs::symlink_status(path).type();
+  const bool small = type == fs::file_type::regular && fs::file_size(path) < 4096;
+  return std::tuple(type, stamp(path), small ? file_bytes(path) : "");
+}
+
+// Something at an agent's file that is no plain file, or that cannot be
+// replaced without taking something away.
+struct LeftAloneRow {
+  const char* name;
+  bool under_wine;
+  void (*make)(const fs::path& path, const std::string& text);  // `text`: the usual one
+  const char* reason;                                           // the detail after the file's path
+  bool every_mode;  // so in status and remove too; else only a write is refused
+  std::vector<std::string> targets = {};  // only these targets' files; none: every file
+};
+
+TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
+  if (machine_has_claude()) {
+    GTEST_SKIP() << "this machine has a claude command in a folder that is always searched";
+  }
+  const std::vector<LeftAloneRow> rows = {
+      {"a FIFO", false,
+       [](const fs::path& path, const std::string&) { ::mkfifo(path.c_str(), 0644); },
+       "not a regular file", true},
+      {"a link to a device", false,
+       [](const fs::path& path, const std::string&) { fs::create_symlink("/dev/zero", path); },
+       "not a regular file", true},
+      {"a file over 64 MiB", true,
+       [](const fs::path& path, const std::string& text) {
+         put_file(path, text);
+         fs::resize_file(path, (std::uintmax_t{64} << 20) + 1);  // sparse
+       },
+       "larger than 64 MiB", true},
+      {"a read-only file", true,
+       [](const fs::path& path, const std::string& text) {
+         put_file(path, text);
+         fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
+       },
+       "read-only", false},
+      {"a file with another hard link", true,
+       [](const fs::path& path, const std::string& text) {
+         put_file(path, text);
+         fs::create_hard_link(path, path.string() + "-link");
+       },
+       "has other hard links", false},
+  };
+  // Each target's file, and the marker that ensure reads (then installs).
+  const std::vector<std::tuple<std::string, fs::path, std::string>> files = {
+      {"Codex", codex_file(), codex_detail()},
+      {"Gemini CLI", gemini_file(), gemini_detail()},
+      {"Cursor", cursor_file(), cursor_detail()},
+      {"Windsurf", windsurf_file(), windsurf_detail()},
+      {"Claude Desktop", claude_desktop_file(), claude_desktop_detail()},
+      {"opencode", opencode_folder() / "opencode.json", opencode_detail()},
+      {"", marker(), ""}};
+  for (const LeftAloneRow& row : rows) {
+    if (target().wine && !row.under_wine) {
+      continue;
+    }
+    SCOPED_TRACE(row.name);
+    const auto chosen = [&](const std::string& name) {
+      return row.targets.empty() || std::count(row.targets.begin(), row.targets.end(), name) > 0;
+    };
+    std::map<fs::path, decltype(look({}))> before;
+    for (const auto& [name, path, detail] : files) {
+      fs::remove_all(path.parent_path());
+      fs::create_directories(path.parent_path());
+      const std::string text = name == "Codex" ? "model = \"o3\"\n" : "{}\n";
+      (chosen(name) ? row.make : [](const fs::path& at, const std::string& t) { put_file(at, t); })(
+          path, text);
+      make_old(path);
+      before[path] = look(path);
+    }
+    for (const std::string mode : {"status", "install", "ensure", "remove"}) {
+      SCOPED_TRACE(mode);
+      const RunResult run = cli({"agents", mode}, {.timeout = target().wine ? 60s : 10s});
+      EXPECT_EQ(run.exit_code, 0) << run.err;
+      EXPECT_TRUE(target().wine || run.took < 5s) << run.took.count();
+      const bool looks_only = mode == "status" || mode == "remove";
+      for (const auto& [name, path, detail] : files) {
+        if (!name.empty()) {
+          EXPECT_EQ(
+              report_line(run, name),
+              (!chosen(name) || (looks_only && !row.every_mode)
+                   ? ReportLine{name, "absent", detail}
+                   : ReportLine{name, "skipped", detail + ": " + row.reason + ", left alone"}));
+        }
+        EXPECT_EQ(look(path), before[path]) << path;
+      }
+      expect_no_temporary_files(dir());
+    }
+  }
+}
+
+// Run as an ordinary user: a file of its own keeps its set-user-ID bit,
+// which a write of the new text would have cleared; one whose owner or
+// group it cannot give to a new file is left alone.
+TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
+  if (target().wine || ::geteuid() != 0) {
+    GTEST_SKIP() << "natively, as the superuser, to run the CLI as another user";
+  }
+  make_agent_folders();
+  put_file(gemini_file(), "{}\n");
+  put_file(cursor_file(), "{}\n");
+  put_file(windsurf_file(), "{}\n");
+  ASSERT_EQ(std::system(("chown -R 54321:54321 " + dir().string()).c_str()), 0);
+  fs::permissions(gemini_file(), fs::perms(04755));
+  ASSERT_EQ(::chown(cursor_file().c_str(), 0, 0), 0);
+  fs::permissions(cursor_file(), fs::perms(0666));  // anyone may write it, yet not own it
+  ASSERT_EQ(::chown(windsurf_file().c_str(), 54321, 0), 0);
+  const auto others = aged_stamps({cursor_file(), windsurf_file()});
+
+  const RunResult install =
+      run("/usr/bin/setpriv", {"--reuid=54321", "--regid=54321", "--clear-groups",
+                               cli_path().string(), "agents", "install"});
+  EXPECT_EQ(install.exit_code, 0) << install.err;
+  EXPECT_EQ(report_line(install, "Gemini CLI"),
+            (ReportLine{"Gemini CLI", "added", gemini_detail()}));
+  EXPECT_EQ(fs::status(gemini_file()).permissions(), fs::perms(04755));
+  for (const auto& [name, detail] :
+       {std::pair{"Cursor", cursor_detail()}, std::pair{"Windsurf", windsurf_detail()}}) {
+    EXPECT_EQ(
+        report_line(install, name),
+        (ReportLine{name, "skipped", detail + ": owned by another user or group, left alone"}));
+  }
+  expect_unwritten(others);
 }
 
 TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {

@@ -11,6 +11,10 @@
 #include "support/files.h"
 #include "support/scratch_folder.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vellumo::agents {
 namespace {
 
@@ -630,14 +634,61 @@ TEST(AgentJsonTarget, InvalidUtf8Fails) {
 TEST(AgentJsonTarget, UnreadableFileFails) {
   ScratchFolder folder;
   const JsonTarget target = target_in(folder);
-  std::filesystem::create_directory(target.file_path);  // a folder where the file should be
+#ifdef _WIN32
+  put_file(target.file_path, "{}");
+  const std::wstring wide(target.file_path.begin(), target.file_path.end());  // ASCII
+  HANDLE lock = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+#else
+  std::filesystem::create_symlink("settings.json", target.file_path);  // a loop
+#endif
   const TargetResult result = edit_json_target(Mode::Status, target, kCli);
+#ifdef _WIN32
+  CloseHandle(lock);
+#endif
   EXPECT_EQ(result.state, TargetState::Failed);
   ASSERT_TRUE(result.detail);
   EXPECT_NE(result.detail->find(" (os error "), std::string::npos) << *result.detail;
 #ifndef _WIN32
-  EXPECT_EQ(result.detail, platform::system_error_text(EISDIR));
+  EXPECT_EQ(result.detail, platform::system_error_text(ELOOP));
 #endif
+}
+
+// Another program's write between the read and the rename is not lost:
+// the edit is made again from the new text, three times at most.
+TEST(AgentJsonTarget, ChangeMeanwhileIsNotLost) {
+  for (const int changes : {1, 100}) {
+    SCOPED_TRACE(changes);
+    ScratchFolder folder;
+    const JsonTarget target = target_in(folder);
+    put_file(target.file_path, "{}");
+    int calls = 0;
+    std::string theirs;
+    files::inject_change_before_rename([&](const std::string& path) {
+      if (calls++ < changes) {  // each text longer than the one before, so that it shows
+        theirs = R"({"mcpServers": {"other": ")" + std::string(calls, 'x') + R"("}})";
+        put_file(path, theirs);
+      }
+    });
+    const TargetResult result = edit_json_target(Mode::Install, target, kCli);
+    files::inject_change_before_rename({});
+    if (changes == 1) {
+      EXPECT_EQ(result, (TargetResult{"Gemini CLI", TargetState::Added, target.file_path}));
+      EXPECT_EQ(file_bytes(target.file_path),
+                "{\n  \"mcpServers\": {\n    \"other\": \"x\",\n"
+                "    \"vellumo\": " +
+                    kPlainEntry + "\n  }\n}\n");
+      EXPECT_EQ(calls, 2);
+    } else {
+      EXPECT_EQ(result, (TargetResult{"Gemini CLI", TargetState::Failed,
+                                      "Cannot write " + target.file_path +
+                                          ": it kept changing while being edited"}));
+      EXPECT_EQ(file_bytes(target.file_path), theirs);
+      EXPECT_EQ(calls, 3);
+    }
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.json"});
+  }
 }
 
 TEST(AgentJsonTarget, WriteFailureReportsCannotWrite) {

@@ -14,7 +14,11 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 #endif
 
 namespace vellumo::files {
@@ -188,19 +192,17 @@ TEST(Files, LockedTargetKeepsTheOriginal) {
   EXPECT_EQ(folder.names(), Names{"mcp.json"});
 }
 
-TEST(Files, ReadOnlyTargetEitherReplacedOrIntact) {
+TEST(Files, ReadOnlyTargetIsLeftAlone) {
   ScratchFolder folder;
   const std::string path = folder / "mcp.json";
   put_file(path, "old");
   ASSERT_TRUE(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
-  auto written = write_file_replacing(path, "new");
+  auto edited = edit_file(path, [](const std::optional<std::string>&) { return "new"; });
   SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (written) {
-    EXPECT_EQ(file_bytes(path), "new");
-  } else {
-    EXPECT_EQ(written.error().rfind("Cannot write " + path + ": ", 0), 0u) << written.error();
-    EXPECT_EQ(file_bytes(path), "old");
-  }
+  ASSERT_TRUE(edited) << edited.error();
+  EXPECT_FALSE(edited->written);
+  EXPECT_EQ(edited->left_alone, path + ": read-only, left alone");
+  EXPECT_EQ(file_bytes(path), "old");
   EXPECT_EQ(folder.names(), Names{"mcp.json"});
 }
 #endif
@@ -262,10 +264,13 @@ TEST(Files, EveryFailedStepKeepsTheOriginal) {
   struct Row {
     ReplaceStep step;
     const char* name;
+    const char* why = "injected failure";
   };
   for (const Row& row :
        {Row{ReplaceStep::CreateTemporary, "create"}, Row{ReplaceStep::Write, "write"},
-        Row{ReplaceStep::Flush, "flush"}, Row{ReplaceStep::Rename, "rename"}}) {
+        Row{ReplaceStep::Flush, "flush"},
+        Row{ReplaceStep::Attributes, "attributes", "cannot keep its attributes: injected failure"},
+        Row{ReplaceStep::Rename, "rename"}}) {
     for (const bool existed : {true, false}) {
       SCOPED_TRACE(std::string(row.name) + (existed ? ", over a file" : ", a new file"));
       ScratchFolder folder;
@@ -277,7 +282,7 @@ TEST(Files, EveryFailedStepKeepsTheOriginal) {
       auto written = write_file_replacing(path, "new text");
       auto copied = copy_file_replacing(path, folder / "copy", [] { return true; });
       inject_replace_failure(std::nullopt);
-      EXPECT_EQ(written.error(), "Cannot write " + path + ": injected failure");
+      EXPECT_EQ(written.error(), "Cannot write " + path + ": " + row.why);
       EXPECT_FALSE(copied);
       EXPECT_EQ(folder.names(), existed ? Names{"config.toml"} : Names{});
       if (existed) {
@@ -373,6 +378,35 @@ TEST(Files, ReplacementKeepsModeAndLinks) {
   EXPECT_EQ(dangling.error(), "Cannot write " + folder / "dangling" + ": it is a link to " +
                                   folder / "gone" + ", which does not exist");
   EXPECT_EQ(folder.names(), before);
+}
+
+// Every extended attribute goes over to the replacement, the access list
+// among them, and the permissions, set-ID bits included, agree with that
+// list.
+TEST(Files, ReplacementKeepsExtendedAttributesAndTheAccessList) {
+  ScratchFolder folder;
+  const std::string path = folder / "mcp.json";
+  put_file(path, "old");
+  if (::setxattr(path.c_str(), "user.origin", "dotfiles", 8, 0) != 0) {
+    GTEST_SKIP() << "no user.* attributes on this file system: " << std::strerror(errno);
+  }
+  if (std::system(("setfacl -m u:54321:rw,g:54322:r " + path + " 2>/dev/null").c_str()) != 0) {
+    GTEST_SKIP() << "setfacl (the acl package) is missing, or access lists are not kept here";
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 02750), 0);  // the mask of the list becomes r-x
+  const std::string getfacl = "getfacl -p " + path + " > " + folder / "acl";
+  ASSERT_EQ(std::system(getfacl.c_str()), 0);
+  const std::string before = file_bytes(folder / "acl");
+  ASSERT_NE(before.find("user:54321:rw-"), std::string::npos) << before;
+  ASSERT_TRUE(write_file_replacing(path, "new"));
+  EXPECT_EQ(file_bytes(path), "new");
+  ASSERT_EQ(std::system(getfacl.c_str()), 0);
+  EXPECT_EQ(file_bytes(folder / "acl"), before);
+  EXPECT_EQ(mode_of(path), 02750u);
+  char value[16] = {};
+  EXPECT_EQ(::getxattr(path.c_str(), "user.origin", value, sizeof value), 8);
+  EXPECT_STREQ(value, "dotfiles");
+  EXPECT_EQ(folder.names(), (Names{"acl", "mcp.json"}));
 }
 #else
 TEST(Files, ReplacementKeepsTheHiddenAttribute) {
