@@ -98,15 +98,18 @@ Result<void, std::string> write_file_replacing(const std::string& path, std::str
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
                                               const std::function<bool()>& keep_going);
 
-/// Deletes what an interrupted replacement may have left beside the file
-/// that `path` leads to (links followed; with Leftovers::Links, beside
-/// `path` itself): the entries named exactly that file's name, a dot, eight
-/// letters or digits and ".vellumo-tmp" that are regular files (or, with
-/// Leftovers::Links, symbolic links) of this user. Anything else of such a
-/// name stays. Only for a caller that holds the lock which every writer of
-/// that file holds: no other process may be writing them. Errors are
-/// passed over: whatever is left is left.
-enum class Leftovers { Files, Links };
+/// Where remove_leftovers looks, and what it takes.
+enum class Leftovers {
+  Files,  ///< beside the file `path` leads to (links followed): regular files
+  Links,  ///< beside `path` itself, a link place_link made: links and regular files
+};
+
+/// Deletes what an interrupted replacement may have left: the entries
+/// owned by this user, of the kinds above, named exactly the file's name,
+/// a dot, eight letters or digits and ".vellumo-tmp". Anything else of such
+/// a name stays. Only for a caller that holds the lock which every writer
+/// of that file holds, so that no other process is writing them. Errors
+/// are passed over: whatever is left is left.
 void remove_leftovers(const std::string& path, Leftovers kind = Leftovers::Files);
 
 /// What is at `path` itself, a link not followed (POSIX only).
