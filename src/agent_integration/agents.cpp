@@ -85,8 +85,9 @@ std::array<JsonRow, 5> json_rows(const std::string& home) {
 }
 
 // The lock of one run that changes anything: held from reading the marker
-// to writing it. A lock file that cannot be made is passed over, as the
-// marker's own write errors are; a lock that stays taken is an error.
+// to writing it. Where no data folder can be had there is no lock, as
+// there is no marker; but a lock file in the data folder that cannot be
+// made, opened or locked stops the run, as a lock that stays taken does.
 Result<std::optional<files::FileLock>, std::string> lock_run(
     const std::optional<std::string>& data_folder) {
   if (!data_folder || !files::create_folders(*data_folder)) {
@@ -95,12 +96,33 @@ Result<std::optional<files::FileLock>, std::string> lock_run(
   const std::string path = files::join(*data_folder, kLockFileName);
   auto lock = files::FileLock::acquire(path, kLockPatience);
   if (!lock) {
-    return std::optional<files::FileLock>();
+    return "Cannot lock " + path + ": " + lock.error();
   }
   if (!*lock) {
     return "Cannot lock " + path + ": another vellumo-cli run holds it.";
   }
   return std::move(lock).value();
+}
+
+// Deletes what an interrupted run left beside the files this run may
+// edit. Only under the lock, which every run that writes them holds.
+void remove_leftovers(const std::optional<std::string>& data_folder) {
+  if (data_folder) {
+    files::remove_leftovers(files::join(*data_folder, kMarkerFileName));
+  }
+  if (const auto link = user_path_link()) {
+    files::remove_leftovers(*link, files::Leftovers::Links);
+  }
+  const auto home = home_folder();
+  if (!home || !files::is_directory(*home)) {
+    return;
+  }
+  const auto codex_home = platform::get_env("CODEX_HOME");
+  files::remove_leftovers(
+      files::join(codex_home ? *codex_home : files::join(*home, ".codex"), "config.toml"));
+  for (const JsonRow& row : json_rows(*home)) {
+    files::remove_leftovers(row.target.file_path);
+  }
 }
 
 // The lines of one run. With `refused`, every target the run would have
@@ -137,9 +159,14 @@ std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
   return results;
 }
 
-// An install or removal, under the lock; the marker is written last.
+// An install or removal, under the lock when there is one; the marker is
+// written last.
 std::vector<TargetResult> change_targets(Mode mode, std::string_view cli_path,
-                                         const std::optional<std::string>& data_folder) {
+                                         const std::optional<std::string>& data_folder,
+                                         const std::optional<files::FileLock>& lock) {
+  if (lock) {
+    remove_leftovers(data_folder);
+  }
   std::vector<TargetResult> results = run_targets(mode, cli_path);
   if (data_folder) {
     write_marker(*data_folder, cli_path, mode == Mode::Remove);
@@ -160,7 +187,7 @@ std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
   if (!lock) {
     return run_targets(mode, cli_path, lock.error());
   }
-  return change_targets(mode, cli_path, data_folder);
+  return change_targets(mode, cli_path, data_folder, *lock);
 }
 
 std::vector<TargetResult> ensure_integration(std::string_view cli_path,
@@ -177,7 +204,7 @@ std::vector<TargetResult> ensure_integration(std::string_view cli_path,
       return {};
     }
   }
-  return change_targets(Mode::Install, cli_path, data_folder);
+  return change_targets(Mode::Install, cli_path, data_folder, *lock);
 }
 
 }  // namespace vellumo::agents

@@ -35,6 +35,8 @@ void announce_environment_change() {
 
 }  // namespace
 
+std::optional<std::string> user_path_link() { return std::nullopt; }
+
 TargetResult update_user_path(Mode mode, std::string_view cli_path) {
   const auto folder = parent_folder(cli_path, PathStyle::Windows);
   if (!folder) {

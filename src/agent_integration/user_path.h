@@ -37,6 +37,10 @@ struct PathPlan {
 PathPlan plan_user_path(Mode mode, std::string_view value, std::string_view folder,
                         const EnvLookup& lookup);
 
+/// The file the PATH target edits: on POSIX the link ~/.local/bin/vellumo-cli
+/// when HOME is an existing folder; on Windows none (the registry).
+std::optional<std::string> user_path_link();
+
 /// The PATH line of an agents run: reports, adds or removes the folder of
 /// `cli_path`.
 TargetResult update_user_path(Mode mode, std::string_view cli_path);

@@ -1,5 +1,6 @@
 // files_system.h on POSIX.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,9 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,7 +182,95 @@ int copy_attributes(int from, int to) {
   return 0;
 }
 
+// The temporary files being written, where a signal handler can read
+// them: fixed slots of plain bytes, each free (0), being filled (1) or
+// holding a path (2).
+struct TemporarySlot {
+  std::atomic<int> state{0};
+  char path[PATH_MAX];
+};
+TemporarySlot temporary_slots[8];
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The handlers are in place while any temporary file is remembered.
+std::mutex handlers_mutex;
+int remembered = 0;
+struct sigaction saved_actions[std::size(kEndingSignals)];
+bool replaced_actions[std::size(kEndingSignals)] = {};
+
+// Deletes every remembered temporary file, then lets the signal end the
+// process as it would have. Only async-signal-safe calls.
+extern "C" void delete_temporaries_and_end(int signal) {
+  for (TemporarySlot& slot : temporary_slots) {
+    if (slot.state.load() == 2) {
+      (void)::unlink(slot.path);
+    }
+  }
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);  // delivered as this handler returns
+}
+
+void install_handlers() {
+  struct sigaction ours {};
+  ours.sa_handler = delete_temporaries_and_end;
+  sigemptyset(&ours.sa_mask);
+  for (const int signal : kEndingSignals) {
+    sigaddset(&ours.sa_mask, signal);
+  }
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    // A signal that is ignored, or handled by someone else, stays so.
+    struct sigaction current {};
+    replaced_actions[i] = ::sigaction(kEndingSignals[i], nullptr, &current) == 0 &&
+                          (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL &&
+                          ::sigaction(kEndingSignals[i], &ours, &saved_actions[i]) == 0;
+  }
+}
+
+void restore_handlers() {
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (replaced_actions[i]) {
+      ::sigaction(kEndingSignals[i], &saved_actions[i], nullptr);
+      replaced_actions[i] = false;
+    }
+  }
+}
+
 }  // namespace
+
+void remember_temporary(const std::string& path, std::intptr_t) {
+  if (path.size() >= PATH_MAX) {
+    return;  // left to the next run's sweep
+  }
+  for (TemporarySlot& slot : temporary_slots) {
+    int free = 0;
+    if (slot.state.compare_exchange_strong(free, 1)) {
+      std::memcpy(slot.path, path.c_str(), path.size() + 1);
+      slot.state.store(2);
+      const std::lock_guard lock(handlers_mutex);
+      if (remembered++ == 0) {
+        install_handlers();
+      }
+      return;
+    }
+  }
+}
+
+void forget_temporary(const std::string& path) {
+  for (TemporarySlot& slot : temporary_slots) {
+    if (slot.state.load() == 2 && path == slot.path) {
+      slot.state.store(0);
+      const std::lock_guard lock(handlers_mutex);
+      if (--remembered == 0) {
+        restore_handlers();
+      }
+      return;
+    }
+  }
+}
 
 Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
   Snapshot snapshot;
@@ -274,11 +367,41 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
   return FileFacts{true, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
 }
 
-Result<void, Failure> make_folder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode) {
+  if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
     return failure(errno);
   }
   return {};
+}
+
+Result<void, Failure> make_link(const std::string& target, const std::string& path) {
+  if (::symlink(target.c_str(), path.c_str()) != 0) {
+    return failure(errno);
+  }
+  return {};
+}
+
+void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+                  bool links) {
+  DIR* const listing = ::opendir(folder.c_str());
+  if (listing == nullptr) {
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (matches(entry->d_name)) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  const int at = ::dirfd(listing);
+  for (const std::string& name : names) {
+    struct stat info {};
+    if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        info.st_uid == ::geteuid() && (S_ISREG(info.st_mode) || (links && S_ISLNK(info.st_mode)))) {
+      (void)::unlinkat(at, name.c_str(), 0);
+    }
+  }
+  ::closedir(listing);
 }
 
 Result<std::string, std::string> final_path(const std::string& path) {
@@ -322,7 +445,9 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   if (fd < 0) {
     return failure(errno);
   }
-  return NewFile(fd, path);
+  NewFile file(fd, path);
+  remember_temporary(path, fd);
+  return file;
 }
 
 Result<void, std::string> NewFile::adopt(const std::string& like) {
@@ -356,6 +481,7 @@ Result<void, std::string> NewFile::adopt(const std::string& like) {
 void NewFile::Discard::close(std::intptr_t handle) const {
   ::close(static_cast<int>(handle));
   (void)::unlink(path.c_str());
+  forget_temporary(path);
 }
 
 Result<void, std::string> NewFile::write(std::string_view bytes) {
@@ -401,11 +527,16 @@ Result<void, std::string> NewFile::commit(const std::string& target) {
   if (::close(static_cast<int>(handle_.release())) != 0 && errno != EINTR) {
     const int error = errno;
     (void)::unlink(path().c_str());
+    forget_temporary(path());
     return error_text(error);
   }
-  if (::rename(path().c_str(), target.c_str()) != 0) {
-    const int error = errno;
+  const bool renamed = ::rename(path().c_str(), target.c_str()) == 0;
+  const int error = errno;
+  if (!renamed) {
     (void)::unlink(path().c_str());
+  }
+  forget_temporary(path());
+  if (!renamed) {
     return error_text(error);
   }
   // The new entry reaches the disk too. The file is in place already, so a
@@ -454,6 +585,27 @@ Result<void, std::string> remove_file(const std::string& path) {
     return platform::system_error_text(errno);
   }
   return {};
+}
+
+Result<LinkFacts, std::string> inspect_link(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return LinkFacts{};
+    }
+    return platform::system_error_text(errno);
+  }
+  if (!S_ISLNK(info.st_mode)) {
+    return LinkFacts{true, std::nullopt};
+  }
+  std::string text(std::max<std::size_t>(PATH_MAX, static_cast<std::size_t>(info.st_size) + 1),
+                   '\0');
+  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+  if (length < 0) {
+    return platform::system_error_text(errno);
+  }
+  text.resize(static_cast<std::size_t>(length));
+  return LinkFacts{true, std::move(text)};
 }
 
 }  // namespace vellumo::files

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -226,7 +227,88 @@ Identity identity(const BY_HANDLE_FILE_INFORMATION& info) {
               join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
 }
 
+// The temporary files being written, for the console control handler,
+// which runs on a thread of its own.
+struct Temporary {
+  std::string path;
+  HANDLE handle;
+};
+std::mutex temporaries_mutex;
+std::vector<Temporary> temporaries;
+// The handler is in place while any is remembered. Apart from the list's
+// lock: the system may hold its own lock of the handlers while ours runs.
+std::mutex handler_mutex;
+int remembered = 0;
+
+// Marks every temporary file for deletion when its handle closes, as the
+// process ends; then lets the next handler (the system's: the end of the
+// process) have the event.
+BOOL WINAPI delete_temporaries(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    const std::lock_guard lock(temporaries_mutex);
+    for (const Temporary& temporary : temporaries) {
+      FILE_DISPOSITION_INFO dispose{TRUE};
+      if (temporary.handle != INVALID_HANDLE_VALUE) {
+        SetFileInformationByHandle(temporary.handle, FileDispositionInfo, &dispose, sizeof dispose);
+      } else if (auto wide = widen(temporary.path)) {
+        DeleteFileW(wide->c_str());
+      }
+    }
+  }
+  return FALSE;
+}
+
+// Whether `sid` is this process's user or the owner it gives new files.
+bool is_own_sid(PSID sid) {
+  HANDLE raw = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) {
+    return false;
+  }
+  const Handle token(raw);
+  for (const TOKEN_INFORMATION_CLASS what : {TokenUser, TokenOwner}) {
+    DWORD size = 0;
+    GetTokenInformation(token.get(), what, nullptr, 0, &size);
+    std::vector<std::byte> buffer(size);
+    if (size == 0 || !GetTokenInformation(token.get(), what, buffer.data(), size, &size)) {
+      continue;
+    }
+    const PSID own = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                       : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+    if (EqualSid(own, sid)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+void remember_temporary(const std::string& path, std::intptr_t handle) {
+  {
+    const std::lock_guard lock(temporaries_mutex);
+    temporaries.push_back({path, as_handle(handle)});
+  }
+  const std::lock_guard lock(handler_mutex);
+  if (remembered++ == 0) {
+    SetConsoleCtrlHandler(delete_temporaries, TRUE);
+  }
+}
+
+void forget_temporary(const std::string& path) {
+  {
+    const std::lock_guard lock(temporaries_mutex);
+    const auto found = std::find_if(temporaries.begin(), temporaries.end(),
+                                    [&](const Temporary& t) { return t.path == path; });
+    if (found == temporaries.end()) {
+      return;
+    }
+    temporaries.erase(found);
+  }
+  const std::lock_guard lock(handler_mutex);
+  if (--remembered == 0) {
+    SetConsoleCtrlHandler(delete_temporaries, FALSE);
+  }
+}
 
 Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
   TRY(const std::wstring wide, widen(path));
@@ -334,7 +416,7 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
   return FileFacts{true, folder, size};
 }
 
-Result<void, Failure> make_folder(const std::string& path) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t) {
   auto wide = widen(path);
   if (!wide) {
     return Failure{Failure::Other, std::move(wide).error()};
@@ -343,6 +425,66 @@ Result<void, Failure> make_folder(const std::string& path) {
     return failure(GetLastError());
   }
   return {};
+}
+
+Result<void, Failure> make_link(const std::string& target, const std::string& path) {
+  auto wide_target = win32::to_wide(target);
+  auto wide = widen(path);
+  if (!wide || !wide_target) {
+    return Failure{Failure::Other, !wide ? wide.error() : wide_target.error()};
+  }
+  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, which older headers lack.
+  constexpr DWORD kUnprivileged = 0x2;
+  if (!CreateSymbolicLinkW(wide->c_str(), wide_target->c_str(), kUnprivileged)) {
+    return failure(GetLastError());
+  }
+  return {};
+}
+
+void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+                  bool links) {
+  auto wide_folder = widen(folder);
+  if (!wide_folder) {
+    return;
+  }
+  WIN32_FIND_DATAW found{};
+  HANDLE listing = FindFirstFileW((*wide_folder + L"\\*").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  std::vector<std::wstring> names;
+  do {
+    if (matches(win32::to_utf8(found.cFileName))) {
+      names.emplace_back(found.cFileName);
+    }
+  } while (FindNextFileW(listing, &found));
+  FindClose(listing);
+  for (const std::wstring& name : names) {
+    // The entry itself, never what a link leads to; checked and deleted
+    // through one handle, so that what was checked is what goes.
+    const Handle file(CreateFileW(
+        (*wide_folder + L"\\" + name).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        (!links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+      continue;
+    }
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+      continue;
+    }
+    const bool ours = owner != nullptr && is_own_sid(owner);
+    LocalFree(descriptor);
+    if (ours) {
+      FILE_DISPOSITION_INFO dispose{TRUE};
+      SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+    }
+  }
 }
 
 Result<std::string, std::string> final_path(const std::string& path) {
@@ -395,6 +537,7 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
     return failure(GetLastError());
   }
   NewFile file(win32::as_value(handle), path);
+  remember_temporary(path, win32::as_value(handle));
   if (const DWORD error = take_over(handle, *wide_like); error != 0) {
     return Failure{Failure::Other, error_text(error)};
   }
@@ -402,6 +545,7 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
 }
 
 void NewFile::Discard::close(std::intptr_t handle) const {
+  forget_temporary(path);
   CloseHandle(as_handle(handle));
   if (auto wide = widen(path)) {
     DeleteFileW(wide->c_str());
@@ -454,6 +598,7 @@ Result<void, std::string> NewFile::flush() {
 Result<void, std::string> NewFile::adopt(const std::string&) { return {}; }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
+  forget_temporary(path());
   const bool closed = CloseHandle(as_handle(handle_.release())) != 0;
   auto renamed =
       closed ? rename_replacing(path(), target) : Result<void, std::string>(last_error_text());
@@ -467,13 +612,22 @@ Result<void, std::string> NewFile::commit(const std::string& target) {
 
 Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
   TRY(const std::wstring wide, widen(path));
-  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  // The entry itself, a link or junction included, which is then refused.
+  Handle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                          nullptr));
+  if (!file) {
     return last_error_text();
   }
-  return win32::as_value(file);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    return last_error_text();
+  }
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return error_text(ERROR_CANT_RESOLVE_FILENAME);
+  }
+  return win32::as_value(file.release());
 }
 
 Result<bool, std::string> try_lock(std::intptr_t handle) {

@@ -30,22 +30,41 @@ Result<void, std::string> injected(ReplaceStep step) {
   return {};
 }
 
+constexpr std::string_view kAlphabet =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kRandomLength = 8;
+constexpr std::string_view kTemporarySuffix = ".vellumo-tmp";
+
 // Eight random letters and digits: names that another run, or a file
 // planted in advance, does not share (and the exclusive create catches the
 // rare one that does).
 std::string random_part() {
-  static constexpr std::string_view kAlphabet =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   thread_local std::mt19937_64 engine = [] {
     std::random_device device;
     std::seed_seq seed{device(), device(), device(), device()};
     return std::mt19937_64(seed);
   }();
-  std::string part(8, '\0');
+  std::string part(kRandomLength, '\0');
   for (char& c : part) {
     c = kAlphabet[engine() % kAlphabet.size()];
   }
   return part;
+}
+
+// A temporary sibling's name for `target`, taken by no one with luck.
+std::string temporary_name(const std::string& target) {
+  return target + "." + random_part() + std::string(kTemporarySuffix);
+}
+
+// Whether `name` is one that temporary_name gives for a file named `file`.
+bool is_temporary_name(std::string_view name, std::string_view file) {
+  const std::size_t length = file.size() + 1 + kRandomLength + kTemporarySuffix.size();
+  if (name.size() != length || !name.starts_with(file) || name[file.size()] != '.' ||
+      !name.ends_with(kTemporarySuffix)) {
+    return false;
+  }
+  const std::string_view random = name.substr(file.size() + 1, kRandomLength);
+  return random.find_first_not_of(kAlphabet) == std::string_view::npos;
 }
 
 // Creates a new temporary sibling of `target`, taking over what of `target`
@@ -53,7 +72,7 @@ std::string random_part() {
 Result<system::NewFile, std::string> create_temporary(const std::string& target) {
   TRY_STATUS(injected(ReplaceStep::CreateTemporary));
   for (int attempt = 0;; ++attempt) {
-    auto created = system::NewFile::create(target + "." + random_part() + ".vellumo-tmp", target);
+    auto created = system::NewFile::create(temporary_name(target), target);
     if (created) {
       return std::move(created).value();
     }
@@ -146,6 +165,26 @@ Result<Replaced, std::string> replace_by_text(const std::string& path, std::stri
   return *replaced;
 }
 
+// create_folders, with the kind of the failure.
+Result<void, system::Failure> make_folders(const std::string& path, std::uint32_t mode) {
+  if (path.empty() || is_directory(path)) {
+    return {};
+  }
+  if (auto parent = parent_folder(path, platform::kPathStyle)) {
+    auto above = make_folders(*parent, mode);
+    // A file in the way is reported by the folder made in it ("not a
+    // directory"), which says more than "file exists".
+    if (!above && above.error().kind != system::Failure::Exists) {
+      return above;
+    }
+  }
+  auto made = system::make_folder(path, mode);
+  if (!made && !is_directory(path)) {  // else made meanwhile, or "a/b/" after "a/b"
+    return made;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string join(std::string_view folder, std::string_view name) {
@@ -162,7 +201,9 @@ std::optional<std::string> data_folder() {
   if (auto base = absolute(platform::get_env("XDG_DATA_HOME"))) {
     return join(*base, "Vellumo");
   }
-  if (auto home = absolute(platform::get_env("HOME"))) {
+  // The home folder is not ours to make: a mistyped HOME must not leave
+  // a tree of folders behind.
+  if (auto home = absolute(platform::get_env("HOME")); home && is_directory(*home)) {
     return join(join(*home, ".local/share"), "Vellumo");
   }
   return std::nullopt;
@@ -210,15 +251,8 @@ Result<std::string, std::string> read_head(const std::string& path, std::size_t 
   return std::move(read).value();
 }
 
-Result<void, std::string> create_folders(const std::string& path) {
-  if (path.empty() || is_directory(path)) {
-    return {};
-  }
-  if (auto parent = parent_folder(path, platform::kPathStyle)) {
-    TRY_STATUS(create_folders(*parent));
-  }
-  auto made = system::make_folder(path);
-  if (!made && !is_directory(path)) {  // else made meanwhile, or "a/b/" after "a/b"
+Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode) {
+  if (auto made = make_folders(path, mode); !made) {
     return std::move(made.error().text);
   }
   return {};
@@ -289,6 +323,45 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
     return Err{"Cannot write " + to + ": " + copied.error()};
   }
   return *copied == Replaced::Done;
+}
+
+void remove_leftovers(const std::string& path, Leftovers kind) {
+  std::string file = path;
+  if (kind == Leftovers::Files) {
+    auto target = system::final_path(path);
+    if (!target) {
+      return;
+    }
+    file = std::move(target).value();
+  }
+  const auto folder = parent_folder(file, platform::kPathStyle);
+  const auto name = file_name(file, platform::kPathStyle);
+  if (!folder || !name) {
+    return;
+  }
+  system::remove_owned(
+      *folder, [&](std::string_view entry) { return is_temporary_name(entry, *name); },
+      kind == Leftovers::Links);
+}
+
+Result<void, std::string> place_link(const std::string& target, const std::string& link) {
+  for (int attempt = 0;; ++attempt) {
+    const std::string temporary = temporary_name(link);
+    auto made = system::make_link(target, temporary);
+    if (!made) {
+      if (made.error().kind != system::Failure::Exists || attempt == 15) {
+        return std::move(made.error().text);
+      }
+      continue;
+    }
+    system::remember_temporary(temporary, -1);
+    auto renamed = rename_replacing(temporary, link);
+    if (!renamed) {
+      (void)remove_file(temporary);
+    }
+    system::forget_temporary(temporary);
+    return renamed;
+  }
 }
 
 Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string& path,

@@ -23,9 +23,11 @@ namespace vellumo::files {
 std::string join(std::string_view folder, std::string_view name);
 
 /// The app's per-user data folder: `Vellumo` inside the first of
-/// LOCALAPPDATA, XDG_DATA_HOME and HOME + ".local/share" whose value is an
-/// absolute path. nullopt when none is: nothing is then kept on disk,
-/// rather than somewhere below the current folder.
+/// LOCALAPPDATA, XDG_DATA_HOME (either made when missing) and HOME +
+/// ".local/share" whose value is an absolute path, HOME only when it is an
+/// existing folder. nullopt when none is: nothing is then kept on disk,
+/// rather than somewhere below the current folder or below a home that is
+/// not there.
 std::optional<std::string> data_folder();
 
 /// What is at a path, links followed.
@@ -58,9 +60,10 @@ Result<std::string, std::string> read_file(const std::string& path, std::size_t 
 /// At most `limit` bytes from the start of the file at `path`.
 Result<std::string, std::string> read_head(const std::string& path, std::size_t limit);
 
-/// Creates the folder `path` and every missing parent. Succeeds when the
-/// folder exists already.
-Result<void, std::string> create_folders(const std::string& path);
+/// Creates the folder `path` and every missing parent, each with `mode`
+/// less the umask (POSIX; Windows has no mode). Succeeds when the folder
+/// exists already.
+Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode = 0777);
 
 /// Renames `from` over `to`, replacing a file there. POSIX: rename.
 /// Windows: MoveFileExW with MOVEFILE_REPLACE_EXISTING; when that is
@@ -146,13 +149,43 @@ Result<Edited, std::string> edit_file(const std::string& path, const EditTransfo
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
                                               const std::function<bool()>& keep_going);
 
+/// Where remove_leftovers looks, and what it takes.
+enum class Leftovers {
+  Files,  ///< beside the file `path` leads to (links followed): regular files
+  Links,  ///< beside `path` itself, a link place_link made: links and regular files
+};
+
+/// Deletes what an interrupted replacement may have left: the entries
+/// owned by this user, of the kinds above, named exactly the file's name,
+/// a dot, eight letters or digits and ".vellumo-tmp". Anything else of such
+/// a name stays. Only for a caller that holds the lock which every writer
+/// of that file holds, so that no other process is writing them. Errors
+/// are passed over: whatever is left is left.
+void remove_leftovers(const std::string& path, Leftovers kind = Leftovers::Files);
+
+/// What is at `path` itself, a link not followed (POSIX only).
+struct LinkFacts {
+  bool exists = false;
+  std::optional<std::string> link_text;  ///< when it is a symbolic link
+};
+Result<LinkFacts, std::string> inspect_link(const std::string& path);
+
+/// Points the symbolic link `link` at `target` (the link's text),
+/// replacing in one step whatever link is there: a new link with a
+/// temporary name of its own ("<name>.<random>.vellumo-tmp") renamed over
+/// it. On failure nothing is left beside it.
+Result<void, std::string> place_link(const std::string& target, const std::string& link);
+
 /// An exclusive lock on a file, held between processes of ours until it is
 /// destroyed (flock on POSIX, LockFileEx on Windows). The file is created
 /// (mode 0600) when missing and never deleted.
 class FileLock {
  public:
   /// Locks the file at `path`, waiting up to `patience` for another holder.
-  /// nullopt when the wait ran out.
+  /// nullopt when the wait ran out; the error (the system error text) when
+  /// the file cannot be made, opened or locked for any other reason. The
+  /// file is never opened through a link (POSIX O_NOFOLLOW; on Windows a
+  /// reparse point is refused).
   static Result<std::optional<FileLock>, std::string> acquire(const std::string& path,
                                                               std::chrono::milliseconds patience);
 

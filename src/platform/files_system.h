@@ -58,8 +58,26 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
 /// when there is none.
 Result<Identity, std::string> identity_of(const std::string& path);
 
-/// Creates the one folder `path`; its parent must exist.
-Result<void, Failure> make_folder(const std::string& path);
+/// Creates the one folder `path` (mode less the umask); its parent must
+/// exist.
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode);
+
+/// Creates the symbolic link `path` with the text `target`; Exists when
+/// something is at `path`.
+Result<void, Failure> make_link(const std::string& target, const std::string& path);
+
+/// Deletes the entries of `folder` whose names `matches` accepts and that
+/// are regular files (with `links`, symbolic links too) owned by this
+/// user. Failures are passed over.
+void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+                  bool links);
+
+/// Until forget_temporary(path): should the process be ended by SIGINT,
+/// SIGTERM or SIGHUP (POSIX) or by Ctrl+C or Ctrl+Break (Windows), the
+/// temporary file at `path`, open as `handle` (Windows; -1 for none), is
+/// deleted first. Call forget_temporary before the handle is closed.
+void remember_temporary(const std::string& path, std::intptr_t handle);
+void forget_temporary(const std::string& path);
 
 /// The file `path` leads to: `path` itself unless it is a symbolic link,
 /// else the end of its chain of links. A path that does not exist is its

@@ -142,6 +142,8 @@ void AgentsPath::link_in_the_home_folder() {
   ::umask(mask);
   EXPECT_EQ(info.st_mode & 07777, 0755u & ~mask);
   EXPECT_FALSE(fs::exists(bin / "vellumo-cli.vellumo-tmp"));
+  // Someone's file at a name of the link's own making stays.
+  put_file(bin / "vellumo-cli.vellumo-tmp", "mine");
 
   // Our link.
   make_old(link);
@@ -167,6 +169,8 @@ void AgentsPath::link_in_the_home_folder() {
     expect_report(cli({"agents", "remove"}), only_path("removed"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
   }
+
+  EXPECT_EQ(file_bytes(bin / "vellumo-cli.vellumo-tmp"), "mine");
 
   // Anything else is left alone in every mode.
   const auto leave_alone = [&] {

@@ -21,20 +21,35 @@ ln -s "$work/dotfiles/cursor-link" "$HOME/.cursor/mcp.json"
 printf 'model = "o3"\n\n[mcp_servers.other]\ncommand = "x"\n' >"$HOME/.codex/config.toml"
 chmod 600 "$HOME/.gemini/settings.json" "$HOME/.codex/config.toml"
 
+# Waits for the runs of round $1 (pids in $pids); each must end well.
+finish_round() {
+  for pid in "${pids[@]}"; do
+    if ! wait "$pid"; then
+      echo "a run failed in round $1:" >&2
+      grep -l . "$work"/out-"$1"-* | xargs tail -n +1 >&2
+      exit 1
+    fi
+  done
+}
+
 for round in 1 2 3; do
   pids=()
   for i in $(seq 10); do
     "$cli" agents install >"$work/out-$round-install-$i" 2>&1 & pids+=($!)
     "$cli" agents remove >"$work/out-$round-remove-$i" 2>&1 & pids+=($!)
   done
-  for pid in "${pids[@]}"; do
-    if ! wait "$pid"; then
-      echo "a run failed in round $round:" >&2
-      grep -l . "$work"/out-"$round"-* | xargs tail -n +1 >&2
-      exit 1
-    fi
+  finish_round "$round"
+done
+
+# ensure, which reads the marker under the lock, and status, which only
+# looks while the others write.
+pids=()
+for i in $(seq 5); do
+  for word in install remove ensure status; do
+    "$cli" agents "$word" >"$work/out-4-$word-$i" 2>&1 & pids+=($!)
   done
 done
+finish_round 4
 
 # A run that changes anything waits while another holds the lock; status
 # only looks, and does not wait.

@@ -361,6 +361,106 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
   EXPECT_EQ(standin.exit_code, 1);
   EXPECT_NE(standin.err.find("Cannot find the data folder"), std::string::npos) << standin.err;
   EXPECT_TRUE(fs::is_empty(work));
+
+  // HOME names no folder and nothing else is set: nothing is made at all.
+  set_env("LOCALAPPDATA", std::nullopt);
+  set_env("XDG_DATA_HOME", std::nullopt);
+  set_env("HOME", text(dir() / "typo"));
+  expect_failed_report(cli({"agents", "install"}),
+                       {{"PATH", "failed", "Cannot find the home folder (HOME)."}});
+  EXPECT_FALSE(fs::exists(dir() / "typo"));
+}
+
+// A lock that cannot be had for another reason than another run stops the
+// run, and says why: a link planted at the lock, or a lock or data folder
+// left behind by a run of root's, met by another user.
+TEST_F(AgentsCommand, LockThatCannotBeHad) {
+  if (target().wine || machine_has_claude()) {
+    GTEST_SKIP() << "runs the native CLI as another user; needs no claude on the machine";
+  }
+  fs::create_directories(home() / ".gemini");
+  fs::permissions(dir(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const fs::path data = dir() / "localappdata" / "Vellumo";
+  const fs::path lock = data / "agents.lock";
+  const struct {
+    const char* what;
+    bool file;  // a lock file of root's, or else the link
+    bool nobody;
+    std::string why;
+  } cases[] = {
+      {"a link", false, false, "Too many levels of symbolic links (os error 40)"},
+      {"a lock of root's", true, true, "Permission denied (os error 13)"},
+      {"a data folder of root's", false, true, "Permission denied (os error 13)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(data);
+    fs::create_directories(data);
+    if (c.file) {
+      put_file(lock, "");
+    } else if (!c.nobody) {
+      fs::create_symlink(dir() / "elsewhere", lock);
+    }
+    const RunResult run = c.nobody ? this->run("/usr/bin/setpriv",
+                                               {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                cli_path().string(), "agents", "install"})
+                                   : cli({"agents", "install"});
+    const std::string detail = "Cannot lock " + lock.string() + ": " + c.why;
+    expect_failed_report(run, {{"PATH", "failed", detail},
+                               {"Codex", "failed", detail},
+                               {"Gemini CLI", "failed", detail}});
+    EXPECT_FALSE(fs::exists(dir() / "elsewhere"));
+    EXPECT_FALSE(fs::exists(marker()));
+    EXPECT_FALSE(fs::exists(home() / ".local"));
+    EXPECT_TRUE(fs::is_empty(home() / ".gemini"));
+  }
+}
+
+// What an interrupted run left beside the files a run edits goes, once
+// the run holds the lock; only exactly that, and status leaves it.
+TEST_F(AgentsCommand, LeftoversOfAnInterruptedRun) {
+  const fs::path gemini = home() / ".gemini";
+  const fs::path bin = home() / ".local" / "bin";
+  fs::create_directories(gemini);
+  fs::create_directories(bin);
+  fs::create_directories(marker().parent_path());
+  const std::string tmp = ".vellumo-tmp";
+  struct Row {
+    fs::path path;
+    char kind;  // f file, d folder, l link, n a file of nobody's
+    bool stays;
+  };
+  std::vector<Row> rows = {
+      {gemini / ("settings.json.Ab3dE5gH" + tmp), 'f', false},
+      {marker().string() + ".00000000" + tmp, 'f', false},
+      {gemini / ("settings.json.Ab3dE5g" + tmp), 'f', true},
+      {gemini / ("settings.json.Ab3dE5gH9" + tmp), 'f', true},
+      {gemini / ("settings.json.Ab3-E5gH" + tmp), 'f', true},
+      {gemini / ("mcp.json.Ab3dE5gH" + tmp), 'f', true},
+      {gemini / ("settings.json.FOLDER01" + tmp), 'd', true},
+  };
+  if (!target().wine) {
+    rows.push_back({gemini / ("settings.json.LINK0001" + tmp), 'l', true});
+    rows.push_back({gemini / ("settings.json.NOBODY01" + tmp), 'n', true});
+    rows.push_back({bin / ("vellumo-cli.Ab3dE5gH" + tmp), 'l', false});
+  }
+  for (const Row& row : rows) {
+    if (row.kind == 'd') {
+      fs::create_directories(row.path);
+    } else if (row.kind == 'l') {
+      fs::create_symlink(dir() / "elsewhere", row.path);
+    } else {
+      put_file(row.path, "x");
+      ASSERT_EQ(row.kind == 'n' ? ::chown(row.path.c_str(), 65534, 65534) : 0, 0);
+    }
+  }
+  for (const char* mode : {"status", "install"}) {
+    EXPECT_EQ(cli({"agents", mode}).exit_code, 0);
+    for (const Row& row : rows) {
+      EXPECT_EQ(fs::exists(fs::symlink_status(row.path)), row.stays || mode[0] == 's')
+          << mode << " " << row.path;
+    }
+  }
 }
 
 TEST_F(AgentsCommand, ClaudeDesktopWithoutAppData) {

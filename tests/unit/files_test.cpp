@@ -14,9 +14,11 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #endif
@@ -407,6 +409,47 @@ TEST(Files, ReplacementKeepsExtendedAttributesAndTheAccessList) {
   EXPECT_EQ(::getxattr(path.c_str(), "user.origin", value, sizeof value), 8);
   EXPECT_STREQ(value, "dotfiles");
   EXPECT_EQ(folder.names(), (Names{"acl", "mcp.json"}));
+}
+
+// A signal that ends the process mid-write deletes the temporary file
+// first, and the process still ends by that signal.
+TEST(Files, EndingSignalLeavesNoTemporary) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    ScratchFolder folder;
+    put_file(folder / "source.wav", std::string(3 << 20, 's'));
+    put_file(folder / "target.wav", "old");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(signal, SIG_DFL);  // a background test run may ignore it
+      (void)copy_file_replacing(folder / "source.wav", folder / "target.wav", [&] {
+        (void)::write(ready[1], "x", 1);
+        for (;;) {
+          ::pause();
+        }
+        return true;
+      });
+      ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(folder.names().size(), 3u) << "no temporary file while writing";
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(folder.names(), (Names{"source.wav", "target.wav"}));
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+  // Outside a write the signals are left as they were.
+  ScratchFolder folder;
+  const auto before = std::signal(SIGTERM, SIG_DFL);
+  ASSERT_TRUE(write_file_replacing(folder / "x", "x"));
+  EXPECT_EQ(std::signal(SIGTERM, before), SIG_DFL);
 }
 #else
 TEST(Files, ReplacementKeepsTheHiddenAttribute) {
