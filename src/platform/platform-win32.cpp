@@ -126,12 +126,6 @@ Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
   return identity;
 }
 
-HANDLE open_null_device(DWORD access) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return ::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 }  // namespace
 
 std::string system_error_text(long code) {
@@ -380,15 +374,14 @@ Result<DetachedChild, std::string> launch_detached(const std::string& program,
       ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     }
   }
-  const win32::Handle null_in(open_null_device(GENERIC_READ));
-  const win32::Handle null_out(open_null_device(GENERIC_WRITE));
+  const win32::Handle null_device = win32::open_null_device();
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in.get();
-  startup.hStdOutput = null_out.get();
-  startup.hStdError = null_out.get();
+  startup.hStdInput = null_device.get();
+  startup.hStdOutput = null_device.get();
+  startup.hStdError = null_device.get();
 
   std::wstring command_line = L"\"" + wide_program + L"\" " + wide_argument;
   PROCESS_INFORMATION process{};

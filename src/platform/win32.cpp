@@ -25,6 +25,13 @@ std::string to_utf8(std::wstring_view text) {
   return utf16_to_utf8_lossy({reinterpret_cast<const char16_t*>(text.data()), text.size()});
 }
 
+Handle open_null_device() {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return Handle(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                              nullptr));
+}
+
 std::string error_text(unsigned long code) {
   return platform::system_error_text(static_cast<long>(code));
 }

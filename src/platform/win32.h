@@ -2,9 +2,9 @@
 
 // What the Windows halves of the system pairs (the *-win32.cpp files)
 // share: texts between UTF-8 and UTF-16 at the W functions, an owned
-// HANDLE, and the system error text of a code. Only those files and
-// Windows-only tests include it. It stays free of <windows.h>: a HANDLE is
-// a void*, a DWORD an unsigned long.
+// HANDLE, the null device, and the system error text of a code. Only those
+// files and Windows-only tests include it. It stays free of <windows.h>: a
+// HANDLE is a void*, a DWORD an unsigned long.
 
 #include <cstdint>
 #include <string>
@@ -41,5 +41,10 @@ class Handle : public platform::UniqueHandle<platform::SystemHandle> {
   void* get() const { return as_handle(UniqueHandle::get()); }
   void* release() { return as_handle(UniqueHandle::release()); }
 };
+
+/// The null device, open for reading and writing and inheritable: the
+/// standard streams of a child that gets nothing else on them. None when
+/// it cannot be opened (GetLastError says why).
+Handle open_null_device();
 
 }  // namespace vellumo::win32
