@@ -7,6 +7,7 @@
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
 #include "core/utf8.h"
+#include "platform/handle.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 
@@ -15,10 +16,12 @@ namespace {
 
 constexpr DWORD kFirstReadSize = 2048;
 
+// An open registry key, closed with RegCloseKey; null is none.
 struct KeyCloser {
-  HKEY key;
-  ~KeyCloser() { ::RegCloseKey(key); }
+  static constexpr std::intptr_t invalid = 0;
+  static void close(std::intptr_t key) { ::RegCloseKey(static_cast<HKEY>(win32::as_handle(key))); }
 };
+using Key = platform::UniqueHandle<KeyCloser>;
 
 TargetResult path_line(TargetState state, std::string detail) {
   return {"PATH", state, std::move(detail)};
@@ -46,7 +49,7 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
   if (rc != ERROR_SUCCESS) {
     return path_line(TargetState::Failed, "Cannot open the user environment: " + error_text(rc));
   }
-  const KeyCloser closer{key};
+  const Key owned(win32::as_value(key));
 
   DWORD type = REG_EXPAND_SZ;
   std::vector<BYTE> data(kFirstReadSize);
