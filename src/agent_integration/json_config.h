@@ -74,7 +74,7 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
 
 /// `edit_json_target`: reads the target's file (missing counts
 /// as "{}"; a read error or invalid UTF-8 gives "failed" with the system
-/// error text or "stream did not contain valid UTF-8"), plans the edit, and
+/// error text or kNotUtf8Text), plans the edit, and
 /// writes through write_file_replacing for added, updated and removed (a
 /// write failure gives "failed", "Cannot write {path}: {error}"). The result
 /// names the target's display name; its detail is the file path except for
