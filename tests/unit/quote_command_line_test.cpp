@@ -1,3 +1,5 @@
+#include "process/quote_command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "core/split_command_line.h"
-#include "process/quote_command_line.h"
 
 namespace vellumo::process {
 namespace {

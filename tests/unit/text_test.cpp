@@ -1,10 +1,11 @@
+#include "core/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "agent_integration/target.h"
-#include "core/text.h"
 
 namespace vellumo::agents {
 namespace {
