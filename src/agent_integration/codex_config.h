@@ -71,7 +71,7 @@ std::string toml_parser_input(std::string_view text);
 
 /// `edit_codex`: edits codex_folder/config.toml. A missing file
 /// counts as empty; a read error gives "failed" with the system error text
-/// ("stream did not contain valid UTF-8" for invalid UTF-8); the file is
+/// (kNotUtf8Text for invalid UTF-8); the file is
 /// edited through files::edit_file (its error, "Cannot write {}: {}", gives
 /// "failed"; a file it leaves alone is "skipped" with its reason as the
 /// detail). `target` is "Codex"; the detail is otherwise the file path

@@ -74,7 +74,7 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
 
 /// `edit_json_target`: edits the target's file through files::edit_file
 /// (missing counts as "{}"; a read error or invalid UTF-8 gives "failed"
-/// with the system error text or "stream did not contain valid UTF-8"),
+/// with the system error text or kNotUtf8Text),
 /// planned from the text as read, again when the file changed meanwhile;
 /// the file is written for added, updated and removed (a write failure
 /// gives "failed", "Cannot write {path}: {error}"). The result names the

@@ -6,7 +6,7 @@
 
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
-#include "core/utf8.h"
+#include "platform/handle.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 
@@ -15,10 +15,12 @@ namespace {
 
 constexpr DWORD kFirstReadSize = 2048;
 
+// An open registry key, closed with RegCloseKey; null is none.
 struct KeyCloser {
-  HKEY key;
-  ~KeyCloser() { ::RegCloseKey(key); }
+  static constexpr std::intptr_t invalid = 0;
+  static void close(std::intptr_t key) { ::RegCloseKey(static_cast<HKEY>(win32::as_handle(key))); }
 };
+using Key = platform::UniqueHandle<KeyCloser>;
 
 TargetResult path_line(TargetState state, std::string detail) {
   return {"PATH", state, std::move(detail)};
@@ -48,7 +50,7 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
   if (rc != ERROR_SUCCESS) {
     return path_line(TargetState::Failed, "Cannot open the user environment: " + error_text(rc));
   }
-  const KeyCloser closer{key};
+  const Key owned(win32::as_value(key));
 
   DWORD type = REG_EXPAND_SZ;
   std::vector<BYTE> data(kFirstReadSize);
@@ -72,14 +74,14 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
                      "Cannot read the user PATH: it has the unknown registry type " +
                          std::to_string(type) + ".");
   } else {
-    std::u16string text(size / 2, u'\0');
+    std::wstring text(size / 2, L'\0');
     for (std::size_t i = 0; i < text.size(); ++i) {
-      text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+      text[i] = static_cast<wchar_t>(data[2 * i] | (data[2 * i + 1] << 8));
     }
-    while (!text.empty() && text.back() == u'\0') {
+    while (!text.empty() && text.back() == L'\0') {
       text.pop_back();
     }
-    value = utf16_to_utf8_lossy(text);
+    value = win32::to_utf8(text);
   }
 
   const auto lookup = [](std::string_view name) {

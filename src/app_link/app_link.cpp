@@ -77,7 +77,7 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream, std
     }
   }
   if (!is_valid_utf8(line)) {
-    return exchange_error("Vellumo closed the connection: stream did not contain valid UTF-8");
+    return exchange_error("Vellumo closed the connection: " + std::string(kNotUtf8Text));
   }
   return line;
 }

@@ -1,14 +1,13 @@
 #include "cli/input.h"
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "core/utf8.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 
 namespace vellumo {
 namespace {
-
-constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
 
 Result<std::string> read_standard_input() {
   std::string text;
@@ -28,7 +27,7 @@ Result<std::string> read_standard_input() {
     text.append(buffer.data(), *got);
   }
   if (!is_valid_utf8(text)) {
-    return CliError::failed(std::string(kNotUtf8));
+    return CliError::failed(std::string(kNotUtf8Text));
   }
   return text;
 }
@@ -52,7 +51,7 @@ Result<std::string> read_text_input(const CliOptions& options) {
     return CliError::failed("Cannot read " + *file + ": " + content.error());
   }
   if (!is_valid_utf8(*content)) {
-    return CliError::failed("Cannot read " + *file + ": " + std::string(kNotUtf8));
+    return CliError::failed("Cannot read " + *file + ": " + std::string(kNotUtf8Text));
   }
   return std::move(content).value();
 }

@@ -9,7 +9,8 @@
 
 namespace vellumo {
 
-/// The detail of a file that is not valid UTF-8.
+/// The detail of a file, a stream or a reply that is not valid UTF-8: the
+/// one place of this text.
 inline constexpr std::string_view kNotUtf8Text = "stream did not contain valid UTF-8";
 
 /// `text` with every maximal ill-formed UTF-8 subsequence replaced by

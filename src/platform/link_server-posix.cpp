@@ -12,6 +12,7 @@
 
 #include "core/paths.h"
 #include "platform/link_server.h"
+#include "platform/posix.h"
 
 namespace vellumo::platform {
 namespace {
@@ -47,16 +48,17 @@ Result<sockaddr_un, std::string> socket_address(const std::string& path) {
   return address;
 }
 
-int new_socket(bool nonblocking) {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) {
-    return fd;
+// None, with errno set, when the system gives no socket.
+posix::Fd new_socket(bool nonblocking) {
+  posix::Fd socket(::socket(AF_UNIX, SOCK_STREAM, 0));
+  if (!socket) {
+    return socket;
   }
-  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  ::fcntl(socket.get(), F_SETFD, FD_CLOEXEC);
   if (nonblocking) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
   }
-  return fd;
+  return socket;
 }
 
 // Connects a non-blocking client socket; the errno of the attempt, 0 on
@@ -72,12 +74,11 @@ int connect_once(int fd, const sockaddr_un& address) {
 // Whether a live server answers at `address`: a refused connection means the
 // socket file was left behind by a server that is gone.
 bool served(const sockaddr_un& address) {
-  int probe = new_socket(true);
-  if (probe < 0) {
+  const posix::Fd probe = new_socket(true);
+  if (!probe) {
     return true;
   }
-  int error = connect_once(probe, address);
-  ::close(probe);
+  const int error = connect_once(probe.get(), address);
   return error != ECONNREFUSED && error != ENOENT;
 }
 
@@ -97,11 +98,12 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path,
   server.path_ = path;
   server.options_ = options;
   const LinkServerMode mode = options.mode;
-  int fd = new_socket(false);
-  if (fd < 0) {
+  posix::Fd socket = new_socket(false);
+  if (!socket) {
     return failure("Cannot create a socket", errno);
   }
-  server.listener_ = UniqueHandle<Listener>(fd, Listener{path});
+  const int fd = socket.get();
+  server.listener_ = UniqueHandle<Listener>(socket.release(), Listener{path});
 
   auto bind_once = [&] {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ? 0
@@ -133,12 +135,13 @@ Result<LinkServer, std::string> LinkServer::listen(const std::string& path,
     return failure("Cannot listen on " + path, errno);
   }
   if (mode == LinkServerMode::Busy) {
-    int held = new_socket(true);
-    if (held < 0) {
+    posix::Fd held = new_socket(true);
+    if (!held) {
       return failure("Cannot create a socket", errno);
     }
-    server.held_.reset(held);
-    if (int rc = connect_once(held, address); rc != 0) {
+    const int held_fd = held.get();
+    server.held_.reset(held.release());
+    if (int rc = connect_once(held_fd, address); rc != 0) {
       return failure("Cannot fill the backlog of " + path, rc);
     }
   }

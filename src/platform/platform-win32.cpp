@@ -9,7 +9,6 @@
 
 #include "core/link_trust.h"
 #include "core/split_command_line.h"
-#include "core/utf8.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 
@@ -30,10 +29,6 @@ namespace {
 constexpr DWORD kDetachedFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
 constexpr DWORD kBreakawayFlag = CREATE_BREAKAWAY_FROM_JOB;
 
-std::u16string_view u16(const wchar_t* text, std::size_t size) {
-  return {reinterpret_cast<const char16_t*>(text), size};
-}
-
 using win32::as_handle;
 
 // Writes all of `bytes` to a standard handle. Returns ERROR_SUCCESS, or the
@@ -46,11 +41,11 @@ DWORD write_handle(DWORD which, std::string_view bytes) {
   DWORD mode = 0;
   if (::GetConsoleMode(handle, &mode)) {
     // A console shows UTF-16; the bytes we hold are UTF-8.
-    auto text = utf8_to_utf16(bytes);
+    auto text = win32::to_wide(bytes);
     if (!text) {
       return ERROR_NO_UNICODE_TRANSLATION;
     }
-    const char16_t* data = text->data();
+    const wchar_t* data = text->data();
     std::size_t left = text->size();
     while (left > 0) {
       DWORD written = 0;
@@ -126,12 +121,6 @@ Result<ProcessIdentity, std::string> process_identity(DWORD pid) {
   return identity;
 }
 
-HANDLE open_null_device(DWORD access) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return ::CreateFileW(L"NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 }  // namespace
 
 std::string system_error_text(long code) {
@@ -186,7 +175,7 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   if (size >= 8 && ::GetConsoleMode(handle, &mode)) {
     // A console hands out its own code page through ReadFile; ask it for
     // UTF-16 instead and pass the text on as UTF-8 (at most 3 bytes a unit).
-    std::u16string text(std::min<std::size_t>(size / 3, 1 << 20), u'\0');
+    std::wstring text(std::min<std::size_t>(size / 3, 1 << 20), L'\0');
     DWORD got = 0;
     if (!::ReadConsoleW(handle, text.data(), static_cast<DWORD>(text.size() - 1), &got, nullptr)) {
       return last_error_text();
@@ -194,7 +183,7 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
     text.resize(got);
     if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) {
       // Keep a surrogate pair together.
-      char16_t low = 0;
+      wchar_t low = 0;
       DWORD more = 0;
       if (::ReadConsoleW(handle, &low, 1, &more, nullptr) && more == 1) {
         text += low;
@@ -203,7 +192,7 @@ Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
     if (!text.empty() && text.front() == 0x1A) {
       return std::size_t{0};  // Ctrl+Z: the typed end of input
     }
-    const std::string utf8 = utf16_to_utf8_lossy(text);
+    const std::string utf8 = win32::to_utf8(text);
     std::copy(utf8.begin(), utf8.end(), buffer);
     return utf8.size();
   }
@@ -235,7 +224,7 @@ Result<std::string, std::string> current_directory() {
 
 Result<std::vector<std::string>, std::string> command_words(int, char**) {
   const wchar_t* line = ::GetCommandLineW();
-  auto text = utf16_to_utf8(u16(line, std::wcslen(line)));
+  auto text = win32::to_utf8_exact(line);
   if (!text) {
     return std::string("The command line is not valid Unicode.");
   }
@@ -259,7 +248,7 @@ std::optional<std::string> get_env(const char* name) {
       return std::string();
     }
     if (n < value.size()) {
-      return utf16_to_utf8(u16(value.data(), n));
+      return win32::to_utf8_exact({value.data(), n});
     }
     value.resize(n);
   }
@@ -380,15 +369,14 @@ Result<DetachedChild, std::string> launch_detached(const std::string& program,
       ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
     }
   }
-  const win32::Handle null_in(open_null_device(GENERIC_READ));
-  const win32::Handle null_out(open_null_device(GENERIC_WRITE));
+  const win32::Handle null_device = win32::open_null_device();
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in.get();
-  startup.hStdOutput = null_out.get();
-  startup.hStdError = null_out.get();
+  startup.hStdInput = null_device.get();
+  startup.hStdOutput = null_device.get();
+  startup.hStdError = null_device.get();
 
   std::wstring command_line = L"\"" + wide_program + L"\" " + wide_argument;
   PROCESS_INFORMATION process{};

@@ -21,8 +21,25 @@ Result<std::wstring, std::string> to_wide(std::string_view text) {
   return std::wstring(converted->begin(), converted->end());
 }
 
-std::string to_utf8(std::wstring_view text) {
-  return utf16_to_utf8_lossy({reinterpret_cast<const char16_t*>(text.data()), text.size()});
+namespace {
+
+std::u16string_view units(std::wstring_view text) {
+  return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+std::string to_utf8(std::wstring_view text) { return utf16_to_utf8_lossy(units(text)); }
+
+std::optional<std::string> to_utf8_exact(std::wstring_view text) {
+  return utf16_to_utf8(units(text));
+}
+
+Handle open_null_device() {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return Handle(::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                              nullptr));
 }
 
 std::string error_text(unsigned long code) {

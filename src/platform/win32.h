@@ -2,11 +2,12 @@
 
 // What the Windows halves of the system pairs (the *-win32.cpp files)
 // share: texts between UTF-8 and UTF-16 at the W functions, an owned
-// HANDLE, and the system error text of a code. Only those files and
-// Windows-only tests include it. It stays free of <windows.h>: a HANDLE is
-// a void*, a DWORD an unsigned long.
+// HANDLE, the null device, and the system error text of a code. Only those
+// files and Windows-only tests and helpers include it. It stays free of
+// <windows.h>: a HANDLE is a void*, a DWORD an unsigned long.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,8 +22,12 @@ namespace vellumo::win32 {
 Result<std::wstring, std::string> to_wide(std::string_view text);
 
 /// UTF-16 from the system in UTF-8, every unpaired surrogate replaced by
-/// U+FFFD.
+/// U+FFFD. The one way back from UTF-16 on Windows, with to_utf8_exact.
 std::string to_utf8(std::wstring_view text);
+
+/// UTF-16 from the system in UTF-8; nullopt when `text` holds an unpaired
+/// surrogate, for texts that must not be changed on the way.
+std::optional<std::string> to_utf8_exact(std::wstring_view text);
 
 /// The system error text of a DWORD or LSTATUS code.
 std::string error_text(unsigned long code);
@@ -41,5 +46,10 @@ class Handle : public platform::UniqueHandle<platform::SystemHandle> {
   void* get() const { return as_handle(UniqueHandle::get()); }
   void* release() { return as_handle(UniqueHandle::release()); }
 };
+
+/// The null device, open for reading and writing and inheritable: the
+/// standard streams of a child that gets nothing else on them. None when
+/// it cannot be opened (GetLastError says why).
+Handle open_null_device();
 
 }  // namespace vellumo::win32

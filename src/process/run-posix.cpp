@@ -51,18 +51,17 @@ bool make_pipe(Fd& read_end, Fd& write_end) {
     return false;
   }
 #endif
-  for (int& fd : fds) {
-    if (fd < 3) {
-      const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  read_end = Fd(fds[0]);
+  write_end = Fd(fds[1]);
+  for (Fd* end : {&read_end, &write_end}) {
+    if (end->get() < 3) {
+      Fd moved(::fcntl(end->get(), F_DUPFD_CLOEXEC, 3));
       const int saved = errno;
-      ::close(fd);
-      fd = moved;
+      *end = std::move(moved);  // closes the low one
       errno = saved;
     }
   }
-  read_end.reset(fds[0]);
-  write_end.reset(fds[1]);
-  return fds[0] >= 0 && fds[1] >= 0;
+  return read_end && write_end;
 }
 
 struct SpawnSetup {

@@ -30,6 +30,7 @@ constexpr int kMaxEmptyReads = 64;
 
 using win32::error_text;
 using win32::Handle;
+using win32::open_null_device;
 
 // The system folder (C:\Windows\System32), where cmd.exe and taskkill.exe
 // are taken from: never the current folder, which may be anyone's.
@@ -40,15 +41,6 @@ std::wstring system_folder() {
     return L"C:\\Windows\\System32";
   }
   return std::wstring(buffer, length);
-}
-
-// The null device, inheritable, for the standard streams a child gets no
-// pipe for.
-Handle open_null_device() {
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return Handle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                            nullptr));
 }
 
 // Restricts what a child inherits to the handles given (which must be

@@ -11,7 +11,6 @@
 #include <map>
 #include <tuple>
 
-#include "agent_integration/codex_config.h"
 #include "agents_support.h"
 
 namespace vellumo::e2e {
@@ -22,6 +21,22 @@ using AgentsEnsure = AgentsTest;
 
 std::string plain_entry(const std::string& cli) {
   return R"({"args":["mcp"],"command":)" + json_string(cli) + "}";
+}
+
+// Our block in Codex's config.toml for the CLI at `cli`, its path a TOML
+// basic string (the test paths hold no control characters).
+std::string codex_block(const std::string& cli) {
+  std::string quoted = "\"";
+  for (const char c : cli) {
+    if (c == '\\' || c == '"') {
+      quoted += '\\';
+    }
+    quoted += c;
+  }
+  return "[mcp_servers.vellumo]\n"
+         "# Added by Vellumo: points agents to vellumo-cli\n"
+         "command = " +
+         quoted + "\"\nargs = [\"mcp\"]\n";
 }
 
 // The stamps of `paths` after setting their times far back.
@@ -137,7 +152,7 @@ TEST_F(AgentsCommand, InstallTwiceThenStatusRemoveAndUninstall) {
             "{\"command\":[" +
                 json_string(self) + ",\"mcp\"],\"enabled\":true,\"type\":\"local\"}\n  }\n}\n");
   EXPECT_FALSE(fs::exists(opencode_folder() / "opencode.json"));
-  EXPECT_EQ(file_bytes(codex_file()), "model = \"o3\"\n\n" + agents::codex_block(self));
+  EXPECT_EQ(file_bytes(codex_file()), "model = \"o3\"\n\n" + codex_block(self));
   EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   EXPECT_EQ(claude_args(1), (std::vector<std::vector<std::string>>{lookup_args(), add_args()}));
   const fs::path link = home() / ".local" / "bin" / "vellumo-cli";
@@ -240,7 +255,7 @@ TEST_F(AgentsCommand, CliInAFolderWithAnOddName) {
                 report("added", kGeminiOnlyTargets, {path_line("added", odd)}));
   EXPECT_EQ(file_bytes(gemini_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(self) + "\n  }\n}\n");
-  EXPECT_EQ(file_bytes(codex_file()), agents::codex_block(self));
+  EXPECT_EQ(file_bytes(codex_file()), codex_block(self));
   EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   EXPECT_EQ(file_bytes(claude_state() / "server"), self);
   EXPECT_EQ(claude_args(), (std::vector<std::vector<std::string>>{lookup_args(), add_args(odd)}));
@@ -783,7 +798,7 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
   EXPECT_EQ(file_bytes(marker()), marker_text(text(moved), false));
   EXPECT_EQ(file_bytes(gemini_file()),
             "{\n  \"mcpServers\": {\n    \"vellumo\": " + plain_entry(text(moved)) + "\n  }\n}\n");
-  EXPECT_EQ(file_bytes(codex_file()), agents::codex_block(text(moved)));
+  EXPECT_EQ(file_bytes(codex_file()), codex_block(text(moved)));
   if (target().wine) {
     EXPECT_EQ(user_path().text(), text(cli_path().parent_path()) + ";" + text(moved.parent_path()));
   } else {

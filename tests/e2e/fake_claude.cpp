@@ -41,6 +41,8 @@
 #include <process.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
+
+#include "platform/win32.h"
 #else
 #include <unistd.h>
 #endif
@@ -87,10 +89,7 @@ std::vector<std::string> arguments(int argc, char** argv) {
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> args;
   for (int i = 0; wide != nullptr && i < count; ++i) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, narrow.data(), size, nullptr, nullptr);
-    args.push_back(std::move(narrow));
+    args.push_back(vellumo::win32::to_utf8(wide[i]));
   }
   LocalFree(wide);
   return args;

@@ -35,6 +35,7 @@
 #include <shellapi.h>
 
 #include "core/split_command_line.h"
+#include "platform/win32.h"
 #include "process/quote_command_line.h"
 #else
 #include <spawn.h>
@@ -45,15 +46,7 @@ extern char** environ;
 namespace {
 
 #ifdef _WIN32
-std::string to_utf8(const wchar_t* text, int length = -1) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, narrow.data(), size, nullptr, nullptr);
-  if (length < 0 && !narrow.empty()) {
-    narrow.pop_back();  // the terminating NUL
-  }
-  return narrow;
-}
+using vellumo::win32::to_utf8;
 
 void write_stream(DWORD which, const std::string& bytes) {
   HANDLE handle = GetStdHandle(which);

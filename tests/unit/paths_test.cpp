@@ -34,5 +34,39 @@ TEST(Paths, Join) {
   EXPECT_EQ(join_path("/opt", "Vellumo", PathStyle::Posix), "/opt/Vellumo");
 }
 
+TEST(AbsolutePaths, WindowsRules) {
+  const auto w = PathStyle::Windows;
+  EXPECT_TRUE(is_absolute_path(R"(D:\media\clip.m4a)", w));
+  EXPECT_TRUE(is_absolute_path("D:/media", w));
+  EXPECT_TRUE(is_absolute_path(R"(\\server\share\x)", w));
+  EXPECT_TRUE(is_absolute_path(R"(\\?\C:\x)", w));
+  EXPECT_TRUE(is_absolute_path(R"(\\.\pipe\x)", w));
+  EXPECT_FALSE(is_absolute_path("D:notes.md", w));
+  EXPECT_FALSE(is_absolute_path(R"(\x)", w));
+  EXPECT_FALSE(is_absolute_path("clip.m4a", w));
+  EXPECT_FALSE(is_absolute_path("1:x", w));
+
+  const std::string cwd = R"(C:\work)";
+  EXPECT_EQ(resolve_against(cwd, "clip.m4a", w), R"(C:\work\clip.m4a)");
+  EXPECT_EQ(resolve_against(cwd, R"(..\clip.m4a)", w), R"(C:\work\..\clip.m4a)");
+  EXPECT_EQ(resolve_against(cwd, R"(.\a\.\b)", w), R"(C:\work\.\a\.\b)");
+  EXPECT_EQ(resolve_against(cwd, R"(D:\media\clip.m4a)", w), R"(D:\media\clip.m4a)");
+  EXPECT_EQ(resolve_against(cwd, R"(\top\x)", w), R"(C:\top\x)");
+  EXPECT_EQ(resolve_against(cwd, "D:notes.md", w), "D:notes.md");
+  EXPECT_EQ(resolve_against(R"(C:\)", "x", w), R"(C:\x)");
+  EXPECT_EQ(resolve_against(R"(\\srv\share\dir)", R"(\x)", w), R"(\\srv\share\x)");
+  EXPECT_EQ(resolve_against(R"(\\?\C:\dir)", R"(\x)", w), R"(\\?\C:\x)");
+}
+
+TEST(AbsolutePaths, PosixRules) {
+  const auto p = PathStyle::Posix;
+  EXPECT_TRUE(is_absolute_path("/a", p));
+  EXPECT_FALSE(is_absolute_path(R"(C:\a)", p));
+  EXPECT_EQ(resolve_against("/home/u", "../x", p), "/home/u/../x");
+  EXPECT_EQ(resolve_against("/", "x", p), "/x");
+  EXPECT_EQ(resolve_against("/home/u", "/etc/x", p), "/etc/x");
+  EXPECT_EQ(resolve_against("/home/u", R"(\x)", p), R"(/home/u/\x)");
+}
+
 }  // namespace
 }  // namespace vellumo

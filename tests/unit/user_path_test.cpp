@@ -4,8 +4,6 @@
 
 #include <map>
 
-#include "agent_integration/agents.h"
-
 namespace vellumo::agents {
 namespace {
 
@@ -60,12 +58,6 @@ TEST(UserPath, PlansChangesFromTheEntryList) {
   plan = plan_user_path(Mode::Remove, R"(C:\x)", folder, none);
   EXPECT_EQ(plan.state, TargetState::Absent);
   EXPECT_FALSE(plan.new_value);
-}
-
-TEST(Agents, SamePathComparesComponents) {
-  EXPECT_TRUE(same_path("/opt/v/vellumo-cli", "/opt//v/vellumo-cli"));
-  EXPECT_FALSE(same_path("/opt/v/vellumo-cli", "/opt/V/vellumo-cli"));
-  EXPECT_FALSE(same_path("/opt/v/vellumo-cli", "opt/v/vellumo-cli"));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "process/quote_command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "core/split_command_line.h"
-#include "process/quote_command_line.h"
 
 namespace vellumo::process {
 namespace {
@@ -19,7 +20,7 @@ std::vector<std::string> words(std::string program, const std::vector<std::strin
   return all;
 }
 
-TEST(CommandLine, QuoteWindowsArgument) {
+TEST(QuoteCommandLine, QuoteWindowsArgument) {
   EXPECT_EQ(quote_windows_argument(""), R"("")");
   EXPECT_EQ(quote_windows_argument("plain"), "plain");
   EXPECT_EQ(quote_windows_argument(R"(C:\dir\)"), R"(C:\dir\)");
@@ -34,7 +35,7 @@ TEST(CommandLine, QuoteWindowsArgument) {
   EXPECT_EQ(quote_windows_argument("%PATH%&^"), "%PATH%&^");  // no interpreter in between
 }
 
-TEST(CommandLine, WindowsCommandLine) {
+TEST(QuoteCommandLine, WindowsCommandLine) {
   EXPECT_EQ(*windows_command_line(R"(C:\Program Files\claude.exe)", {"mcp", "get", "vellumo"}),
             R"("C:\Program Files\claude.exe" mcp get vellumo)");
   EXPECT_EQ(*windows_command_line("p.exe", {}), R"("p.exe")");
@@ -44,7 +45,7 @@ TEST(CommandLine, WindowsCommandLine) {
             CommandLineError::NulInArgument);
 }
 
-TEST(CommandLine, IsBatchFile) {
+TEST(QuoteCommandLine, IsBatchFile) {
   EXPECT_TRUE(is_batch_file(R"(C:\npm\claude.cmd)"));
   EXPECT_TRUE(is_batch_file(R"(C:\npm\CLAUDE.CMD)"));
   EXPECT_TRUE(is_batch_file("x.Bat"));
@@ -152,7 +153,7 @@ ThroughCmd through_cmd(const std::string& line) {
   return result;
 }
 
-TEST(CommandLine, BatchCommandLineShape) {
+TEST(QuoteCommandLine, BatchCommandLineShape) {
   EXPECT_EQ(*batch_command_line(R"(C:\npm\claude.cmd)", {"mcp", "get", "vellumo"}),
             R"(cmd.exe /e:ON /v:OFF /d /c ""C:\npm\claude.cmd" mcp get vellumo")");
   EXPECT_EQ(*batch_command_line(R"(C:\a b\x.cmd)",
@@ -175,7 +176,7 @@ TEST(CommandLine, BatchCommandLineShape) {
 // Known attacks, then random arguments over the characters that matter to
 // one parser or another: every one must come back whole, through the plain
 // quoting and through the interpreter, with nothing exposed to it.
-TEST(CommandLine, QuotingTortureTest) {
+TEST(QuoteCommandLine, QuotingTortureTest) {
   const std::string script = R"(C:\Users\%USERNAME%\a&b (x)\claude.cmd)";
   const std::vector<std::vector<std::string>> known = {
       {"\"&echo pwned>marker"},

@@ -1,25 +1,14 @@
+#include "core/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "agent_integration/target.h"
-#include "core/text.h"
-
-namespace vellumo::agents {
+namespace vellumo {
 namespace {
 
-TEST(AgentText, StateWords) {
-  EXPECT_EQ(state_word(TargetState::Present), "present");
-  EXPECT_EQ(state_word(TargetState::Absent), "absent");
-  EXPECT_EQ(state_word(TargetState::Added), "added");
-  EXPECT_EQ(state_word(TargetState::Updated), "updated");
-  EXPECT_EQ(state_word(TargetState::Removed), "removed");
-  EXPECT_EQ(state_word(TargetState::Skipped), "skipped");
-  EXPECT_EQ(state_word(TargetState::Failed), "failed");
-}
-
-TEST(AgentText, LossyReplacesMaximalSubparts) {
+TEST(Text, LossyReplacesMaximalSubparts) {
   EXPECT_EQ(lossy_utf8("ok"), "ok");
   EXPECT_EQ(lossy_utf8("a\xFF"
                        "b"),
@@ -33,7 +22,7 @@ TEST(AgentText, LossyReplacesMaximalSubparts) {
   EXPECT_EQ(lossy_utf8("\xC3\xA9"), "\xC3\xA9");
 }
 
-TEST(AgentText, TrimUsesUnicodeWhiteSpace) {
+TEST(Text, TrimUsesUnicodeWhiteSpace) {
   EXPECT_EQ(trim("  \t[x] \r\n"), "[x]");
   EXPECT_EQ(trim_start(" \xC2\xA0"
                        "a "),
@@ -45,7 +34,7 @@ TEST(AgentText, TrimUsesUnicodeWhiteSpace) {
   EXPECT_EQ(trim_end("x\xE2\x80\x8B"), "x\xE2\x80\x8B");  // zero-width space is not white space
 }
 
-TEST(AgentText, SplitLines) {
+TEST(Text, SplitLines) {
   using Lines = std::vector<std::string_view>;
   EXPECT_EQ(split_lines(""), Lines{});
   EXPECT_EQ(split_lines("a"), (Lines{"a"}));
@@ -58,4 +47,4 @@ TEST(AgentText, SplitLines) {
 }
 
 }  // namespace
-}  // namespace vellumo::agents
+}  // namespace vellumo
