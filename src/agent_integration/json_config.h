@@ -79,7 +79,9 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
 /// write failure gives "failed", "Cannot write {path}: {error}"). The result
 /// names the target's display name; its detail is the file path except for
 /// "failed" and the skip reasons "{path}: not plain JSON, left alone",
-/// "{path}: `{key}` is not an object" and "{path}: {JSON error}".
+/// "{path}: `{key}` is not an object", "{path}: `{key}` appears more than
+/// once, left alone" (the container, or `vellumo` in it) and
+/// "{path}: {JSON error}".
 TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_view cli_path);
 
 }  // namespace vellumo::agents
