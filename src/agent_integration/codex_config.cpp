@@ -16,6 +16,7 @@ namespace {
 constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
 constexpr std::string_view kNotATable =
     "`mcp_servers.vellumo` is not a table of its own, left alone";
+constexpr std::string_view kServersArray = "`mcp_servers` is an array of tables, left alone";
 
 // ------------------------------------------------------------ TOML keys
 
@@ -227,6 +228,7 @@ struct Line {
   bool top = false;  ///< starts outside every value
   Kind kind = Kind::Other;
   std::optional<Key> key;  ///< of a header or entry, when readable
+  std::string_view value;  ///< an entry's text after `=`, to the end of the line
 };
 
 // The header at t (a line without its leading whitespace, starting with
@@ -273,6 +275,7 @@ std::vector<Line> read_lines(const std::vector<std::string_view>& lines) {
       if (key && i < t.size() && t[i] == '=') {
         line.kind = Kind::Entry;
         line.key = std::move(key);
+        line.value = t.substr(i + 1);
         scan_value(t, i + 1, open);
       } else {
         scan_value(t, 0, open);
@@ -281,6 +284,66 @@ std::vector<Line> read_lines(const std::vector<std::string_view>& lines) {
     out.push_back(std::move(line));
   }
   return out;
+}
+
+// The index after the one-line value at s[i], which ends at a `,` or at
+// the closing bracket of what holds it; s.size() when it runs on.
+std::size_t skip_inline_value(std::string_view s, std::size_t i) {
+  int depth = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == '"' || c == '\'') {
+      const std::size_t quotes = s.substr(i, 3) == triple(c) ? 3 : 1;
+      for (i += quotes; i < s.size() && s.substr(i, quotes) != triple(c).substr(0, quotes); ++i) {
+        if (c == '"' && s[i] == '\\') {
+          ++i;
+        }
+      }
+      i += quotes;
+      continue;
+    }
+    if (c == '[' || c == '{') {
+      ++depth;
+    } else if (c == ']' || c == '}') {
+      if (depth == 0) {
+        return i;
+      }
+      --depth;
+    } else if (c == ',' && depth == 0) {
+      return i;
+    }
+    ++i;
+  }
+  return s.size();
+}
+
+// Whether `value` is an inline table one of whose keys starts with `name`
+// (`{ vellumo = {...} }`, `{ vellumo.command = "..." }`).
+bool inline_table_holds(std::string_view value, std::string_view name) {
+  std::size_t i = skip_spaces(value, 0);
+  if (i == value.size() || value[i] != '{') {
+    return false;
+  }
+  ++i;
+  for (;;) {
+    i = skip_spaces(value, i);
+    const auto key = read_key(value, i);
+    if (!key) {
+      return false;
+    }
+    if (key->front() == name) {
+      return true;
+    }
+    i = skip_spaces(value, i);
+    if (i == value.size() || value[i] != '=') {
+      return false;
+    }
+    i = skip_inline_value(value, i + 1);
+    if (i == value.size() || value[i] != ',') {
+      return false;
+    }
+    ++i;
+  }
 }
 
 // ------------------------------------------------------------ the server
@@ -298,6 +361,7 @@ struct Layout {
   std::vector<Table> server;  ///< the server's tables, in order
   std::vector<Table> inside;  ///< tables inside the server's (`[mcp_servers.vellumo.env]`)
   bool not_a_table = false;
+  bool servers_array = false;  ///< `[[mcp_servers]]`
 
   explicit Layout(std::string_view text);
 
@@ -325,6 +389,10 @@ Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_line
           full[1] == "vellumo") {
         not_a_table = true;
       }
+      // `mcp_servers = { vellumo = {...} }` at the top level.
+      if (full == Key{"mcp_servers"} && inline_table_holds(line.value, "vellumo")) {
+        not_a_table = true;
+      }
       continue;
     }
     if (line.kind != Kind::Header && line.kind != Kind::ArrayHeader) {
@@ -336,6 +404,9 @@ Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_line
     prefix = array ? std::nullopt : line.key;
     if (!line.key) {
       continue;
+    }
+    if (array && *line.key == Key{"mcp_servers"}) {
+      servers_array = true;
     }
     if (is_server(*line.key)) {
       // `[[mcp_servers.vellumo]]` makes the server an array of tables.
@@ -383,6 +454,7 @@ std::string join_lines(const std::vector<std::string_view>& lines) {
 CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {
   CodexFacts facts;
   facts.not_a_table = layout.not_a_table;
+  facts.servers_array = layout.servers_array;
   if (layout.server.empty()) {
     return facts;
   }
@@ -521,7 +593,7 @@ CodexFacts codex_facts(std::string_view text, std::string_view cli_path) {
 }
 
 TargetState decide_codex(Mode mode, const CodexFacts& facts) {
-  if (facts.not_a_table) {
+  if (facts.not_a_table || facts.servers_array) {
     return TargetState::Skipped;
   }
   switch (mode) {
@@ -559,6 +631,9 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts) {
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path) {
   const Layout layout(text);
   const CodexFacts facts = facts_of(layout, cli_path);
+  if (facts.servers_array) {
+    return {TargetState::Skipped, std::nullopt, std::string(kServersArray)};
+  }
   if (facts.not_a_table) {
     return {TargetState::Skipped, std::nullopt, std::string(kNotATable)};
   }

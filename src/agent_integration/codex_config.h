@@ -39,8 +39,9 @@ struct CodexFacts {
   bool points = false;    ///< the first such block's command line contains Q
   bool later_mentions = false;  ///< a later block of the server mentions "vellumo-cli" (a file that
                                 ///< holds the table twice, as older versions could leave it)
-  bool not_a_table = false;  ///< the server is defined otherwise: an inline table, dotted keys or
-                             ///< an array of tables
+  bool not_a_table = false;    ///< the server is defined otherwise: an inline table, dotted keys or
+                               ///< an array of tables
+  bool servers_array = false;  ///< `mcp_servers` itself is an array of tables
 };
 
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path);

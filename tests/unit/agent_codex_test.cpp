@@ -2,6 +2,7 @@
 #include <toml++/toml.h>
 
 #include <string>
+#include <utility>
 
 #include "agent_integration/codex_config.h"
 #include "platform/files.h"
@@ -287,15 +288,32 @@ TEST(AgentCodex, TwoTablesOfTheServer) {
 }
 
 TEST(AgentCodex, ServerThatIsNotATable) {
-  for (std::string text : {"[mcp_servers]\nvellumo = { command = \"/o/vellumo-cli\" }\n",
-                           "mcp_servers.vellumo.command = \"/o/vellumo-cli\"\n",
-                           "[mcp_servers]\n\"vellumo\" . command = \"/o/vellumo-cli\"\n",
-                           "[[mcp_servers.vellumo]]\ncommand = \"/o/vellumo-cli\"\n"}) {
+  const std::string not_a_table = "`mcp_servers.vellumo` is not a table of its own, left alone";
+  const std::string array = "`mcp_servers` is an array of tables, left alone";
+  const std::pair<std::string, std::string> rows[] = {
+      {"[mcp_servers]\nvellumo = { command = \"/o/vellumo-cli\" }\n", not_a_table},
+      {"mcp_servers.vellumo.command = \"/o/vellumo-cli\"\n", not_a_table},
+      {"[mcp_servers]\n\"vellumo\" . command = \"/o/vellumo-cli\"\n", not_a_table},
+      {"[[mcp_servers.vellumo]]\ncommand = \"/o/vellumo-cli\"\n", not_a_table},
+      {"mcp_servers = { vellumo = { command = \"/o/vellumo-cli\" } }\n", not_a_table},
+      {"mcp_servers = {a = [\"}\", {b = 1}], 'x' = '''{,''', \"vellumo\".command = \"x\"}\n",
+       not_a_table},
+      {"[[mcp_servers]]\nname = \"x\"\n", array},
+      {"[[ mcp_servers ]] # list\n", array},
+  };
+  for (const auto& [text, reason] : rows) {
     for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-      const CodexPlan p = plan_codex_edit(mode, text + kBlock, kCli);
-      expect_no_write(p, TargetState::Skipped);
-      EXPECT_EQ(p.reason, "`mcp_servers.vellumo` is not a table of its own, left alone") << text;
+      for (const std::string& whole : {text, text + kBlock}) {
+        const CodexPlan p = plan_codex_edit(mode, whole, kCli);
+        expect_no_write(p, TargetState::Skipped);
+        EXPECT_EQ(p.reason, reason) << whole;
+      }
     }
+  }
+  // Only the server's own key counts, not one deeper in or in a string.
+  for (std::string text :
+       {"mcp_servers = { x = { vellumo = 1 }, y = \"vellumo = \" }\n", "[[mcp_servers.x]]\n"}) {
+    EXPECT_EQ(plan_codex_edit(Mode::Status, text, kCli).state, TargetState::Absent) << text;
   }
 }
 
