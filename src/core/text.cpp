@@ -68,6 +68,13 @@ bool is_white_space(char32_t c) {
          c == 0x3000;
 }
 
+// ED A0..BF 80..BF: a surrogate in UTF-8's form.
+bool marked_surrogate(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  return i + 3 <= text.size() && byte(0) == 0xED && byte(1) >= 0xA0 && byte(1) <= 0xBF &&
+         (byte(2) & 0xC0) == 0x80;
+}
+
 }  // namespace
 
 std::string lossy_utf8(std::string_view text) {
@@ -80,7 +87,7 @@ std::string lossy_utf8(std::string_view text) {
     } else {
       out += "\xEF\xBF\xBD";
     }
-    i += step.length;
+    i += marked_surrogate(text, i) ? 3 : step.length;
   }
   return out;
 }

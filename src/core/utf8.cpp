@@ -41,8 +41,10 @@ std::size_t decode(std::string_view text, std::size_t i, char32_t& out) {
   return length;
 }
 
-// Converts, replacing unpaired surrogates when `lossy`, else failing.
-std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
+// What becomes of an unpaired surrogate.
+enum class Unpaired { Fail, Replace, Keep };
+
+std::optional<std::string> from_utf16(std::u16string_view text, Unpaired unpaired) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -52,10 +54,12 @@ std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      if (!lossy) {
+      if (unpaired == Unpaired::Fail) {
         return std::nullopt;
       }
-      c = 0xFFFD;
+      if (unpaired == Unpaired::Replace) {
+        c = 0xFFFD;
+      }
     }
     append_utf8(out, c);
   }
@@ -135,9 +139,15 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
 }
 
 std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
-  return from_utf16(text, false);
+  return from_utf16(text, Unpaired::Fail);
 }
 
-std::string utf16_to_utf8_lossy(std::u16string_view text) { return *from_utf16(text, true); }
+std::string utf16_to_utf8_lossy(std::u16string_view text) {
+  return *from_utf16(text, Unpaired::Replace);
+}
+
+std::string utf16_to_utf8_marked(std::u16string_view text) {
+  return *from_utf16(text, Unpaired::Keep);
+}
 
 }  // namespace vellumo

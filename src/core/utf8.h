@@ -22,4 +22,9 @@ std::optional<std::string> utf16_to_utf8(std::u16string_view text);
 /// UTF-16 to UTF-8 with every unpaired surrogate replaced by U+FFFD.
 std::string utf16_to_utf8_lossy(std::u16string_view text);
 
+/// UTF-16 to UTF-8 with every unpaired surrogate kept in the three-byte
+/// form UTF-8 has for it (ED A0..BF 80..BF), which no valid UTF-8 holds: a
+/// name that is not Unicode stays apart from every name that is.
+std::string utf16_to_utf8_marked(std::u16string_view text);
+
 }  // namespace vellumo

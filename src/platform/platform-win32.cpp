@@ -9,6 +9,7 @@
 
 #include "core/link_trust.h"
 #include "core/split_command_line.h"
+#include "core/text.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -266,6 +267,14 @@ std::optional<std::string> get_env(const char* name) {
 }
 
 Result<std::string, std::string> executable_path() {
+  auto name = executable_name();
+  if (!name) {
+    return name;
+  }
+  return lossy_utf8(*name);
+}
+
+Result<std::string, std::string> executable_name() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -273,7 +282,7 @@ Result<std::string, std::string> executable_path() {
       return Err{last_error_text()};
     }
     if (n < path.size()) {
-      return win32::to_utf8({path.data(), n});
+      return utf16_to_utf8_marked(u16(path.data(), n));
     }
     path.resize(path.size() * 2);
   }
