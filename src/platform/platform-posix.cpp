@@ -29,7 +29,7 @@ extern char** environ;
 namespace vellumo::platform {
 
 const PathStyle kPathStyle = PathStyle::Posix;
-const std::string_view kAppExecutableNames[2] = {"Vellumo", "vellumo"};
+constinit const std::string_view kAppExecutableNames[2] = {"Vellumo", "vellumo"};
 
 namespace {
 

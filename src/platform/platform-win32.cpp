@@ -22,7 +22,7 @@ extern const DWORD kLinkOpenFlags;
 const DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 const PathStyle kPathStyle = PathStyle::Windows;
-const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
+constinit const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
 
 namespace {
 
