@@ -1,3 +1,5 @@
+#include "agent_integration/toml_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -5,7 +7,6 @@
 #include <string_view>
 
 #include "agent_integration/toml_check.h"
-#include "agent_integration/toml_lines.h"
 #include "core/text.h"
 
 namespace vellumo::agents {
