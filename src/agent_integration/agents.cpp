@@ -10,6 +10,8 @@
 #include "agent_integration/marker.h"
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
+#include "core/text.h"
+#include "core/utf8.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "process/run.h"
@@ -125,34 +127,50 @@ void remove_leftovers(const std::optional<std::string>& data_folder) {
   }
 }
 
+// Why no entry can name the CLI, if none can: a path that is not text
+// would be written as the name of another file. (The PATH link holds the
+// path's bytes, so it is made all the same.)
+std::optional<std::string> unwritable_cli_path(std::string_view cli_path) {
+  if (is_valid_utf8(cli_path)) {
+    return std::nullopt;
+  }
+  return "The CLI's path cannot be written as text: " + lossy_utf8(cli_path);
+}
+
 // The lines of one run. With `refused`, every target the run would have
 // handled is "failed" with that reason instead, and nothing is touched.
 std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
                                       const std::optional<std::string>& refused = std::nullopt) {
-  const auto handle = [&](const char* target, auto&& act) -> TargetResult {
-    return refused ? TargetResult{target, TargetState::Failed, *refused} : act();
+  const auto handle = [](const char* target, const std::optional<std::string>& reason,
+                         auto&& act) -> TargetResult {
+    return reason ? TargetResult{target, TargetState::Failed, *reason} : act();
   };
   std::vector<TargetResult> results;
-  results.push_back(handle("PATH", [&] { return update_user_path(mode, cli_path); }));
+  results.push_back(handle("PATH", refused, [&] { return update_user_path(mode, cli_path); }));
+  const std::optional<std::string> no_entry = refused ? refused : unwritable_cli_path(cli_path);
 
   const auto home = home_folder();
   if (!home || !files::is_directory(*home)) {
     return results;
   }
   const ProgramRunner run = [&](const std::string& program, const std::vector<std::string>& args) {
-    return refused ? process::RunOutcome(process::RunError{*refused}) : process::Run(program, args);
+    return no_entry ? process::RunOutcome(process::RunError{*no_entry})
+                    : process::Run(program, args);
   };
   if (auto claude = claude_code_target(mode, cli_path, *home, run)) {
+    if (no_entry && !refused) {
+      claude = TargetResult{claude->target, TargetState::Failed, no_entry};
+    }
     results.push_back(std::move(*claude));
   }
   const auto codex_home = platform::get_env("CODEX_HOME");
   const std::string codex = codex_home ? *codex_home : files::join(*home, ".codex");
   if (files::is_directory(codex)) {
-    results.push_back(handle("Codex", [&] { return edit_codex(mode, codex, cli_path); }));
+    results.push_back(handle("Codex", no_entry, [&] { return edit_codex(mode, codex, cli_path); }));
   }
   for (const JsonRow& row : json_rows(*home)) {
     if (files::is_directory(row.folder)) {
-      results.push_back(handle(row.target.display_name.c_str(),
+      results.push_back(handle(row.target.display_name.c_str(), no_entry,
                                [&] { return edit_json_target(mode, row.target, cli_path); }));
     }
   }

@@ -24,7 +24,9 @@ inline constexpr std::chrono::milliseconds kLockPatience = std::chrono::seconds(
 /// Reports (status) or changes (install, remove) every target, in order:
 /// PATH, Claude Code, Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop,
 /// opencode. Agents whose folder is missing get no line; a failing target
-/// gets a "failed" line and does not stop the others. Install and remove
+/// gets a "failed" line and does not stop the others. A `cli_path` that is
+/// not valid UTF-8 makes every line but PATH's "failed": no entry can name
+/// it. Install and remove
 /// hold the lock in the data folder while they work, and then rewrite the
 /// marker; without a data folder there is neither.
 std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,

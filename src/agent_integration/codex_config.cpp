@@ -1,11 +1,11 @@
 #include "agent_integration/codex_config.h"
 
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "agent_integration/toml_check.h"
+#include "agent_integration/toml_lines.h"
 #include "core/text.h"
 #include "core/utf8.h"
 #include "platform/files.h"
@@ -16,10 +16,11 @@ namespace {
 constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
 constexpr std::string_view kNotATable =
     "`mcp_servers.vellumo` is not a table of its own, left alone";
+constexpr std::string_view kServersArray = "`mcp_servers` is an array of tables, left alone";
 
-// ------------------------------------------------------------ TOML keys
+// ------------------------------------------------------------ keys
 
-using Key = std::vector<std::string>;
+using Key = TomlKey;
 
 bool is_server(const Key& key) {
   return key.size() == 2 && key[0] == "mcp_servers" && key[1] == "vellumo";
@@ -28,259 +29,6 @@ bool is_server(const Key& key) {
 // A table inside the server's, such as `mcp_servers.vellumo.env`.
 bool is_inside_server(const Key& key) {
   return key.size() > 2 && key[0] == "mcp_servers" && key[1] == "vellumo";
-}
-
-bool is_space(char c) { return c == ' ' || c == '\t'; }
-
-std::size_t skip_spaces(std::string_view s, std::size_t i) {
-  while (i < s.size() && is_space(s[i])) {
-    ++i;
-  }
-  return i;
-}
-
-bool is_control(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
-
-bool is_bare(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '-';
-}
-
-// Appends `cp` as UTF-8; false for what is no Unicode scalar value.
-bool append_scalar(std::string& out, std::uint32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    return false;
-  }
-  append_utf8(out, static_cast<char32_t>(cp));
-  return true;
-}
-
-// The escape at s[i] (a backslash) of a basic string, decoded onto `out`;
-// i moves past it. False for an escape TOML does not know.
-bool read_escape(std::string_view s, std::size_t& i, std::string& out) {
-  if (i + 1 >= s.size()) {
-    return false;
-  }
-  const char c = s[i + 1];
-  i += 2;
-  switch (c) {
-    case 'b':
-      out += '\b';
-      return true;
-    case 't':
-      out += '\t';
-      return true;
-    case 'n':
-      out += '\n';
-      return true;
-    case 'f':
-      out += '\f';
-      return true;
-    case 'r':
-      out += '\r';
-      return true;
-    case '"':
-      out += '"';
-      return true;
-    case '\\':
-      out += '\\';
-      return true;
-    case 'u':
-    case 'U': {
-      const std::size_t digits = c == 'u' ? 4 : 8;
-      if (i + digits > s.size()) {
-        return false;
-      }
-      std::uint32_t cp = 0;
-      for (std::size_t k = 0; k < digits; ++k) {
-        const int d = hex_digit(s[i + k]);
-        if (d < 0) {
-          return false;
-        }
-        cp = (cp << 4) | static_cast<std::uint32_t>(d);
-      }
-      i += digits;
-      return append_scalar(out, cp);
-    }
-    default:
-      return false;
-  }
-}
-
-// One key of a key path at s[i]: bare, or a one-line basic or literal
-// string (escapes decoded); i moves past it.
-std::optional<std::string> read_simple_key(std::string_view s, std::size_t& i) {
-  std::string key;
-  if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
-    const char quote = s[i++];
-    while (i < s.size() && s[i] != quote) {
-      if (is_control(s[i])) {
-        return std::nullopt;
-      }
-      if (quote == '"' && s[i] == '\\') {
-        if (!read_escape(s, i, key)) {
-          return std::nullopt;
-        }
-      } else {
-        key += s[i++];
-      }
-    }
-    if (i == s.size()) {
-      return std::nullopt;
-    }
-    ++i;
-    return key;
-  }
-  while (i < s.size() && is_bare(s[i])) {
-    key += s[i++];
-  }
-  if (key.empty()) {
-    return std::nullopt;
-  }
-  return key;
-}
-
-// A dotted key path at s[i], whitespace around the dots allowed; i moves
-// past its last key.
-std::optional<Key> read_key(std::string_view s, std::size_t& i) {
-  Key key;
-  for (;;) {
-    auto simple = read_simple_key(s, i);
-    if (!simple) {
-      return std::nullopt;
-    }
-    key.push_back(std::move(*simple));
-    const std::size_t dot = skip_spaces(s, i);
-    if (dot == s.size() || s[dot] != '.') {
-      return key;
-    }
-    i = skip_spaces(s, dot + 1);
-  }
-}
-
-// ------------------------------------------------------------ TOML lines
-
-// What is still open at the end of a line: a multi-line string, or
-// brackets and braces of an array or inline table.
-struct Open {
-  char quote = 0;  ///< '"' or '\'' inside a multi-line string
-  int depth = 0;
-};
-
-std::string_view triple(char quote) { return quote == '"' ? R"(""")" : "'''"; }
-
-// Follows a value's text from s[i] to the end of the line. A
-// multi-line string ends at the first run of three or more of its quotes
-// that no backslash escapes (a closing run may carry up to two quotes of
-// the content); a `#` outside strings starts a comment.
-void scan_value(std::string_view s, std::size_t i, Open& open) {
-  while (i < s.size()) {
-    const char c = s[i];
-    if (open.quote != 0) {
-      if (open.quote == '"' && c == '\\') {
-        i += 2;
-      } else if (s.substr(i, 3) == triple(open.quote)) {
-        while (i < s.size() && s[i] == open.quote) {
-          ++i;
-        }
-        open.quote = 0;
-      } else {
-        ++i;
-      }
-      continue;
-    }
-    if (c == '#') {
-      return;
-    }
-    if (c == '"' || c == '\'') {
-      if (s.substr(i, 3) == triple(c)) {
-        open.quote = c;
-        i += 3;
-        continue;
-      }
-      // A one-line string, which ends with its line at the latest.
-      for (++i; i < s.size() && s[i] != c; ++i) {
-        if (c == '"' && s[i] == '\\') {
-          ++i;
-        }
-      }
-      ++i;
-      continue;
-    }
-    if (c == '[' || c == '{') {
-      ++open.depth;
-    } else if ((c == ']' || c == '}') && open.depth > 0) {
-      --open.depth;
-    }
-    ++i;
-  }
-}
-
-enum class Kind {
-  Other,        ///< blank, a comment, inside a value, or not readable
-  Header,       ///< `[key]`
-  ArrayHeader,  ///< `[[key]]`
-  Entry,        ///< `key = value`
-};
-
-struct Line {
-  bool top = false;  ///< starts outside every value
-  Kind kind = Kind::Other;
-  std::optional<Key> key;  ///< of a header or entry, when readable
-};
-
-// The header at t (a line without its leading whitespace, starting with
-// `[`): its key when it is well formed, a comment allowed after it.
-std::optional<Key> header_key(std::string_view t, bool array) {
-  std::size_t i = skip_spaces(t, array ? 2 : 1);
-  auto key = read_key(t, i);
-  i = skip_spaces(t, i);
-  const std::string_view close = array ? "]]" : "]";
-  if (!key || t.substr(i, close.size()) != close) {
-    return std::nullopt;
-  }
-  const std::string_view rest = trim_start(t.substr(i + close.size()));
-  if (!rest.empty() && rest[0] != '#') {
-    return std::nullopt;
-  }
-  return key;
-}
-
-std::vector<Line> read_lines(const std::vector<std::string_view>& lines) {
-  std::vector<Line> out;
-  out.reserve(lines.size());
-  Open open;
-  for (std::size_t n = 0; n < lines.size(); ++n) {
-    std::string_view s = lines[n];
-    if (n == 0 && s.starts_with("\xEF\xBB\xBF")) {
-      s.remove_prefix(3);
-    }
-    Line line;
-    line.top = open.quote == 0 && open.depth == 0;
-    const std::string_view t = trim_start(s);
-    if (!line.top) {
-      scan_value(s, 0, open);
-    } else if (t.starts_with('[')) {
-      // Any line that starts with a bracket is taken for a header and
-      // ends the table before it, even when it cannot be read.
-      const bool array = t.starts_with("[[");
-      line.kind = array ? Kind::ArrayHeader : Kind::Header;
-      line.key = header_key(t, array);
-    } else if (!t.empty() && t[0] != '#') {
-      std::size_t i = 0;
-      auto key = read_key(t, i);
-      i = skip_spaces(t, i);
-      if (key && i < t.size() && t[i] == '=') {
-        line.kind = Kind::Entry;
-        line.key = std::move(key);
-        scan_value(t, i + 1, open);
-      } else {
-        scan_value(t, 0, open);
-      }
-    }
-    out.push_back(std::move(line));
-  }
-  return out;
 }
 
 // ------------------------------------------------------------ the server
@@ -294,10 +42,11 @@ struct Table {
 // The text as lines and where the server stands in it.
 struct Layout {
   std::vector<std::string_view> lines;
-  std::vector<Line> info;
+  std::vector<TomlLine> info;
   std::vector<Table> server;  ///< the server's tables, in order
   std::vector<Table> inside;  ///< tables inside the server's (`[mcp_servers.vellumo.env]`)
   bool not_a_table = false;
+  bool servers_array = false;  ///< `[[mcp_servers]]`
 
   explicit Layout(std::string_view text);
 
@@ -307,15 +56,15 @@ struct Layout {
   bool mentions(const Table& table) const;
 };
 
-Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_lines(lines)) {
+Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_toml_lines(lines)) {
   // The entries that the table of the moment holds go under this key
   // prefix; none when they cannot be ours (an array of tables, an
   // unreadable header).
   std::optional<Key> prefix = Key{};
   std::vector<std::size_t> headers;
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    const Line& line = info[n];
-    if (line.kind == Kind::Entry && prefix) {
+    const TomlLine& line = info[n];
+    if (line.kind == TomlLineKind::Entry && prefix) {
       Key full = *prefix;
       full.insert(full.end(), line.key->begin(), line.key->end());
       // `vellumo = {...}` or `vellumo.command = ...` under `[mcp_servers]`,
@@ -325,17 +74,24 @@ Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_line
           full[1] == "vellumo") {
         not_a_table = true;
       }
+      // `mcp_servers = { vellumo = {...} }` at the top level.
+      if (full == Key{"mcp_servers"} && inline_table_holds(line.value, "vellumo")) {
+        not_a_table = true;
+      }
       continue;
     }
-    if (line.kind != Kind::Header && line.kind != Kind::ArrayHeader) {
+    if (line.kind != TomlLineKind::Header && line.kind != TomlLineKind::ArrayHeader) {
       continue;
     }
     headers.push_back(n);
     const Table table{n, lines.size()};
-    const bool array = line.kind == Kind::ArrayHeader;
+    const bool array = line.kind == TomlLineKind::ArrayHeader;
     prefix = array ? std::nullopt : line.key;
     if (!line.key) {
       continue;
+    }
+    if (array && *line.key == Key{"mcp_servers"}) {
+      servers_array = true;
     }
     if (is_server(*line.key)) {
       // `[[mcp_servers.vellumo]]` makes the server an array of tables.
@@ -383,6 +139,7 @@ std::string join_lines(const std::vector<std::string_view>& lines) {
 CodexFacts facts_of(const Layout& layout, std::string_view cli_path) {
   CodexFacts facts;
   facts.not_a_table = layout.not_a_table;
+  facts.servers_array = layout.servers_array;
   if (layout.server.empty()) {
     return facts;
   }
@@ -449,15 +206,6 @@ std::string removed_text(const Layout& layout) {
   return join_lines(lines);
 }
 
-// The parser's complaint about `text`, if any.
-std::optional<std::string> toml_error(std::string_view text) {
-  const toml::parse_result parsed = toml::parse(toml_parser_input(text));
-  if (parsed) {
-    return std::nullopt;
-  }
-  return std::string(parsed.error().description());
-}
-
 }  // namespace
 
 std::string codex_quoted_path(std::string_view cli_path) {
@@ -487,41 +235,12 @@ std::string codex_block(std::string_view cli_path) {
   return block;
 }
 
-std::string toml_parser_input(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = std::min<std::size_t>(lead < 0x80   ? 1
-                                                     : lead < 0xE0 ? 2
-                                                     : lead < 0xF0 ? 3
-                                                                   : 4,
-                                                     text.size() - i);
-    std::uint32_t cp = 0;
-    if (length == 2) {
-      cp = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
-    } else if (length == 3) {
-      cp = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
-           (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
-    }
-    if (cp >= 0xA1 && cp <= 0x499) {
-      out += "\xD4\x80";  // U+0500
-    } else if ((cp >= 0x2C5E && cp <= 0x3057 && cp != 0x3000) || (cp >= 0xFB26 && cp <= 0xFEFE)) {
-      out += "\xE4\xB8\x80";  // U+4E00
-    } else {
-      out += text.substr(i, length);
-    }
-    i += length;
-  }
-  return out;
-}
-
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path) {
   return facts_of(Layout(text), cli_path);
 }
 
 TargetState decide_codex(Mode mode, const CodexFacts& facts) {
-  if (facts.not_a_table) {
+  if (facts.not_a_table || facts.servers_array) {
     return TargetState::Skipped;
   }
   switch (mode) {
@@ -559,6 +278,9 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts) {
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path) {
   const Layout layout(text);
   const CodexFacts facts = facts_of(layout, cli_path);
+  if (facts.servers_array) {
+    return {TargetState::Skipped, std::nullopt, std::string(kServersArray)};
+  }
   if (facts.not_a_table) {
     return {TargetState::Skipped, std::nullopt, std::string(kNotATable)};
   }

@@ -8,11 +8,10 @@
 //   args = ["mcp"]
 //
 // The file is edited as lines of text, so that every line the edit does not
-// concern keeps its bytes. A small TOML lexer tells which lines are table
-// headers, keys and values: it reads every spelling of a table's key
-// (quoted, spaced, commented) and knows which lines lie inside a multi-line
-// string or array. Before anything is written, the new text is parsed as
-// TOML: an edit that would break a file that parsed is not made.
+// concern keeps its bytes; the TOML line lexer (toml_lines.h) tells which
+// lines are table headers, keys and values. Before anything is written, the
+// new text is parsed as TOML (toml_check.h): an edit that would break a
+// file that parsed is not made.
 
 #include <optional>
 #include <string>
@@ -39,8 +38,9 @@ struct CodexFacts {
   bool points = false;    ///< the first such block's command line contains Q
   bool later_mentions = false;  ///< a later block of the server mentions "vellumo-cli" (a file that
                                 ///< holds the table twice, as older versions could leave it)
-  bool not_a_table = false;  ///< the server is defined otherwise: an inline table, dotted keys or
-                             ///< an array of tables
+  bool not_a_table = false;    ///< the server is defined otherwise: an inline table, dotted keys or
+                               ///< an array of tables
+  bool servers_array = false;  ///< `mcp_servers` itself is an array of tables
 };
 
 CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
@@ -59,15 +59,6 @@ struct CodexPlan {
 };
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
-
-/// `text` (valid UTF-8) made safe for the TOML parser (toml++ 3.3), which
-/// runs into undefined behaviour when it asks whether certain non-ASCII
-/// characters are whitespace (U+00A1 to U+0499, U+2C5E to U+3057 except
-/// U+3000, U+FB26 to U+FEFE: `"""\` at a line's end and `é` on the next
-/// is enough). Each is replaced by U+0500 or U+4E00, of the same length
-/// and taken alike by TOML (no whitespace, allowed in strings and comments
-/// only), so whether and where the text parses stays the same.
-std::string toml_parser_input(std::string_view text);
 
 /// `edit_codex`: edits codex_folder/config.toml. A missing file
 /// counts as empty; a read error gives "failed" with the system error text

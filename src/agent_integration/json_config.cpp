@@ -42,6 +42,17 @@ std::vector<Member>::iterator find_member(std::vector<Member>& members, std::str
                       [&](const Member& m) { return m.key == key; });
 }
 
+// A member that decides the edit and is there twice: a reader of the file
+// may take either one, so neither is ours to judge or change.
+std::optional<std::string> doubled(const std::vector<Member>& members, std::string_view key,
+                                   std::string_view file_path) {
+  if (std::count_if(members.begin(), members.end(), [&](const Member& m) { return m.key == key; }) <
+      2) {
+    return std::nullopt;
+  }
+  return std::string(file_path) + ": `" + std::string(key) + "` appears more than once, left alone";
+}
+
 }  // namespace
 
 std::string pointer_entry_text(EntryShape shape, std::string_view cli_path) {
@@ -140,6 +151,9 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
   if (!top) {
     return {TargetState::Skipped, std::string(file_path) + ": not plain JSON, left alone", {}};
   }
+  if (auto reason = doubled(*top, container_key, file_path)) {
+    return {TargetState::Skipped, std::move(reason), {}};
+  }
   const auto container = find_member(*top, container_key);
   std::vector<Member> servers;
   if (container != top->end()) {
@@ -150,6 +164,9 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
               {}};
     }
     servers = std::move(read).value();
+  }
+  if (auto reason = doubled(servers, kEntryName, file_path)) {
+    return {TargetState::Skipped, std::move(reason), {}};
   }
 
   const TargetState state = decide_json(mode, entry_facts(servers, shape, cli_path));

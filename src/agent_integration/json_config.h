@@ -80,8 +80,10 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
 /// gives "failed", "Cannot write {path}: {error}"). The result names the
 /// target's display name; its detail is the file path except for "failed",
 /// the skip reasons "{path}: not plain JSON, left alone", "{path}: `{key}`
-/// is not an object" and "{path}: {JSON error}", and the "{path}: ...,
-/// left alone" of a file that edit_file leaves alone ("skipped").
+/// is not an object", "{path}: `{key}` appears more than once, left alone"
+/// (the container, or `vellumo` in it) and "{path}: {JSON error}", and the
+/// "{path}: ..., left alone" of a file that edit_file leaves alone
+/// ("skipped").
 TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_view cli_path);
 
 }  // namespace vellumo::agents

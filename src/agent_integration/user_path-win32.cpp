@@ -6,6 +6,7 @@
 
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "platform/handle.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -40,7 +41,9 @@ void announce_environment_change() {
 std::optional<std::string> user_path_link() { return std::nullopt; }
 
 TargetResult update_user_path(Mode mode, std::string_view cli_path) {
-  const auto folder = parent_folder(cli_path, PathStyle::Windows);
+  // The folder as text: a name that is not (an unpaired surrogate in it)
+  // shows U+FFFD in its place.
+  const auto folder = parent_folder(lossy_utf8(cli_path), PathStyle::Windows);
   if (!folder) {
     return path_line(TargetState::Failed, "The CLI has no folder.");
   }

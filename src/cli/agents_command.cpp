@@ -19,7 +19,9 @@ Status run_agents_command(const std::string& word) {
   } else if (word != "ensure") {
     return CliError::usage("Use `agents status|install|remove`.");
   }
-  auto cli = platform::executable_path();
+  // As the system names it: the PATH link needs its very bytes, and an
+  // entry none that is not text.
+  auto cli = platform::executable_name();
   if (!cli) {
     return CliError::failed(std::move(cli).error());
   }

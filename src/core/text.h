@@ -14,7 +14,9 @@ namespace vellumo {
 inline constexpr std::string_view kNotUtf8Text = "stream did not contain valid UTF-8";
 
 /// `text` with every maximal ill-formed UTF-8 subsequence replaced by
-/// U+FFFD (the usual "lossy" conversion).
+/// U+FFFD (the usual "lossy" conversion), except that the three bytes of
+/// an unpaired surrogate (utf16_to_utf8_marked) give one U+FFFD, as the
+/// one UTF-16 unit they stand for would.
 std::string lossy_utf8(std::string_view text);
 
 /// `text` (valid UTF-8) without leading, trailing, or both kinds of

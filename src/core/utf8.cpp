@@ -6,43 +6,10 @@
 namespace vellumo {
 namespace {
 
-// Decodes the sequence at text[i]; returns its length, or 0 when it is not
-// well-formed. Stores the scalar value in `out`.
-std::size_t decode(std::string_view text, std::size_t i, char32_t& out) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-  const unsigned char b0 = byte(0);
-  if (b0 < 0x80) {
-    out = b0;
-    return 1;
-  }
-  std::size_t length;
-  char32_t min;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2, min = 0x80, out = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3, min = 0x800, out = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4, min = 0x10000, out = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) {
-    return 0;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(k) & 0xC0) != 0x80) {
-      return 0;
-    }
-    out = (out << 6) | (byte(k) & 0x3F);
-  }
-  if (out < min || out > 0x10FFFF || (out >= 0xD800 && out <= 0xDFFF)) {
-    return 0;
-  }
-  return length;
-}
+// What becomes of an unpaired surrogate.
+enum class Unpaired { Fail, Replace, Keep };
 
-// Converts, replacing unpaired surrogates when `lossy`, else failing.
-std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
+std::optional<std::string> from_utf16(std::u16string_view text, Unpaired unpaired) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -52,10 +19,12 @@ std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
-      if (!lossy) {
+      if (unpaired == Unpaired::Fail) {
         return std::nullopt;
       }
-      c = 0xFFFD;
+      if (unpaired == Unpaired::Replace) {
+        c = 0xFFFD;
+      }
     }
     append_utf8(out, c);
   }
@@ -63,6 +32,51 @@ std::optional<std::string> from_utf16(std::u16string_view text, bool lossy) {
 }
 
 }  // namespace
+
+Utf8Step decode_utf8(std::string_view text, std::size_t i) {
+  const auto b = static_cast<unsigned char>(text[i]);
+  if (b < 0x80) {
+    return {true, 1, b};
+  }
+  std::size_t need;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  char32_t cp;
+  if (b >= 0xC2 && b <= 0xDF) {
+    need = 1;
+    cp = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    need = 2;
+    cp = b & 0x0F;
+    if (b == 0xE0) {
+      low = 0xA0;
+    }
+    if (b == 0xED) {
+      high = 0x9F;
+    }
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    need = 3;
+    cp = b & 0x07;
+    if (b == 0xF0) {
+      low = 0x90;
+    }
+    if (b == 0xF4) {
+      high = 0x8F;
+    }
+  } else {
+    return {false, 1, 0};
+  }
+  for (std::size_t j = 1; j <= need; ++j) {
+    if (i + j >= text.size()) {
+      return {false, j, 0};
+    }
+    const auto c = static_cast<unsigned char>(text[i + j]);
+    if (c < (j == 1 ? low : 0x80) || c > (j == 1 ? high : 0xBF)) {
+      return {false, j, 0};
+    }
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  return {true, need + 1, cp};
+}
 
 void append_utf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -103,12 +117,11 @@ bool is_valid_utf8(std::string_view text) {
     if (i >= n) {
       break;
     }
-    char32_t c;
-    const std::size_t length = decode(text, i, c);
-    if (length == 0) {
+    const Utf8Step step = decode_utf8(text, i);
+    if (!step.valid) {
       return false;
     }
-    i += length;
+    i += step.length;
   }
   return true;
 }
@@ -117,12 +130,12 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    char32_t c;
-    const std::size_t length = decode(text, i, c);
-    if (length == 0) {
+    const Utf8Step step = decode_utf8(text, i);
+    if (!step.valid) {
       return std::nullopt;
     }
-    i += length;
+    i += step.length;
+    char32_t c = step.code_point;
     if (c >= 0x10000) {
       c -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (c >> 10));
@@ -135,9 +148,15 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
 }
 
 std::optional<std::string> utf16_to_utf8(std::u16string_view text) {
-  return from_utf16(text, false);
+  return from_utf16(text, Unpaired::Fail);
 }
 
-std::string utf16_to_utf8_lossy(std::u16string_view text) { return *from_utf16(text, true); }
+std::string utf16_to_utf8_lossy(std::u16string_view text) {
+  return *from_utf16(text, Unpaired::Replace);
+}
+
+std::string utf16_to_utf8_marked(std::u16string_view text) {
+  return *from_utf16(text, Unpaired::Keep);
+}
 
 }  // namespace vellumo

@@ -29,7 +29,7 @@ extern char** environ;
 namespace vellumo::platform {
 
 const PathStyle kPathStyle = PathStyle::Posix;
-const std::string_view kAppExecutableNames[2] = {"Vellumo", "vellumo"};
+constinit const std::string_view kAppExecutableNames[2] = {"Vellumo", "vellumo"};
 
 namespace {
 
@@ -188,6 +188,14 @@ std::optional<std::string> get_env(const char* name) {
 }
 
 Result<std::string, std::string> executable_path() {
+  auto name = executable_name();
+  if (!name) {
+    return name;
+  }
+  return replace_non_ascii_unless_utf8(std::move(name).value());
+}
+
+Result<std::string, std::string> executable_name() {
 #if defined(__APPLE__)
   uint32_t size = 0;
   _NSGetExecutablePath(nullptr, &size);
@@ -204,7 +212,7 @@ Result<std::string, std::string> executable_path() {
   }
   path.resize(static_cast<std::size_t>(n));
 #endif
-  return replace_non_ascii_unless_utf8(std::move(path));
+  return path;
 }
 
 std::string link_path(std::string_view tag) {

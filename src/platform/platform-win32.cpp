@@ -9,6 +9,7 @@
 
 #include "core/link_trust.h"
 #include "core/split_command_line.h"
+#include "core/text.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 
@@ -20,7 +21,7 @@ extern const DWORD kLinkOpenFlags;
 const DWORD kLinkOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 const PathStyle kPathStyle = PathStyle::Windows;
-const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
+constinit const std::string_view kAppExecutableNames[2] = {"Vellumo.exe", "vellumo.exe"};
 
 namespace {
 
@@ -255,6 +256,14 @@ std::optional<std::string> get_env(const char* name) {
 }
 
 Result<std::string, std::string> executable_path() {
+  auto name = executable_name();
+  if (!name) {
+    return name;
+  }
+  return lossy_utf8(*name);
+}
+
+Result<std::string, std::string> executable_name() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -262,7 +271,7 @@ Result<std::string, std::string> executable_path() {
       return Err{last_error_text()};
     }
     if (n < path.size()) {
-      return win32::to_utf8({path.data(), n});
+      return win32::to_utf8_marked(std::wstring_view(path.data(), n));
     }
     path.resize(path.size() * 2);
   }

@@ -73,6 +73,12 @@ std::optional<std::string> get_env(const char* name);
 /// text.
 Result<std::string, std::string> executable_path();
 
+/// The same path as the system names it, or the system error text: on
+/// POSIX its bytes, which need not be UTF-8; on Windows UTF-8 in which an
+/// unpaired surrogate keeps its three-byte form (utf16_to_utf8_marked).
+/// Either way it is valid UTF-8 exactly when the name is text.
+Result<std::string, std::string> executable_name();
+
 /// The app link path for a user tag: \\.\pipe\Vellumo-cli-<tag> on Windows,
 /// <runtime dir>/Vellumo-cli-<tag> on POSIX, where the runtime dir is
 /// XDG_RUNTIME_DIR when that is an absolute path to a folder of ours that

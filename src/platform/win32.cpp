@@ -31,6 +31,8 @@ std::u16string_view units(std::wstring_view text) {
 
 std::string to_utf8(std::wstring_view text) { return utf16_to_utf8_lossy(units(text)); }
 
+std::string to_utf8_marked(std::wstring_view text) { return utf16_to_utf8_marked(units(text)); }
+
 std::optional<std::string> to_utf8_exact(std::wstring_view text) {
   return utf16_to_utf8(units(text));
 }

@@ -22,8 +22,13 @@ namespace vellumo::win32 {
 Result<std::wstring, std::string> to_wide(std::string_view text);
 
 /// UTF-16 from the system in UTF-8, every unpaired surrogate replaced by
-/// U+FFFD. The one way back from UTF-16 on Windows, with to_utf8_exact.
+/// U+FFFD. The one way back from UTF-16 on Windows, with to_utf8_exact and
+/// to_utf8_marked.
 std::string to_utf8(std::wstring_view text);
+
+/// UTF-16 from the system in UTF-8, every unpaired surrogate kept in the
+/// three-byte form that no valid UTF-8 holds (utf16_to_utf8_marked).
+std::string to_utf8_marked(std::wstring_view text);
 
 /// UTF-16 from the system in UTF-8; nullopt when `text` holds an unpaired
 /// surrogate, for texts that must not be changed on the way.

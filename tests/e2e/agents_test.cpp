@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <tuple>
+#include <utility>
 
 #include "agents_support.h"
 
@@ -282,6 +283,35 @@ TEST_F(AgentsCommand, CliInAFolderWithAnOddName) {
   EXPECT_EQ(file_bytes(gemini_file()), "{}\n");
   EXPECT_EQ(file_bytes(codex_file()), "\n");
   EXPECT_EQ(file_bytes(marker()), marker_text(self, true));
+}
+
+TEST_F(AgentsCommand, CliPathThatIsNotText) {
+  if (target().wine) {
+    GTEST_SKIP() << "a Windows name is UTF-16 text: a lone byte cannot stand in it";
+  }
+  const fs::path odd = copy_cli("not-text\xFF/vellumo-cli");
+  const std::string shown = "The CLI's path cannot be written as text: " +
+                            (dir() / "not-text\xEF\xBF\xBD" / "vellumo-cli").string();
+  fs::create_directories(home() / ".gemini");
+  put_claude_program(dir() / "bin");
+  set_path_entries({text(dir() / "bin")});
+  fs::remove(dir() / "appdata");
+  // Only the PATH link, which holds the path's bytes, is made.
+  for (const auto& [word, path_state] :
+       {std::pair{"install", "added"}, {"status", "present"}, {"remove", "removed"}}) {
+    std::vector<ReportLine> expected = {path_line(path_state, odd)};
+    for (const char* target : {"Claude Code", "Codex", "Gemini CLI"}) {
+      expected.push_back({target, "failed", shown});
+    }
+    expect_failed_report(run(odd, {"agents", word}), expected);
+    if (std::string(word) == "install") {
+      EXPECT_EQ(fs::read_symlink(home() / ".local" / "bin" / "vellumo-cli"), odd);
+    }
+  }
+  EXPECT_FALSE(fs::exists(gemini_file()));
+  EXPECT_FALSE(fs::exists(codex_file()));
+  EXPECT_FALSE(fs::exists(marker()));
+  EXPECT_TRUE(claude_calls().empty());
 }
 
 TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {

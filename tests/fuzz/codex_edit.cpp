@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "agent_integration/codex_config.h"
+#include "agent_integration/toml_check.h"
 #include "core/text.h"
 #include "core/utf8.h"
 #include "fuzz_support.h"

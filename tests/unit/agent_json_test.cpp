@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent_integration/json_config.h"
@@ -511,37 +512,30 @@ TEST(AgentJsonPlan, Opencode) {
 }
 
 TEST(AgentJsonPlan, DuplicateMembers) {
-  // Duplicate top-level keys stay; the first container is the one edited.
-  const std::string text = R"({"a":1,"mcpServers":{"x":1},"a":2,"mcpServers":{"y":2}})";
-  const JsonPlan p = plan(Mode::Install, text);
+  // Duplicate top-level keys other than the container stay in their places.
+  const JsonPlan p = plan(Mode::Install, R"({"a":1,"mcpServers":{"x":1},"a":2})");
   EXPECT_EQ(p.state, TargetState::Added);
   EXPECT_EQ(*p.new_text, "{\n  \"a\": 1,\n  \"mcpServers\": {\n    \"x\": 1,\n    \"vellumo\": " +
-                             kPlainEntry + "\n  },\n  \"a\": 2,\n  \"mcpServers\": {\"y\":2}\n}\n");
-  // The second container is not looked at.
-  expect_no_write(
-      plan(Mode::Status, R"({"mcpServers":{},"mcpServers":{"vellumo":)" + kPlainEntry + "}}"),
-      TargetState::Absent);
-
-  // Two `vellumo` members: the first decides and is the only one touched.
-  const std::string twice =
-      "{\"mcpServers\":{\"vellumo\":{\"command\":\"/old/vellumo-cli\"},\"k\":0,"
-      "\"vellumo\":{\"command\":\"node\"}}}";
-  const JsonPlan removed = plan(Mode::Remove, twice);
-  EXPECT_EQ(removed.state, TargetState::Removed);
-  EXPECT_EQ(
-      *removed.new_text,
-      "{\n  \"mcpServers\": {\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
-  const JsonPlan updated = plan(Mode::Install, twice);
-  EXPECT_EQ(updated.state, TargetState::Updated);
-  EXPECT_EQ(*updated.new_text,
-            "{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
-                ",\n    \"k\": 0,\n    \"vellumo\": {\"command\":\"node\"}\n  }\n}\n");
-  // Someone else's first entry shields an own second one.
-  const std::string shielded =
-      "{\"mcpServers\":{\"vellumo\":{\"command\":\"node\"},"
-      "\"vellumo\":{\"command\":\"/old/vellumo-cli\"}}}";
-  for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-    expect_no_write(plan(mode, shielded), TargetState::Skipped);
+                             kPlainEntry + "\n  },\n  \"a\": 2\n}\n");
+  // A doubled container, or a doubled `vellumo` in it, is left alone in
+  // every mode, whichever copy is ours.
+  const std::string own = R"({"command":"/old/vellumo-cli"})";
+  const std::pair<std::string, std::string> doubled[] = {
+      {R"({"mcpServers":{},"mcpServers":{"vellumo":)" + kPlainEntry + "}}", "mcpServers"},
+      {R"({"mcpServers":{"vellumo":)" + own + R"(},"a":0,"mcpServers":3})", "mcpServers"},
+      {R"({"mcpServers":{"vellumo":)" + own + R"(,"k":0,"vellumo":{"command":"node"}}})",
+       "vellumo"},
+      {R"({"mcpServers":{"vellumo":{"command":"node"},"vellumo":)" + own + "}}", "vellumo"},
+      {R"({"mcpServers":{"vellumo":)" + kPlainEntry + R"(,"vellumo":)" + kPlainEntry + "}}",
+       "vellumo"},
+  };
+  for (const auto& [text, key] : doubled) {
+    for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+      const JsonPlan p = plan(mode, text);
+      EXPECT_EQ(p.state, TargetState::Skipped) << text;
+      EXPECT_EQ(p.detail, kPath + ": `" + key + "` appears more than once, left alone") << text;
+      EXPECT_FALSE(p.new_text) << text;
+    }
   }
   // Duplicates nested deeper are kept as written.
   const JsonPlan nested = plan(Mode::Install, R"({"o":{"d":1,"d":2}})");

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/text.h"
+
 namespace vellumo {
 namespace {
 
@@ -46,6 +48,12 @@ TEST(Utf8, Utf16RoundTripAndSurrogates) {
   EXPECT_FALSE(utf16_to_utf8(lone));
   EXPECT_EQ(utf16_to_utf8_lossy(lone), "x\xef\xbf\xbdy\xef\xbf\xbd");
   EXPECT_EQ(utf16_to_utf8_lossy(std::u16string{0xD83D}), "\xef\xbf\xbd");
+  // Kept, a lone surrogate is no UTF-8, and shows as one U+FFFD.
+  const std::string marked = utf16_to_utf8_marked(lone);
+  EXPECT_EQ(marked, "x\xed\xa0\x80y\xed\xb0\x80");
+  EXPECT_FALSE(is_valid_utf8(marked));
+  EXPECT_EQ(lossy_utf8(marked), utf16_to_utf8_lossy(lone));
+  EXPECT_EQ(lossy_utf8("\xed\xa0"), "\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace
