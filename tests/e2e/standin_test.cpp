@@ -188,9 +188,9 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
   EXPECT_EQ(list[0]["title"], "Weekly sync");
   expect_output(cli({"meetings", "notes", "latest"}), "Ship on Friday.\n");
   if (!target().wine) {
-    EXPECT_EQ(fs::status(library).permissions(), fs::perms(0700));
+    EXPECT_EQ(static_cast<int>(fs::status(library).permissions()), 0700);
     for (const auto& entry : fs::recursive_directory_iterator(library)) {
-      EXPECT_EQ(entry.status().permissions(), fs::perms(entry.is_directory() ? 0700 : 0600))
+      EXPECT_EQ(static_cast<int>(entry.status().permissions()), entry.is_directory() ? 0700 : 0600)
           << entry.path();
     }
   }
