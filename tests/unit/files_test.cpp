@@ -330,15 +330,6 @@ TEST(Files, OneLockHolderAtATime) {
 #endif
 }
 
-#ifndef _WIN32
-mode_t mode_of(const std::string& path) {
-  struct stat info {};
-  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-  return info.st_mode & 07777;
-}
-
-// A replacement keeps the permissions of the file it replaces, and follows
-// links to it, which stay links.
 TEST(Files, NotedLockHoldsItsNoteAndGoesWithItsHolder) {
   using namespace std::chrono_literals;
   ScratchFolder folder;
@@ -364,6 +355,15 @@ TEST(Files, NotedLockHoldsItsNoteAndGoesWithItsHolder) {
   EXPECT_EQ(folder.names(), Names{});
 }
 
+#ifndef _WIN32
+mode_t mode_of(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+// A replacement keeps the permissions of the file it replaces, and follows
+// links to it, which stay links.
 TEST(Files, ReplacementKeepsModeAndLinks) {
   ScratchFolder folder;
   const std::string secret = folder / "settings.json";
