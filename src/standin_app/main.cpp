@@ -212,8 +212,7 @@ class Released {
 };
 
 // `before_reply` runs once the reply is ready and before it is written.
-void serve(
-    App& app, platform::LinkStream stream, const std::function<void()>& before_reply = [] {}) {
+void serve(App& app, platform::LinkStream stream, const std::function<void()>& before_reply) {
   bool too_long = false;
   auto line = read_line(stream, too_long);
   if (!line) {
@@ -324,7 +323,7 @@ int run(const std::vector<std::string>& words) {
       break;
     }
     if (app.quitting()) {
-      serve(app, std::move(stream).value());  // answers "Vellumo is quitting."
+      serve(app, std::move(stream).value(), [] {});  // answers "Vellumo is quitting."
       break;
     }
     workers.start(

@@ -463,20 +463,15 @@ TEST_F(StandinApp, TheCliReachesEveryRowOfTheCommandTable) {
     }
   });
 
+  // The words that must be real for the command to reach the app; the
+  // others go as they are.
   const std::map<std::string_view, std::string> fill = {{"<id>", "latest"},
                                                         {"<file>", path("talk.wav")},
-                                                        {"<path>", path("out/export")},
-                                                        {"<title>", "Weekly"},
-                                                        {"<from>", "Ann"},
-                                                        {"<to>", "Anna"},
-                                                        {"key", "language"},
-                                                        {"key=value", "language=de"},
-                                                        {"page", "meetings"},
+                                                        {"<path>", path("out/x")},
                                                         {"F", path("notes.md")},
-                                                        {"M", "transcript-file"},
                                                         {"N", "3"},
                                                         {"S", "0"},
-                                                        {"T", "Text"}};
+                                                        {"key=value", "language=de"}};
   const std::set<std::string_view> not_sent = {"agents",  "mcp",    "guide",
                                                "version", "invoke", "quit"};
   std::vector<std::vector<std::string>> runs = {{"snapshot"}, {"ping"}};
