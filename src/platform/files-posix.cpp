@@ -569,6 +569,24 @@ Result<bool, std::string> try_lock(std::intptr_t handle) {
   return true;
 }
 
+bool names_file(const std::string& path, std::intptr_t handle) {
+  struct stat opened {};
+  struct stat named {};
+  return ::fstat(static_cast<int>(handle), &opened) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text) {
+  const int fd = static_cast<int>(handle);
+  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+    return error_text(errno);
+  }
+  if (const int error = write_all(fd, text); error != 0) {
+    return error_text(error);
+  }
+  return {};
+}
+
 }  // namespace vellumo::files::system
 
 namespace vellumo::files {

@@ -643,6 +643,40 @@ Result<bool, std::string> try_lock(std::intptr_t handle) {
   return error_text(error);
 }
 
+bool names_file(const std::string& path, std::intptr_t handle) {
+  auto wide = widen(path);
+  if (!wide) {
+    return false;
+  }
+  // A file being deleted cannot be opened: it is no longer the lock file.
+  const Handle named(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION ours{};
+  BY_HANDLE_FILE_INFORMATION theirs{};
+  return named && GetFileInformationByHandle(as_handle(handle), &ours) &&
+         GetFileInformationByHandle(named.get(), &theirs) &&
+         ours.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+         ours.nFileIndexHigh == theirs.nFileIndexHigh && ours.nFileIndexLow == theirs.nFileIndexLow;
+}
+
+Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text) {
+  HANDLE file = as_handle(handle);
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+    return last_error_text();
+  }
+  while (!text.empty()) {
+    DWORD put = 0;
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(text.size(), kBlock));
+    if (!WriteFile(file, text.data(), size, &put, nullptr) || put == 0) {
+      return last_error_text();
+    }
+    text.remove_prefix(put);
+  }
+  return {};
+}
+
 }  // namespace vellumo::files::system
 
 namespace vellumo::files {

@@ -385,6 +385,44 @@ Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string
   }
 }
 
+Result<std::optional<FileLock>, std::string> FileLock::acquire_noted(
+    const std::string& path, std::chrono::milliseconds patience, std::string_view note) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  auto pause = std::chrono::milliseconds(5);
+  for (;;) {
+    // Opened afresh each round: the file we waited on may be gone.
+    auto opened = system::open_lock_file(path);
+    if (opened) {
+      FileLock lock(*opened);
+      TRY(const bool locked, system::try_lock(*opened));
+      if (locked && system::names_file(path, *opened)) {
+        TRY_STATUS(system::rewrite(*opened, note));
+        lock.handle_.closer().remove = path;
+        return std::optional<FileLock>(std::move(lock));
+      }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) {
+      if (!opened) {
+        return std::move(opened).error();
+      }
+      return std::optional<FileLock>();
+    }
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(100));
+  }
+}
+
+void FileLock::Release::close(std::intptr_t handle) const {
+  // Deleted while still locked, so that no later holder locks a file on
+  // its way out.
+  if (!remove.empty()) {
+    (void)remove_file(remove);
+  }
+  platform::SystemHandle::close(handle);
+}
+
 void inject_replace_failure(std::optional<ReplaceStep> step) {
   injected_step.store(step ? static_cast<int>(*step) : -1, std::memory_order_relaxed);
 }

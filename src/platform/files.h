@@ -178,7 +178,8 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
 
 /// An exclusive lock on a file, held between processes of ours until it is
 /// destroyed (flock on POSIX, LockFileEx on Windows). The file is created
-/// (mode 0600) when missing and never deleted.
+/// (mode 0600) when missing and, unless acquired with a note, never
+/// deleted.
 class FileLock {
  public:
   /// Locks the file at `path`, waiting up to `patience` for another holder.
@@ -189,9 +190,26 @@ class FileLock {
   static Result<std::optional<FileLock>, std::string> acquire(const std::string& path,
                                                               std::chrono::milliseconds patience);
 
+  /// Like acquire, for a lock whose file is there only while it is held:
+  /// once locked, the file holds `note` alone (say, the holder's process
+  /// ID), and releasing the lock deletes the file before unlocking it. A
+  /// file that its holder deleted while we waited is let go, and the one
+  /// now at `path` is waited for instead. An open that fails is tried
+  /// again while the patience lasts (Windows refuses to open a file that
+  /// is being deleted), then its error is returned.
+  static Result<std::optional<FileLock>, std::string> acquire_noted(
+      const std::string& path, std::chrono::milliseconds patience, std::string_view note);
+
  private:
+  /// Closes the lock file, first deleting it when `remove` names it.
+  struct Release {
+    static constexpr std::intptr_t invalid = -1;
+    std::string remove;
+    void close(std::intptr_t handle) const;
+  };
+
   explicit FileLock(std::intptr_t handle) : handle_(handle) {}
-  platform::UniqueHandle<platform::SystemHandle> handle_;
+  platform::UniqueHandle<Release> handle_;
 };
 
 /// The steps of a replacement, for tests that make one of them fail.

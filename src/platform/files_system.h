@@ -141,4 +141,11 @@ Result<bool, std::string> try_lock(std::intptr_t handle);
 /// Opens (creating with mode 0600) the lock file at `path`.
 Result<std::intptr_t, std::string> open_lock_file(const std::string& path);
 
+/// Whether `path` still names the open file `handle`: false once the file
+/// was deleted, or another took its name.
+bool names_file(const std::string& path, std::intptr_t handle);
+
+/// Makes the open file `handle` hold `text` alone.
+Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text);
+
 }  // namespace vellumo::files::system

@@ -58,61 +58,93 @@ std::string App::answer(std::string_view line) {
   return reply_line(dispatch(request->command, request->args, request->detach));
 }
 
-bool App::handles(std::string_view command) { return handler_of(command) != nullptr; }
+std::span<const CommandSpec> App::command_table() {
+  using enum ArgType;
+  static constexpr ArgSpec kId[] = {{"id", Text}};
+  static constexpr ArgSpec kSettings[] = {{"settings", Object}};
+  static constexpr ArgSpec kSaveMeeting[] = {
+      {"id", Text}, {"title", OptionalText}, {"transcript", OptionalText}, {"notes", OptionalText}};
+  static constexpr ArgSpec kStartMeeting[] = {{"title", OptionalText}, {"source", OptionalText}};
+  static constexpr ArgSpec kImport[] = {{"path", Text}};
+  static constexpr ArgSpec kJoin[] = {{"ids", Texts}, {"title", OptionalText}};
+  static constexpr ArgSpec kTranscribe[] = {{"id", Text}, {"model", OptionalText}};
+  static constexpr ArgSpec kRenameSpeaker[] = {{"id", Text}, {"from", Text}, {"to", Text}};
+  static constexpr ArgSpec kLabels[] = {
+      {"id", Text}, {"enabled", Flag}, {"confirmed", OptionalFlag}};
+  static constexpr ArgSpec kNotes[] = {
+      {"id", Text}, {"preset", OptionalText}, {"instructions", OptionalText}};
+  static constexpr ArgSpec kExport[] = {
+      {"id", Text}, {"path", Text}, {"format", Text}, {"transcriptVersion", OptionalText}};
+  static constexpr ArgSpec kExportAudio[] = {{"id", Text}, {"path", Text}};
+  static constexpr ArgSpec kLimit[] = {{"limit", Count}};
+  static constexpr ArgSpec kPage[] = {{"page", Text}};
 
-App::Handler App::handler_of(std::string_view command) {
-  static const std::map<std::string_view, Handler, std::less<>> kHandlers = {
-      {"get_state", &App::get_state},
-      {"save_settings", &App::save_settings},
-      {"list_meetings", &App::list_meetings},
-      {"get_meeting", &App::get_meeting},
-      {"save_meeting", &App::save_meeting},
-      {"start_meeting", &App::start_meeting},
-      {"stop_meeting", &App::stop_meeting},
-      {"import_media", &App::import_media},
-      {"join_meetings", &App::join_meetings},
-      {"transcribe_meeting", &App::transcribe_meeting},
-      {"cancel_meeting", &App::cancel_meeting},
-      {"meeting_speakers", &App::meeting_speakers},
-      {"rename_meeting_speaker", &App::rename_meeting_speaker},
-      {"set_meeting_speaker_labels", &App::set_meeting_speaker_labels},
-      {"clean_meeting", &App::clean_meeting},
-      {"generate_notes", &App::generate_notes},
-      {"export_meeting", &App::export_meeting},
-      {"export_meeting_audio", &App::export_meeting_audio},
-      {"delete_meeting", &App::delete_meeting},
-      {"start_dictation", &App::start_dictation},
-      {"stop_dictation", &App::stop_dictation},
-      {"cancel_dictation", &App::cancel_dictation},
-      {"list_dictations", &App::list_dictations},
-      {"copy_last_dictation", &App::copy_last_dictation},
-      {"quit_app", &App::quit_app},
-      {"get_model_library", &App::get_model_library},
-      {"get_ai_settings", &App::get_ai_settings},
-      {"get_vocabulary", &App::get_vocabulary},
-      {"get_diagnostics", &App::get_diagnostics},
-      {"commands", &App::commands},
-      {"get_snapshot", &App::get_snapshot},
-      {"ping", &App::ping},
-      {"show_page", &App::show_page},
+  static constexpr CommandSpec kCommands[] = {
+      {"get_state", {}, &App::get_state},
+      {"save_settings", kSettings, &App::save_settings},
+      {"list_meetings", {}, &App::list_meetings},
+      {"get_meeting", kId, &App::get_meeting},
+      {"save_meeting", kSaveMeeting, &App::save_meeting},
+      {"start_meeting", kStartMeeting, &App::start_meeting},
+      {"stop_meeting", {}, &App::stop_meeting},
+      {"import_media", kImport, &App::import_media},
+      {"join_meetings", kJoin, &App::join_meetings},
+      {"transcribe_meeting", kTranscribe, &App::transcribe_meeting},
+      {"cancel_meeting", kId, &App::cancel_meeting},
+      {"meeting_speakers", kId, &App::meeting_speakers},
+      {"rename_meeting_speaker", kRenameSpeaker, &App::rename_meeting_speaker},
+      {"set_meeting_speaker_labels", kLabels, &App::set_meeting_speaker_labels},
+      {"clean_meeting", kId, &App::clean_meeting},
+      {"generate_notes", kNotes, &App::generate_notes},
+      {"export_meeting", kExport, &App::export_meeting},
+      {"export_meeting_audio", kExportAudio, &App::export_meeting_audio},
+      {"delete_meeting", kId, &App::delete_meeting},
+      {"start_dictation", {}, &App::start_dictation},
+      {"stop_dictation", {}, &App::stop_dictation},
+      {"cancel_dictation", {}, &App::cancel_dictation},
+      {"list_dictations", kLimit, &App::list_dictations},
+      {"copy_last_dictation", {}, &App::copy_last_dictation},
+      {"quit_app", {}, &App::quit_app},
+      {"get_model_library", {}, &App::get_model_library},
+      {"get_ai_settings", {}, &App::get_ai_settings},
+      {"get_vocabulary", {}, &App::get_vocabulary},
+      {"get_diagnostics", {}, &App::get_diagnostics},
+      {"commands", {}, &App::commands},
+      {"get_snapshot", {}, &App::get_snapshot},
+      {"ping", {}, &App::ping},
+      {"show_page", kPage, &App::show_page},
   };
-  auto it = kHandlers.find(command);
-  return it == kHandlers.end() ? nullptr : it->second;
+  static_assert(std::ranges::all_of(kCommands,
+                                    [](const CommandSpec& row) {
+                                      return row.handler != nullptr &&
+                                             std::ranges::count(kCommands, row.name,
+                                                                &CommandSpec::name) == 1;
+                                    }),
+                "every row has a handler and a name of its own");
+  return kCommands;
+}
+
+const CommandSpec* App::find_command(std::string_view command) {
+  for (const CommandSpec& row : command_table()) {
+    if (row.name == command) {
+      return &row;
+    }
+  }
+  return nullptr;
 }
 
 App::Reply App::dispatch(std::string_view command, const Json& args, bool detach) {
-  const CommandSpec* command_info = find_command(command);
-  const Handler handler = handler_of(command);
-  if (!command_info || !handler) {
+  const CommandSpec* row = find_command(command);
+  if (!row) {
     return Err{"Unknown command: " + std::string(command)};
   }
-  TRY(const Json checked, check_args(*command_info, args));
+  TRY(const Json checked, check_args(*row, args));
   Lock lock(mutex_);
   if (quitting_) {
     return Err{std::string("Vellumo is quitting.")};
   }
   try {
-    return (this->*handler)(lock, checked, detach);
+    return (this->*row->handler)(lock, checked, detach);
   } catch (const std::exception& e) {
     // Out of memory or out of threads; the request fails, the app goes on.
     return Err{"The stand-in app could not do " + std::string(command) + ": " + e.what()};
@@ -223,6 +255,18 @@ App::Reply App::get_diagnostics(Lock&, const Json&, bool) {
 }
 
 App::Reply App::commands(Lock&, const Json&, bool) { return commands_json(); }
+
+Json App::commands_json() {
+  Json list = Json::array();
+  for (const CommandSpec& row : command_table()) {
+    Json names = Json::array();
+    for (const ArgSpec& arg : row.args) {
+      names.push_back(arg.name);
+    }
+    list.push_back(Json{{"name", row.name}, {"args", std::move(names)}});
+  }
+  return list;
+}
 
 App::Reply App::get_snapshot(Lock&, const Json&, bool) {
   Json dictations = Json::array();

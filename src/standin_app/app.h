@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -18,6 +19,7 @@
 
 #include "core/json.h"
 #include "core/result.h"
+#include "standin_app/commands.h"
 #include "standin_app/library.h"
 #include "standin_app/transcript.h"
 #include "version.h"
@@ -54,9 +56,13 @@ class App {
   /// was not detached runs.
   std::string answer(std::string_view line);
 
-  /// Whether the app has a handler for `command` (each command of the
-  /// table should).
-  static bool handles(std::string_view command);
+  /// The command table: one row per command, in the order `commands`
+  /// lists them.
+  static std::span<const CommandSpec> command_table();
+  /// The row of `command`; nullptr when the app has no such command.
+  static const CommandSpec* find_command(std::string_view command);
+  /// The `commands` reply: [{"name": ..., "args": [names]}, ...].
+  static Json commands_json();
 
   /// Set once quit_app has been answered or quit() called.
   bool quitting() const;
@@ -70,9 +76,6 @@ class App {
   using Reply = Result<Json, std::string>;
   struct Job;
   using Lock = std::unique_lock<std::mutex>;
-  using Handler = Reply (App::*)(Lock& lock, const Json& args, bool detach);
-
-  static Handler handler_of(std::string_view command);
   Reply dispatch(std::string_view command, const Json& args, bool detach);
 
   Reply get_state(Lock& lock, const Json& args, bool detach);

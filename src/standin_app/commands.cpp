@@ -1,7 +1,5 @@
 #include "standin_app/commands.h"
 
-#include <array>
-
 #include "core/link_protocol.h"
 #include "core/text.h"
 #include "core/utf8.h"
@@ -40,60 +38,6 @@ void make_valid_utf8(Json& value) {
 }
 
 using enum ArgType;
-
-constexpr ArgSpec kId[] = {{"id", Text}};
-constexpr ArgSpec kSettings[] = {{"settings", Object}};
-constexpr ArgSpec kSaveMeeting[] = {
-    {"id", Text}, {"title", OptionalText}, {"transcript", OptionalText}, {"notes", OptionalText}};
-constexpr ArgSpec kStartMeeting[] = {{"title", OptionalText}, {"source", OptionalText}};
-constexpr ArgSpec kImport[] = {{"path", Text}};
-constexpr ArgSpec kJoin[] = {{"ids", Texts}, {"title", OptionalText}};
-constexpr ArgSpec kTranscribe[] = {{"id", Text}, {"model", OptionalText}};
-constexpr ArgSpec kRenameSpeaker[] = {{"id", Text}, {"from", Text}, {"to", Text}};
-constexpr ArgSpec kLabels[] = {{"id", Text}, {"enabled", Flag}, {"confirmed", OptionalFlag}};
-constexpr ArgSpec kNotes[] = {
-    {"id", Text}, {"preset", OptionalText}, {"instructions", OptionalText}};
-constexpr ArgSpec kExport[] = {
-    {"id", Text}, {"path", Text}, {"format", Text}, {"transcriptVersion", OptionalText}};
-constexpr ArgSpec kExportAudio[] = {{"id", Text}, {"path", Text}};
-constexpr ArgSpec kLimit[] = {{"limit", Count}};
-constexpr ArgSpec kPage[] = {{"page", Text}};
-
-const std::array kCommands = {
-    CommandSpec{"get_state", {}},
-    CommandSpec{"save_settings", kSettings},
-    CommandSpec{"list_meetings", {}},
-    CommandSpec{"get_meeting", kId},
-    CommandSpec{"save_meeting", kSaveMeeting},
-    CommandSpec{"start_meeting", kStartMeeting},
-    CommandSpec{"stop_meeting", {}},
-    CommandSpec{"import_media", kImport},
-    CommandSpec{"join_meetings", kJoin},
-    CommandSpec{"transcribe_meeting", kTranscribe},
-    CommandSpec{"cancel_meeting", kId},
-    CommandSpec{"meeting_speakers", kId},
-    CommandSpec{"rename_meeting_speaker", kRenameSpeaker},
-    CommandSpec{"set_meeting_speaker_labels", kLabels},
-    CommandSpec{"clean_meeting", kId},
-    CommandSpec{"generate_notes", kNotes},
-    CommandSpec{"export_meeting", kExport},
-    CommandSpec{"export_meeting_audio", kExportAudio},
-    CommandSpec{"delete_meeting", kId},
-    CommandSpec{"start_dictation", {}},
-    CommandSpec{"stop_dictation", {}},
-    CommandSpec{"cancel_dictation", {}},
-    CommandSpec{"list_dictations", kLimit},
-    CommandSpec{"copy_last_dictation", {}},
-    CommandSpec{"quit_app", {}},
-    CommandSpec{"get_model_library", {}},
-    CommandSpec{"get_ai_settings", {}},
-    CommandSpec{"get_vocabulary", {}},
-    CommandSpec{"get_diagnostics", {}},
-    CommandSpec{"commands", {}},
-    CommandSpec{"get_snapshot", {}},
-    CommandSpec{"ping", {}},
-    CommandSpec{"show_page", kPage},
-};
 
 bool required(ArgType type) {
   return type != OptionalText && type != OptionalFlag && type != Count;
@@ -201,17 +145,6 @@ std::string reply_line(const Result<Json, std::string>& outcome) {
   return line;
 }
 
-std::span<const CommandSpec> command_specs() { return kCommands; }
-
-const CommandSpec* find_command(std::string_view name) {
-  for (const CommandSpec& command_info : kCommands) {
-    if (command_info.name == name) {
-      return &command_info;
-    }
-  }
-  return nullptr;
-}
-
 Result<Json, std::string> check_args(const CommandSpec& command_info, const Json& args) {
   const std::string command(command_info.name);
   if (args.is_null()) {
@@ -241,18 +174,6 @@ Result<Json, std::string> check_args(const CommandSpec& command_info, const Json
     }
   }
   return args;
-}
-
-Json commands_json() {
-  Json list = Json::array();
-  for (const CommandSpec& command_info : kCommands) {
-    Json names = Json::array();
-    for (const ArgSpec& arg : command_info.args) {
-      names.push_back(arg.name);
-    }
-    list.push_back(Json{{"name", command_info.name}, {"args", std::move(names)}});
-  }
-  return list;
 }
 
 std::optional<std::string> optional_text(const Json& args, std::string_view name) {

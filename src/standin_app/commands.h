@@ -1,8 +1,10 @@
 #pragma once
 
-// The stand-in app's side of the wire: reading a request line, the table of
-// commands with the arguments each takes, and checking arguments against it.
+// The stand-in app's side of the wire: reading a request line, the shape of
+// a row of the command table (which App holds), and checking arguments
+// against a row.
 
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,23 +49,25 @@ struct ArgSpec {
   ArgType type;
 };
 
+class App;
+
+/// What answers a command: a member of App, called with the app's lock held
+/// and the checked arguments.
+using Handler = Result<Json, std::string> (App::*)(std::unique_lock<std::mutex>& lock,
+                                                   const Json& args, bool detach);
+
+/// One row of the app's command table: a command's name, the arguments it
+/// takes and its handler.
 struct CommandSpec {
   std::string_view name;
   std::span<const ArgSpec> args;
+  Handler handler = nullptr;
 };
-
-/// Every command the stand-in answers, in the order `commands` lists them.
-std::span<const CommandSpec> command_specs();
-
-const CommandSpec* find_command(std::string_view name);
 
 /// Whether `args` fit `command_info`: an object (null counts as {}) with no member
 /// the command does not take, every required member present, each of the
 /// type its entry says. Returns the arguments as an object.
 Result<Json, std::string> check_args(const CommandSpec& command_info, const Json& args);
-
-/// The `commands` reply: [{"name": ..., "args": [names]}, ...].
-Json commands_json();
 
 /// A checked argument of type OptionalText: nullopt when null or absent.
 std::optional<std::string> optional_text(const Json& args, std::string_view name);

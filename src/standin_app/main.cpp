@@ -13,12 +13,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -41,6 +43,11 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kMaxConnections = 64;
 constexpr std::chrono::milliseconds kClientGrace{5000};
+/// How long a new instance waits for one that is quitting to let go of the
+/// data folder...
+constexpr std::chrono::milliseconds kInstancePatience{5000};
+/// ...asking between rounds of this length whether the link is served.
+constexpr std::chrono::milliseconds kInstanceRound{200};
 
 struct Options {
   std::chrono::milliseconds pace{1000};
@@ -181,7 +188,31 @@ std::optional<std::string> read_line(platform::LinkStream& stream, bool& too_lon
   return line;
 }
 
-void serve(App& app, platform::LinkStream stream) {
+// Set once a quitting app has let go of what the next instance needs: its
+// link, its library (saved) and its instance lock. Replies written after
+// the app began to quit wait for it, so that a command run after `quit`
+// returns finds no trace of this instance and starts a new one at once.
+class Released {
+ public:
+  /// Bounded, so that a worker never holds up the join of the workers.
+  void wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, kClientGrace, [&] { return released_; });
+  }
+  void announce() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool released_ = false;
+};
+
+// `before_reply` runs once the reply is ready and before it is written.
+void serve(App& app, platform::LinkStream stream, const std::function<void()>& before_reply) {
   bool too_long = false;
   auto line = read_line(stream, too_long);
   if (!line) {
@@ -191,12 +222,27 @@ void serve(App& app, platform::LinkStream stream) {
       too_long ? reply_line(Result<Json, std::string>(Err{
                      "The request is longer than " + std::to_string(kMaxRequestBytes) + " bytes."}))
                : app.answer(*line);
+  before_reply();
   (void)stream.write_all(reply);
   platform::finish(std::move(stream));
 }
 
 // Wakes the accept loop so that it sees the app is quitting.
 void wake(const std::string& link) { (void)platform::open_link(link); }
+
+// The lock of the one instance of a data folder; nullopt when another
+// instance serves the link, or when the lock stays taken without one.
+Result<std::optional<files::FileLock>, std::string> lock_instance(const std::string& path,
+                                                                  const std::string& link) {
+  const std::string note = std::to_string(sys::process_id()) + "\n";
+  const auto deadline = std::chrono::steady_clock::now() + kInstancePatience;
+  for (;;) {
+    TRY(auto lock, files::FileLock::acquire_noted(path, kInstanceRound, note));
+    if (lock || platform::open_link(link) || std::chrono::steady_clock::now() >= deadline) {
+      return lock;
+    }
+  }
+}
 
 int run(const std::vector<std::string>& words) {
   Log log;
@@ -218,16 +264,25 @@ int run(const std::vector<std::string>& words) {
     log.write("Cannot create " + data + ": " + made.error());
     return 1;
   }
-  log.set_folder(data);
-
-  auto lock = sys::InstanceLock::acquire(files::join(data, "app.lock"));
-  if (!lock) {
-    log.write(lock.error());
+  if (auto kept = sys::keep_private(data); !kept) {
+    log.write("Cannot keep " + data + " private: " + kept.error());
     return 1;
   }
+  log.set_folder(data);
+
+  const std::string lock_path = files::join(data, "app.lock");
   const std::string link = platform::link_path(user_tag(platform::get_env("USERNAME")));
-  if (!*lock || platform::open_link(link)) {
+  auto lock = lock_instance(lock_path, link);
+  if (!lock) {
+    log.write("Cannot lock " + lock_path + ": " + lock.error());
+    return 1;
+  }
+  if (platform::open_link(link)) {
     return 0;  // another instance serves this user already
+  }
+  if (!*lock) {
+    log.write("Another instance holds " + lock_path + " but does not serve " + link + ".");
+    return 1;
   }
 
   App app({data, link, options->pace});
@@ -257,6 +312,7 @@ int run(const std::vector<std::string>& words) {
     }
   });
 
+  Released released;
   Workers workers;
   int code = 0;
   for (;;) {
@@ -267,27 +323,30 @@ int run(const std::vector<std::string>& words) {
       break;
     }
     if (app.quitting()) {
-      serve(app, std::move(stream).value());  // answers "Vellumo is quitting."
+      serve(app, std::move(stream).value(), [] {});  // answers "Vellumo is quitting."
       break;
     }
     workers.start(
-        [&app, &link,
+        [&app, &link, &released,
          s = std::make_shared<platform::LinkStream>(std::move(stream).value())]() mutable {
-          serve(app, std::move(*s));
-          if (app.quitting()) {
-            wake(link);
-          }
+          serve(app, std::move(*s), [&] {
+            if (app.quitting()) {
+              wake(link);
+              released.wait();
+            }
+          });
         });
   }
   *server = platform::LinkServer();  // no one reaches a quitting app
   app.shutdown();
+  lock->reset();
+  released.announce();
   ended = true;
   guard.join();
   if (!workers.join_all(kClientGrace)) {
     // Everything is saved; a client that never finishes its exchange must
     // not keep the app alive.
     log.write("A client did not finish its request; quitting without it.");
-    lock->reset();
     std::_Exit(code);
   }
   return code;

@@ -98,12 +98,27 @@ TEST_F(Standin, LaunchedFromColdServesOneInstanceAndQuits) {
   expect_error_around(cli({"status", "--no-launch"}), 3, "Vellumo is not running (", ").");
 }
 
+TEST_F(Standin, ACommandRightAfterQuitStartsTheNextInstance) {
+  ok({"status"});
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    expect_output(cli({"quit"}), "{\n  \"quitting\": true\n}\n");
+    EXPECT_FALSE(app_runs());  // its lock is let go before the reply
+    EXPECT_EQ(ok({"meetings", "list"}), Json::array());
+  }
+}
+
 TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
   const std::string transcript =
       "Zo\xC3\xAB: Um, good morning everyone. Let's start.\nBob: I will send the the report.\n"
       "Zo\xC3\xAB: Thanks, Bob.";
   put_file(dir() / "media" / "standup.wav", wav(2));
   put_file(dir() / "media" / "standup.txt", transcript + "\r\n");
+  // Natively the library is the user's alone: its folder, found open to
+  // others, is narrowed.
+  const fs::path library = lock_file().parent_path();
+  fs::create_directories(library);
+  fs::permissions(library, fs::perms(0755));
 
   Json m = ok({"meetings", "import", path("media/standup.wav")});
   EXPECT_EQ(m["status"], "ready");
@@ -172,6 +187,13 @@ TEST_F(Standin, DetachedTranscriptionEditingExportAndARestart) {
   EXPECT_EQ(list[0]["id"], id);
   EXPECT_EQ(list[0]["title"], "Weekly sync");
   expect_output(cli({"meetings", "notes", "latest"}), "Ship on Friday.\n");
+  if (!target().wine) {
+    EXPECT_EQ(static_cast<int>(fs::status(library).permissions()), 0700);
+    for (const auto& entry : fs::recursive_directory_iterator(library)) {
+      EXPECT_EQ(static_cast<int>(entry.status().permissions()), entry.is_directory() ? 0700 : 0600)
+          << entry.path();
+    }
+  }
   EXPECT_EQ(ok({"meetings", "delete", "latest", "--yes"}), (Json{{"deleted", id}}));
   expect_error(cli({"meetings", "show", "latest"}), 1, "There are no meetings yet.");
 }

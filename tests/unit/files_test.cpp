@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -333,6 +335,31 @@ TEST(Files, OneLockHolderAtATime) {
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
 #endif
+}
+
+TEST(Files, NotedLockHoldsItsNoteAndGoesWithItsHolder) {
+  using namespace std::chrono_literals;
+  ScratchFolder folder;
+  const std::string path = folder / "app.lock";
+  auto first = FileLock::acquire_noted(path, 0ms, "41\n");
+  ASSERT_TRUE(first && first->has_value());
+#ifndef _WIN32
+  EXPECT_EQ(file_bytes(path), "41\n");  // Windows keeps others from the locked byte
+#endif
+  auto second = FileLock::acquire_noted(path, 30ms, "42\n");
+  ASSERT_TRUE(second);
+  EXPECT_FALSE(second->has_value());
+  // A waiter gets the lock once its holder lets go, on a file of its own.
+  std::thread holder([&] {
+    std::this_thread::sleep_for(100ms);
+    first->reset();
+  });
+  auto waiter = FileLock::acquire_noted(path, 5s, "43\n");
+  holder.join();
+  ASSERT_TRUE(waiter && waiter->has_value());
+  EXPECT_EQ(folder.names(), Names{"app.lock"});
+  waiter->reset();
+  EXPECT_EQ(folder.names(), Names{});
 }
 
 #ifndef _WIN32

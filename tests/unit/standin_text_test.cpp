@@ -252,7 +252,7 @@ TEST(StandinRequests, ReadingAndArguments) {
     EXPECT_EQ(outcome.error().substr(0, message.size()), message) << line;
   }
 
-  const CommandSpec& labels = *find_command("set_meeting_speaker_labels");
+  const CommandSpec& labels = *App::find_command("set_meeting_speaker_labels");
   EXPECT_TRUE(check_args(labels, Json{{"id", "a"}, {"enabled", true}}));
   EXPECT_TRUE(check_args(labels, Json{{"id", "a"}, {"enabled", false}, {"confirmed", nullptr}}));
   const std::vector<std::pair<Json, std::string>> refused = {
@@ -268,21 +268,23 @@ TEST(StandinRequests, ReadingAndArguments) {
     ASSERT_FALSE(outcome) << args;
     EXPECT_EQ(outcome.error(), message);
   }
-  EXPECT_EQ(*check_args(*find_command("ping"), nullptr), Json::object());
-  EXPECT_FALSE(check_args(*find_command("join_meetings"), Json{{"ids", Json::array({"a", 2})}}));
-  EXPECT_FALSE(check_args(*find_command("list_dictations"), Json{{"limit", -1}}));
-  EXPECT_TRUE(check_args(*find_command("list_dictations"), Json::object()));
-  EXPECT_FALSE(find_command("Ping"));
+  EXPECT_EQ(*check_args(*App::find_command("ping"), nullptr), Json::object());
+  EXPECT_FALSE(
+      check_args(*App::find_command("join_meetings"), Json{{"ids", Json::array({"a", 2})}}));
+  EXPECT_FALSE(check_args(*App::find_command("list_dictations"), Json{{"limit", -1}}));
+  EXPECT_TRUE(check_args(*App::find_command("list_dictations"), Json::object()));
+  EXPECT_FALSE(App::find_command("Ping"));
 
   // Every command of the table is answered, and `commands` lists each once.
   std::set<std::string> names;
-  for (const Json& entry : commands_json()) {
+  for (const Json& entry : App::commands_json()) {
     const std::string name = entry.at("name").get<std::string>();
-    EXPECT_TRUE(App::handles(name)) << name;
+    EXPECT_TRUE(App::find_command(name)) << name;
     EXPECT_TRUE(names.insert(name).second) << name;
   }
   EXPECT_EQ(names.size(), 33u);
-  EXPECT_EQ(commands_json()[3], (Json{{"name", "get_meeting"}, {"args", Json::array({"id"})}}));
+  EXPECT_EQ(App::commands_json()[3],
+            (Json{{"name", "get_meeting"}, {"args", Json::array({"id"})}}));
 
   EXPECT_EQ(reply_line(Result<Json, std::string>(Json{{"b", 1}, {"a", nullptr}})),
             "{\"ok\":true,\"result\":{\"a\":null,\"b\":1}}\n");
