@@ -74,8 +74,9 @@ names() { # file, then the Files patterns it must name
     grep -q "^Files: $pattern" "$file" || fail "$(basename "$(dirname "$file")")/$(basename "$file") does not name $pattern"
   done
 }
-names "$root/usr/share/doc/vellumo-cli/copyright" '\*' nlohmann-json/ tomlplusplus/ gcc/libstdc++-v3/ glibc/
-names "$root/usr/share/doc/vellumo-standin/copyright" '\*' nlohmann-json/ gcc/libstdc++-v3/ glibc/
+names "$root/usr/share/doc/vellumo-cli/copyright" '\*' 'nlohmann-json/\*' 'tomlplusplus/\*' \
+  'gcc/libstdc++-v3/\*' 'glibc/\*'
+names "$root/usr/share/doc/vellumo-standin/copyright" '\*' 'nlohmann-json/\*' 'gcc/libstdc++-v3/\*' 'glibc/\*'
 
 # The installed CLI, run through its link in bin, with its own app link and
 # folders.
@@ -124,11 +125,11 @@ done
 while read -r stamp; do
   date=$(date -d "${stamp:0:8} ${stamp:9:2}:${stamp:11:2}:${stamp:13:2}" +%s)
   ((date - source_date < 2 && source_date - date < 2)) || fail "$zip holds an entry dated $stamp"
-done < <(zipinfo -T -l "$zip" | awk '$7 ~ /^[0-9]{8}\.[0-9]{6}$/ { print $7 }')
+done < <(zipinfo -T -s "$zip" | awk '$1 ~ /^[-dl][-r][-w]/ { print $7 }')
 mkdir "$scratch/zip"
 (cd "$scratch/zip" && cmake -E tar xf "$zip")
-names "$scratch/zip/$folder/copyright.txt" '\*' nlohmann-json/ tomlplusplus/ gcc/libstdc++-v3/ \
-  mingw-w64/mingw-w64-crt/ mingw-w64/mingw-w64-libraries/winpthreads/
+names "$scratch/zip/$folder/copyright.txt" '\*' 'nlohmann-json/\*' 'tomlplusplus/\*' \
+  'gcc/libstdc++-v3/\*' 'mingw-w64/mingw-w64-crt/\*' 'mingw-w64/mingw-w64-libraries/winpthreads/\*'
 for exe in vellumo-cli.exe Vellumo.exe; do
   pe=$(od -An -tu4 -j60 -N4 "$scratch/zip/$folder/$exe" | tr -d ' ')
   stamp=$(od -An -tu4 -j$((pe + 8)) -N4 "$scratch/zip/$folder/$exe" | tr -d ' ')
