@@ -8,8 +8,9 @@
 # one folder (scripts/package hands the Windows build the completion script
 # that the native build wrote).
 #
-# Packages (scripts/package): natively one Debian package per component;
-# the Windows build makes one .zip.
+# Packages: scripts/package makes one Debian package per component from
+# these rules, and one .zip of the Windows build, with the files in
+# packaging/.
 
 set(VELLUMO_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
 if(WIN32)
@@ -42,36 +43,6 @@ else()
           DESTINATION share/fish/vendor_completions.d COMPONENT cli)
 endif()
 
-# Packing installs only what scripts/package has built, not every test.
+# The install target installs what has been built, without building every
+# test first.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
-
-set(CPACK_PACKAGE_NAME vellumo-cli)
-set(CPACK_PACKAGE_VENDOR Vellumo)
-set(CPACK_PACKAGE_CONTACT "Vellumo <support@vellumo.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Drive the Vellumo dictation and meeting-transcription app from a terminal")
-set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli standin)
-if(WIN32)
-  set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME windows-x86_64)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEB_COMPONENT_INSTALL ON)
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_CLI_PACKAGE_NAME vellumo-cli)
-  set(CPACK_DEBIAN_CLI_DESCRIPTION
-      "Drive the Vellumo dictation and meeting-transcription app from a terminal
- vellumo-cli sends each command to the running Vellumo app and prints the
- result as JSON; it starts the app when needed and registers itself with AI
- coding agents.")
-  set(CPACK_DEBIAN_STANDIN_PACKAGE_NAME vellumo-standin)
-  set(CPACK_DEBIAN_STANDIN_PACKAGE_DEPENDS "vellumo-cli (= ${PROJECT_VERSION})")
-  set(CPACK_DEBIAN_STANDIN_DESCRIPTION
-      "Stand-in for the Vellumo app, for vellumo-cli without the desktop app
- Serves the app link so that every vellumo-cli command works for development,
- demos and tests. It records no sound and recognises no speech: transcripts
- come from a .txt file beside the media.")
-endif()
-include(CPack)
