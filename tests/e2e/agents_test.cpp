@@ -622,13 +622,20 @@ struct LeftAloneRow {
   void (*make)(const fs::path& path, const std::string& text);  // `text`: the usual one
   const char* reason;                                           // the detail after the file's path
   bool every_mode;  // so in status and remove too; else only a write is refused
-  std::vector<std::string> targets = {};  // only these targets' files; none: every file
+  // Only these agents' files are made so, the other agents are not there
+  // and the marker is read-only, so that ensure still installs; none: every
+  // file, the marker too.
+  std::vector<std::string> targets = {};
 };
 
 TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
   if (machine_has_claude()) {
     GTEST_SKIP() << "this machine has a claude command in a folder that is always searched";
   }
+  const auto read_only = [](const fs::path& path, const std::string& text) {
+    put_file(path, text);
+    fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
+  };
   const std::vector<LeftAloneRow> rows = {
       {"a FIFO", false,
        [](const fs::path& path, const std::string&) { ::mkfifo(path.c_str(), 0644); },
@@ -642,18 +649,58 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
          fs::resize_file(path, (std::uintmax_t{64} << 20) + 1);  // sparse
        },
        "larger than 64 MiB", true},
-      {"a read-only file", true,
-       [](const fs::path& path, const std::string& text) {
-         put_file(path, text);
-         fs::permissions(path, fs::perms::owner_read, fs::perm_options::replace);
-       },
-       "read-only", false},
+      {"a read-only file", true, read_only, "read-only", false},
       {"a file with another hard link", true,
        [](const fs::path& path, const std::string& text) {
          put_file(path, text);
          fs::create_hard_link(path, path.string() + "-link");
        },
        "has other hard links", false},
+      // Text that a reader may take in more than one way, where an edit
+      // would have to pick one.
+      {"a doubled server list",
+       true,
+       [](const fs::path& path, const std::string&) {
+         put_file(path, R"({"mcpServers": {}, "mcpServers": {}})");
+       },
+       "`mcpServers` appears more than once",
+       true,
+       {"Gemini CLI", "Cursor", "Windsurf", "Claude Desktop"}},
+      {"a doubled server list of opencode",
+       true,
+       [](const fs::path& path, const std::string&) {
+         put_file(path, R"({"mcp": {}, "mcp": {}})");
+       },
+       "`mcp` appears more than once",
+       true,
+       {"opencode"}},
+      {"a doubled server",
+       true,
+       [](const fs::path& path, const std::string&) {
+         const std::string entry = R"("vellumo": {"command": "/opt/old/vellumo-cli"})";
+         put_file(path, "{\"" +
+                            std::string(path.filename() == "opencode.json" ? "mcp" : "mcpServers") +
+                            "\": {" + entry + ", " + entry + "}}");
+       },
+       "`vellumo` appears more than once",
+       true,
+       {"Gemini CLI", "Cursor", "Windsurf", "Claude Desktop", "opencode"}},
+      {"an inline server table",
+       true,
+       [](const fs::path& path, const std::string&) {
+         put_file(path, "mcp_servers = { vellumo = { command = \"/opt/old/vellumo-cli\" } }\n");
+       },
+       "`mcp_servers.vellumo` is not a table of its own",
+       true,
+       {"Codex"}},
+      {"an array of server tables",
+       true,
+       [](const fs::path& path, const std::string&) {
+         put_file(path, "[[mcp_servers]]\ncommand = \"/opt/old/vellumo-cli\"\n");
+       },
+       "`mcp_servers` is an array of tables",
+       true,
+       {"Codex"}},
   };
   // Each target's file, and the marker that ensure reads (then installs).
   const std::vector<std::tuple<std::string, fs::path, std::string>> files = {
@@ -675,11 +722,12 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
     std::map<fs::path, decltype(look({}))> before;
     for (const auto& [name, path, detail] : files) {
       fs::remove_all(path.parent_path());
-      fs::create_directories(path.parent_path());
-      const std::string text = name == "Codex" ? "model = \"o3\"\n" : "{}\n";
-      (chosen(name) ? row.make : [](const fs::path& at, const std::string& t) { put_file(at, t); })(
-          path, text);
-      make_old(path);
+      if (name.empty() || chosen(name)) {
+        fs::create_directories(path.parent_path());
+        const std::string text = name == "Codex" ? "model = \"o3\"\n" : "{}\n";
+        (chosen(name) ? row.make : read_only)(path, text);
+        make_old(path);
+      }
       before[path] = look(path);
     }
     for (const std::string mode : {"status", "install", "ensure", "remove"}) {
@@ -692,8 +740,9 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
         if (!name.empty()) {
           EXPECT_EQ(
               report_line(run, name),
-              (!chosen(name) || (looks_only && !row.every_mode)
-                   ? ReportLine{name, "absent", detail}
+              (!chosen(name) ? std::nullopt
+               : looks_only && !row.every_mode
+                   ? std::optional(ReportLine{name, "absent", detail})
                    : ReportLine{name, "skipped", detail + ": " + row.reason + ", left alone"}));
         }
         EXPECT_EQ(look(path), before[path]) << path;
