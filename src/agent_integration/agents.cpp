@@ -61,6 +61,12 @@ std::string opencode_file(const std::string& folder) {
   return files::join(folder, "opencode.json");
 }
 
+// Codex's folder: CODEX_HOME when set, else .codex in the home folder.
+std::string codex_folder(const std::string& home) {
+  const auto codex_home = platform::get_env("CODEX_HOME");
+  return codex_home ? *codex_home : files::join(home, ".codex");
+}
+
 struct JsonRow {
   std::string folder;  // the agent's folder: no folder, no line
   JsonTarget target;
@@ -119,9 +125,7 @@ void remove_leftovers(const std::optional<std::string>& data_folder) {
   if (!home || !files::is_directory(*home)) {
     return;
   }
-  const auto codex_home = platform::get_env("CODEX_HOME");
-  files::remove_leftovers(
-      files::join(codex_home ? *codex_home : files::join(*home, ".codex"), "config.toml"));
+  files::remove_leftovers(files::join(codex_folder(*home), "config.toml"));
   for (const JsonRow& row : json_rows(*home)) {
     files::remove_leftovers(row.target.file_path);
   }
@@ -163,8 +167,7 @@ std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
     }
     results.push_back(std::move(*claude));
   }
-  const auto codex_home = platform::get_env("CODEX_HOME");
-  const std::string codex = codex_home ? *codex_home : files::join(*home, ".codex");
+  const std::string codex = codex_folder(*home);
   if (files::is_directory(codex)) {
     results.push_back(handle("Codex", no_entry, [&] { return edit_codex(mode, codex, cli_path); }));
   }

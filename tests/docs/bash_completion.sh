@@ -1,24 +1,10 @@
 #!/usr/bin/env bash
-# Walks every command that the bash completion offers, as bash drives it
-# (the function that `complete -p` names, with COMP_WORDS and COMP_CWORD
-# set, read back from COMPREPLY), and checks that the CLI knows each one.
+# Walks every command that the bash completion offers, as bash drives it,
+# and checks that the CLI knows each one.
 set -euo pipefail
 script=$1 cli=$2
-# shellcheck source=/dev/null
-source "$script"
-function=$(complete -p vellumo-cli | sed -n 's/.*-F \([^ ]*\).*/\1/p')
-[ -n "$function" ] || { echo "$script registers no completion for vellumo-cli" >&2; exit 1; }
-
-# The words offered for the last word of the command line $1.
-offered() {
-  local -a COMP_WORDS COMPREPLY
-  local COMP_CWORD COMP_LINE=$1 COMP_POINT=${#1}
-  read -ra COMP_WORDS <<<"$1"
-  [[ $1 == *' ' ]] && COMP_WORDS+=("")
-  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  "$function" vellumo-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-  echo "${COMPREPLY[*]}"
-}
+# shellcheck source-path=SCRIPTDIR source=bash_offered.bash
+source "$(dirname "$0")/bash_offered.bash" "$script"
 
 failed=0
 

@@ -20,19 +20,8 @@ export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/config XDG_DATA_HOME=$sc
 
 case $shell in
   bash)
-    # shellcheck source=/dev/null
-    source "$script"
-    function=$(complete -p vellumo-cli | sed -n 's/.*-F \([^ ]*\).*/\1/p')
-    [ -n "$function" ] || { echo "$script registers no completion for vellumo-cli" >&2; exit 1; }
-    offered() {
-      local -a COMP_WORDS COMPREPLY
-      local COMP_CWORD COMP_LINE=$1 COMP_POINT=${#1}
-      read -ra COMP_WORDS <<<"$1"
-      [[ $1 == *' ' ]] && COMP_WORDS+=("")
-      COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-      "$function" vellumo-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-      printf '%s\n' "${COMPREPLY[@]}"
-    }
+    # shellcheck source-path=SCRIPTDIR source=bash_offered.bash
+    source "$here/bash_offered.bash" "$script"
     ;;
   zsh)
     # compinit finds completions by their file name in fpath.
