@@ -19,6 +19,8 @@ cmake --build "$out" --target vellumo-cli >/dev/null
 cli=$out/src/vellumo-cli
 cc=${CC:-cc}
 
-# hyperfine's mean of command number $2 (0-based) in the JSON file $1.
-mean() { jq ".results[$2].mean" "$1"; }
+# hyperfine's median of command number $2 (0-based) in the JSON file $1:
+# on a shared machine, a few runs slowed by other work move the mean, not
+# the median.
+median() { jq ".results[$2].median" "$1"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

@@ -70,10 +70,11 @@ int write_all(int fd, std::string_view bytes) {
 // Reads from `fd` into `bytes` until the end of the file or `limit` bytes.
 // 0, or the errno of the failed read.
 int read_into(int fd, std::string& bytes, std::size_t limit) {
-  // Straight into the string, a large block at a time.
+  // Straight into the string: into the room reserved for the size the file
+  // had, then a large block at a time.
   while (bytes.size() < limit) {
-    const std::size_t want = std::min(kBlock, limit - bytes.size());
     const std::size_t have = bytes.size();
+    const std::size_t want = std::min(block_after(bytes), limit - have);
     bytes.resize(have + want);
     const ssize_t got = read_retrying(fd, bytes.data() + have, want);
     if (got < 0) {
@@ -310,7 +311,7 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     return Err{error_text(errno)};
   }
-  snapshot.text.reserve(static_cast<std::size_t>(info.st_size));
+  snapshot.text.reserve(static_cast<std::size_t>(info.st_size) + 1);
   // One byte past the limit tells a file that grew meanwhile.
   if (const int error = read_into(fd.get(), snapshot.text, static_cast<std::size_t>(limit) + 1);
       error != 0) {
@@ -348,7 +349,7 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
   std::string bytes;
   struct stat info {};
   if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    bytes.reserve(std::min(limit, static_cast<std::size_t>(info.st_size)));
+    bytes.reserve(std::min(limit, static_cast<std::size_t>(info.st_size) + 1));
   }
   if (const int error = read_into(fd.get(), bytes, limit); error != 0) {
     return failure(error);

@@ -198,7 +198,7 @@ DWORD rename_by_handle(const std::wstring& from, const std::wstring& to) {
 Result<void, std::string> read_into(HANDLE file, std::string& bytes, std::size_t limit) {
   while (bytes.size() < limit) {
     const std::size_t have = bytes.size();
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kBlock, limit - have));
+    const DWORD want = static_cast<DWORD>(std::min(block_after(bytes), limit - have));
     bytes.resize(have + want);
     auto got = read_some(file, bytes.data() + have, want);
     if (!got) {
@@ -347,7 +347,7 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
     snapshot.kind = Snapshot::TooLarge;
     return snapshot;
   }
-  snapshot.text.reserve(static_cast<std::size_t>(snapshot.identity.size));
+  snapshot.text.reserve(static_cast<std::size_t>(snapshot.identity.size) + 1);
   // One byte past the limit tells a file that grew meanwhile.
   TRY_STATUS(read_into(file.get(), snapshot.text, static_cast<std::size_t>(limit) + 1));
   if (snapshot.text.size() > limit) {
@@ -392,7 +392,7 @@ Result<std::string, Failure> read_bytes(const std::string& path, std::size_t lim
   std::string bytes;
   LARGE_INTEGER size;
   if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
-    bytes.reserve(std::min(limit, static_cast<std::size_t>(size.QuadPart)));
+    bytes.reserve(std::min(limit, static_cast<std::size_t>(size.QuadPart) + 1));
   }
   if (auto read = read_into(file.get(), bytes, limit); !read) {
     return Failure{Failure::Other, std::move(read).error()};

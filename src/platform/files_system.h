@@ -16,6 +16,14 @@
 
 namespace vellumo::files::system {
 
+/// How much to read next into `bytes`: the room left of what was reserved
+/// for the file's size (reserve one byte more, which finds the end), else a
+/// large block: no read fills more memory than the file needs.
+inline std::size_t block_after(const std::string& bytes) {
+  const std::size_t room = bytes.capacity() - bytes.size();
+  return room > 0 ? room : std::size_t{1} << 20;
+}
+
 /// A failed call, with what the callers tell apart.
 struct Failure {
   enum Kind { Other, Missing, Exists } kind = Other;
