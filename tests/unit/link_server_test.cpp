@@ -82,6 +82,31 @@ TEST(LinkServer, ServesClientsOneAfterAnother) {
   serving.join();
 }
 
+// A client that opens the link and closes it before the server looks still
+// reaches the server (as an ended connection), not the client after it.
+TEST(LinkServer, HandsOverAClientThatLeftBeforeTheAccept) {
+  const PrivateLink link;
+  auto server = LinkServer::listen(link.path());
+  ASSERT_TRUE(server) << server.error();
+  ASSERT_TRUE(open_link(link.path()));  // closed at once
+  std::thread next([&] {
+    auto client = open_link(link.path());
+    for (int i = 0; i < 1000 && !client; ++i) {  // busy until the first is taken
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      client = open_link(link.path());
+    }
+    EXPECT_TRUE(client && client->write_all("next\n"));
+  });
+  auto first = server->accept();
+  const std::string left = first ? read_to_end(*first) : first.error();
+  EXPECT_EQ(left, "");
+  if (left.empty()) {
+    auto second = server->accept();
+    EXPECT_EQ(second ? read_to_end(*second) : second.error(), "next\n");
+  }
+  next.join();
+}
+
 TEST(LinkServer, BusyLinkTurnsClientsAway) {
   const PrivateLink link;
   const std::string& path = link.path();
