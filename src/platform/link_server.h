@@ -42,8 +42,9 @@ class LinkServer {
   /// Destroying a server stops serving (POSIX: removes the socket file).
   LinkServer() = default;
 
-  /// Waits for the next client and hands over its connection. Not for a
-  /// server in busy mode.
+  /// Waits for the next client and hands over its connection, also one
+  /// whose client has already closed it (reading it finds the end). Not for
+  /// a server in busy mode.
   Result<LinkStream, std::string> accept();
 
   const std::string& path() const { return path_; }

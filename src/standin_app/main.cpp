@@ -194,10 +194,10 @@ std::optional<std::string> read_line(platform::LinkStream& stream, bool& too_lon
 // returns finds no trace of this instance and starts a new one at once.
 class Released {
  public:
-  /// Bounded, so that a worker never holds up the join of the workers.
-  void wait() {
+  /// True once released; false when `limit` passed first.
+  bool wait_for(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kClientGrace, [&] { return released_; });
+    return changed_.wait_for(lock, limit, [&] { return released_; });
   }
   void announce() {
     std::lock_guard lock(mutex_);
@@ -227,8 +227,29 @@ void serve(App& app, platform::LinkStream stream, const std::function<void()>& b
   platform::finish(std::move(stream));
 }
 
+// Whether a server takes connections on the link. A busy link is asked
+// again for up to `patience`: its server is between two connections, or one
+// that is quitting still holds its last ones; busy to the end counts as
+// served.
+bool served(const std::string& link, std::chrono::milliseconds patience) {
+  const auto end = std::chrono::steady_clock::now() + patience;
+  for (;;) {
+    auto stream = platform::open_link(link);
+    if (stream) {
+      return true;
+    }
+    if (stream.error().kind != platform::LinkOpenFailure::Busy) {
+      return false;
+    }
+    if (std::chrono::steady_clock::now() >= end) {
+      return true;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
 // Wakes the accept loop so that it sees the app is quitting.
-void wake(const std::string& link) { (void)platform::open_link(link); }
+void wake(const std::string& link) { (void)served(link, kInstanceRound); }
 
 // The lock of the one instance of a data folder; nullopt when another
 // instance serves the link, or when the lock stays taken without one.
@@ -238,7 +259,7 @@ Result<std::optional<files::FileLock>, std::string> lock_instance(const std::str
   const auto deadline = std::chrono::steady_clock::now() + kInstancePatience;
   for (;;) {
     TRY(auto lock, files::FileLock::acquire_noted(path, kInstanceRound, note));
-    if (lock || platform::open_link(link) || std::chrono::steady_clock::now() >= deadline) {
+    if (lock || served(link, kInstanceRound) || std::chrono::steady_clock::now() >= deadline) {
       return lock;
     }
   }
@@ -277,7 +298,7 @@ int run(const std::vector<std::string>& words) {
     log.write("Cannot lock " + lock_path + ": " + lock.error());
     return 1;
   }
-  if (platform::open_link(link)) {
+  if (served(link, kInstancePatience)) {
     return 0;  // another instance serves this user already
   }
   if (!*lock) {
@@ -314,7 +335,27 @@ int run(const std::vector<std::string>& words) {
 
   Released released;
   Workers workers;
+  const auto start_worker = [&](platform::LinkStream stream) {
+    workers.start([&app, &link, &released,
+                   s = std::make_shared<platform::LinkStream>(std::move(stream))]() mutable {
+      serve(app, std::move(*s), [&] {
+        // The reply waits until the app has let go, waking the accept loop
+        // again each round. Bounded, so that a worker never holds up a
+        // main thread that waits for it to make room for the next.
+        if (app.quitting()) {
+          const auto give_up = std::chrono::steady_clock::now() + kClientGrace;
+          do {
+            wake(link);
+          } while (!released.wait_for(kInstanceRound) &&
+                   std::chrono::steady_clock::now() < give_up);
+        }
+      });
+    });
+  };
   int code = 0;
+  // Taken while quitting; answered ("Vellumo is quitting.") only once the
+  // app has let go, so that its client cannot hold up the release.
+  std::optional<platform::LinkStream> last;
   for (;;) {
     auto stream = server->accept();
     if (!stream) {
@@ -323,24 +364,18 @@ int run(const std::vector<std::string>& words) {
       break;
     }
     if (app.quitting()) {
-      serve(app, std::move(stream).value(), [] {});  // answers "Vellumo is quitting."
+      last = std::move(stream).value();
       break;
     }
-    workers.start(
-        [&app, &link, &released,
-         s = std::make_shared<platform::LinkStream>(std::move(stream).value())]() mutable {
-          serve(app, std::move(*s), [&] {
-            if (app.quitting()) {
-              wake(link);
-              released.wait();
-            }
-          });
-        });
+    start_worker(std::move(stream).value());
   }
   *server = platform::LinkServer();  // no one reaches a quitting app
   app.shutdown();
   lock->reset();
   released.announce();
+  if (last) {
+    start_worker(std::move(*last));
+  }
   ended = true;
   guard.join();
   if (!workers.join_all(kClientGrace)) {

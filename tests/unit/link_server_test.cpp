@@ -82,6 +82,24 @@ TEST(LinkServer, ServesClientsOneAfterAnother) {
   serving.join();
 }
 
+TEST(LinkServer, HandsOverAClientThatLeftBeforeTheAccept) {
+  const PrivateLink link;
+  auto server = LinkServer::listen(link.path());
+  ASSERT_TRUE(server) << server.error();
+  ASSERT_TRUE(open_link(link.path()));  // closed at once, before any accept
+  std::thread next([&] {
+    auto client = open_link(link.path());
+    for (int i = 0; i < 1000 && !client; ++i) {  // busy until the first is taken
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      client = open_link(link.path());
+    }
+    EXPECT_TRUE(client && client->write_all("next\n"));
+  });
+  auto first = server->accept();
+  EXPECT_EQ(first ? read_to_end(*first) : first.error(), "");  // not the next client
+  next.join();
+}
+
 TEST(LinkServer, BusyLinkTurnsClientsAway) {
   const PrivateLink link;
   const std::string& path = link.path();
