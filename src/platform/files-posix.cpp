@@ -27,8 +27,6 @@
 namespace vellumo::files::system {
 namespace {
 
-constexpr std::size_t kBlock = std::size_t{1} << 20;
-
 // The longest chain of links followed, as the kernel's own limit (40).
 constexpr int kMaxLinks = 40;
 
@@ -88,6 +86,19 @@ int read_into(int fd, std::string& bytes, std::size_t limit) {
     }
   }
   return 0;
+}
+
+// The text of the symbolic link at `path`, whose lstat gave `info`; the
+// error is an errno.
+Result<std::string, int> link_text(const std::string& path, const struct stat& info) {
+  std::string text(std::max<std::size_t>(PATH_MAX, static_cast<std::size_t>(info.st_size) + 1),
+                   '\0');
+  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+  if (length < 0) {
+    return Err{errno};
+  }
+  text.resize(static_cast<std::size_t>(length));
+  return text;
 }
 
 Identity identity(const struct stat& info) {
@@ -421,12 +432,11 @@ Result<std::string, std::string> final_path(const std::string& path) {
     if (!S_ISLNK(info.st_mode)) {
       return current;
     }
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
-    if (length < 0) {
-      return Err{error_text(errno)};
+    auto read = link_text(current, info);
+    if (!read) {
+      return Err{error_text(read.error())};
     }
-    target.resize(static_cast<std::size_t>(length));
+    std::string target = std::move(read).value();
     if (target.empty() || target[0] != '/') {
       const auto folder = parent_folder(current, PathStyle::Posix);
       target = folder ? join_path(*folder, target, PathStyle::Posix) : target;
@@ -617,14 +627,11 @@ Result<LinkFacts, std::string> inspect_link(const std::string& path) {
   if (!S_ISLNK(info.st_mode)) {
     return LinkFacts{true, std::nullopt};
   }
-  std::string text(std::max<std::size_t>(PATH_MAX, static_cast<std::size_t>(info.st_size) + 1),
-                   '\0');
-  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
-  if (length < 0) {
-    return platform::system_error_text(errno);
+  auto text = system::link_text(path, info);
+  if (!text) {
+    return platform::system_error_text(text.error());
   }
-  text.resize(static_cast<std::size_t>(length));
-  return LinkFacts{true, std::move(text)};
+  return LinkFacts{true, std::move(text).value()};
 }
 
 }  // namespace vellumo::files

@@ -20,8 +20,6 @@
 namespace vellumo::files::system {
 namespace {
 
-constexpr DWORD kBlock = DWORD{1} << 20;
-
 // FileRenameInfoEx and FILE_RENAME_FLAG_* may be hidden by the headers'
 // target version; their values are fixed by the Windows API.
 constexpr DWORD kRenameReplaceIfExists = 0x00000001;
@@ -574,7 +572,7 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
     if (!keep_going()) {
       return false;
     }
-    auto got = read_some(in.get(), buffer.data(), kBlock);
+    auto got = read_some(in.get(), buffer.data(), static_cast<DWORD>(kBlock));
     if (!got) {
       return CopyFailure{true, std::move(got).error()};
     }
@@ -666,13 +664,8 @@ Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text) {
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
     return last_error_text();
   }
-  while (!text.empty()) {
-    DWORD put = 0;
-    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(text.size(), kBlock));
-    if (!WriteFile(file, text.data(), size, &put, nullptr) || put == 0) {
-      return last_error_text();
-    }
-    text.remove_prefix(put);
+  if (const DWORD error = write_all(file, text); error != 0) {
+    return error_text(error);
   }
   return {};
 }

@@ -21,6 +21,8 @@ std::function<void(const std::string&)> injected_change;
 
 // An edit is made again at most this often when the file keeps changing.
 constexpr int kEditAttempts = 3;
+// How many temporary names are tried before a taken one is an error.
+constexpr int kNameAttempts = 16;
 
 // The injected failure for `step`, as the system would report one.
 Result<void, std::string> injected(ReplaceStep step) {
@@ -76,11 +78,36 @@ Result<system::NewFile, std::string> create_temporary(const std::string& target)
     if (created) {
       return std::move(created).value();
     }
-    if (created.error().kind != system::Failure::Exists || attempt == 15) {
+    if (created.error().kind != system::Failure::Exists || attempt == kNameAttempts - 1) {
       return std::move(created.error().text);
     }
   }
 }
+
+// The pauses between tries of a lock: 5 ms at first, doubling up to 100 ms,
+// none past the deadline.
+class Backoff {
+ public:
+  explicit Backoff(std::chrono::milliseconds patience)
+      : deadline_(std::chrono::steady_clock::now() + patience) {}
+
+  /// Waits before the next try; false, without waiting, once the deadline
+  /// has passed.
+  bool wait() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline_) {
+      return false;
+    }
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause_, deadline_ - now));
+    pause_ = std::min(pause_ * 2, std::chrono::milliseconds(100));
+    return true;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::milliseconds pause_{5};
+};
 
 enum class Replaced { Done, Stopped, Changed };
 
@@ -349,7 +376,7 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
     const std::string temporary = temporary_name(link);
     auto made = system::make_link(target, temporary);
     if (!made) {
-      if (made.error().kind != system::Failure::Exists || attempt == 15) {
+      if (made.error().kind != system::Failure::Exists || attempt == kNameAttempts - 1) {
         return std::move(made.error().text);
       }
       continue;
@@ -368,27 +395,19 @@ Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string
                                                                std::chrono::milliseconds patience) {
   TRY(const std::intptr_t handle, system::open_lock_file(path));
   FileLock lock(handle);
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  auto pause = std::chrono::milliseconds(5);
-  for (;;) {
+  Backoff backoff(patience);
+  do {
     TRY(const bool locked, system::try_lock(handle));
     if (locked) {
       return std::optional<FileLock>(std::move(lock));
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) {
-      return std::optional<FileLock>();
-    }
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(100));
-  }
+  } while (backoff.wait());
+  return std::optional<FileLock>();
 }
 
 Result<std::optional<FileLock>, std::string> FileLock::acquire_noted(
     const std::string& path, std::chrono::milliseconds patience, std::string_view note) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  auto pause = std::chrono::milliseconds(5);
+  Backoff backoff(patience);
   for (;;) {
     // Opened afresh each round: the file we waited on may be gone.
     auto opened = system::open_lock_file(path);
@@ -401,16 +420,12 @@ Result<std::optional<FileLock>, std::string> FileLock::acquire_noted(
         return std::optional<FileLock>(std::move(lock));
       }
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) {
+    if (!backoff.wait()) {
       if (!opened) {
         return std::move(opened).error();
       }
       return std::optional<FileLock>();
     }
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::milliseconds(100));
   }
 }
 

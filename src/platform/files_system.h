@@ -16,12 +16,15 @@
 
 namespace vellumo::files::system {
 
+/// The size of one read or write of a large file: 1 MiB.
+inline constexpr std::size_t kBlock = std::size_t{1} << 20;
+
 /// How much to read next into `bytes`: the room left of what was reserved
 /// for the file's size (reserve one byte more, which finds the end), else a
-/// large block: no read fills more memory than the file needs.
+/// block: no read fills more memory than the file needs.
 inline std::size_t block_after(const std::string& bytes) {
   const std::size_t room = bytes.capacity() - bytes.size();
-  return room > 0 ? room : std::size_t{1} << 20;
+  return room > 0 ? room : kBlock;
 }
 
 /// A failed call, with what the callers tell apart.
