@@ -18,6 +18,8 @@ const instructions =
   '`meetings list`, `meetings transcribe <id>` and `invoke <command> <json>`.';
 const guideFile = join(work, 'guide.txt');
 writeFileSync(guideFile, execFileSync(cli, ['guide']));
+// "vellumo-cli <version> (protocol 1)": the contender names the same version.
+const version = execFileSync(cli, ['version'], { encoding: 'utf8' }).split(' ')[1];
 
 // What an agent sends: a handshake, then a mix of the methods a client uses,
 // including one the servers do not offer.
@@ -46,7 +48,7 @@ writeFileSync(emptyFile, '');
 
 const contenders = [
   { name: 'vellumo-cli mcp', command: cli, args: ['mcp'] },
-  { name: 'MCP SDK server (node)', command: process.execPath, args: [join(here, 'sdk_server.mjs'), guideFile, instructions] },
+  { name: 'MCP SDK server (node)', command: process.execPath, args: [join(here, 'sdk_server.mjs'), guideFile, instructions, version] },
 ];
 
 // Runs one contender on one input file, its replies going to a file: seconds

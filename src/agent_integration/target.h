@@ -19,7 +19,7 @@ enum class TargetState { Present, Absent, Added, Updated, Removed, Skipped, Fail
 /// "updated", "removed", "skipped" or "failed".
 std::string_view state_word(TargetState state);
 
-/// One line of the agents report .
+/// One line of the agents report: a target and what was found or done there.
 struct TargetResult {
   std::string target;                 ///< display name, e.g. "Cursor"
   TargetState state;                  ///< what was found or done

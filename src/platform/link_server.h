@@ -1,7 +1,7 @@
 #pragma once
 
 // The server end of the app link, for programs that stand in for the app
-// (the test app and, later, a stand-in app). The CLI itself never links it.
+// (the test app and the stand-in app). The CLI itself never links it.
 //
 // POSIX: a Unix stream socket at the link path; its folder is created with
 // mode 0700 when missing. Windows: a byte-mode named pipe, with one instance

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "version.h"
 
 namespace vellumo::e2e {
 namespace {
@@ -76,7 +77,7 @@ TEST_F(Standin, LaunchedFromColdServesOneInstanceAndQuits) {
   const RunResult first = cli({"status"});
   EXPECT_EQ(first.exit_code, 0) << first.err;
   const Json status = json_of(first);
-  EXPECT_EQ(status["version"], "0.28.8-standin");
+  EXPECT_EQ(status["version"], VELLUMO_VERSION "-standin");
   EXPECT_EQ(status["state"], "idle");
   EXPECT_EQ(status["meetingRecording"], false);
   EXPECT_EQ(status["activeMeetingId"], nullptr);

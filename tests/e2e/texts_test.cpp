@@ -2,6 +2,7 @@
 // without contacting one that is there.
 
 #include "harness.h"
+#include "version.h"
 
 namespace vellumo::e2e {
 namespace {
@@ -16,7 +17,7 @@ TEST_F(Texts, PrintedWithoutAnyAppBesideOrServing) {
   EXPECT_EQ(usage.out.back(), '\n');
   EXPECT_EQ(usage.out.find_first_of("\r\t"), std::string::npos);
   EXPECT_EQ(line_of(usage.out, 1),
-            "vellumo-cli 0.28.8: control Vellumo from a terminal, script or agent.");
+            "vellumo-cli " VELLUMO_VERSION ": control Vellumo from a terminal, script or agent.");
   EXPECT_EQ(line_of(usage.out, 3), "Usage: vellumo-cli <command> [options]");
   EXPECT_EQ(line_of(usage.out, 57), "  version");
   // Descriptions start in the 34th character, six meetings lines in the
@@ -51,7 +52,7 @@ TEST_F(Texts, PrintedWithoutAnyAppBesideOrServing) {
 
   for (const char* word : {"version", "--version", "-V"}) {
     SCOPED_TRACE(word);
-    expect_output(cli({word}), "vellumo-cli 0.28.8 (protocol 1)\n");
+    expect_output(cli({word}), "vellumo-cli " VELLUMO_VERSION " (protocol 1)\n");
   }
   EXPECT_TRUE(starts().empty());
 }

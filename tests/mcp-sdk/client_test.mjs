@@ -1,6 +1,6 @@
 // Drives `vellumo-cli mcp` with the official MCP TypeScript SDK client:
 // connect (initialize), list the tools, call the one tool, ping, close.
-// Usage: node client_test.mjs <path of vellumo-cli> <empty temporary folder>
+// Usage: node client_test.mjs <path of vellumo-cli> <empty temporary folder> <version>
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { realpathSync } from 'node:fs';
@@ -8,8 +8,9 @@ import { realpathSync } from 'node:fs';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 
-const [cli, scratch] = process.argv.slice(2);
-assert.ok(cli && scratch, 'usage: client_test.mjs <vellumo-cli> <temporary folder>');
+const [cli, scratch, version] = process.argv.slice(2);
+assert.ok(cli && scratch && version,
+  'usage: client_test.mjs <vellumo-cli> <temporary folder> <version>');
 // The server names itself by the path the system reports for it.
 const cliPath = realpathSync(cli);
 const env = { HOME: scratch, XDG_RUNTIME_DIR: scratch, PATH: scratch };
@@ -28,7 +29,7 @@ await client.connect(transport, { timeout: 10000 });
 // The transport's own process handle, to see how the server ends.
 const server = transport._process;
 assert.ok(server, 'the transport holds no server process');
-assert.deepEqual(client.getServerVersion(), { name: 'vellumo', version: '0.28.8' });
+assert.deepEqual(client.getServerVersion(), { name: 'vellumo', version });
 assert.deepEqual(client.getServerCapabilities(), { tools: {} });
 assert.equal(client.getInstructions(), instructions);
 

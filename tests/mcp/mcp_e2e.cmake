@@ -2,11 +2,12 @@
 # driver serves the native executable and the Windows one under Wine.
 #
 #   -DCLI=<executable> [-DWINE=<wine64 loader>] -DWORK=<scratch folder>
-#   -DMODE=exchange -DREQUESTS=<file> -DEXPECTED=<file>
+#   -DMODE=exchange -DREQUESTS=<file> -DEXPECTED=<file> -DVERSION=<version>
 #       Pipes REQUESTS through the server and compares its output, byte for
 #       byte, with EXPECTED, in which @CLI_PATH@ stands for the executable's
-#       path as written inside a JSON string. Standard error must stay empty
-#       and the exit code must be 0.
+#       path as written inside a JSON string and @VERSION@ for the version
+#       of the build. Standard error must stay empty and the exit code must
+#       be 0.
 #   -DMODE=closed-output
 #       Sends many requests to a reader that stops after one byte: the
 #       server must end with exit code 1, without a word on standard error,
@@ -45,6 +46,7 @@ if(MODE STREQUAL "exchange")
   string(REPLACE "\"" "\\\"" path_json "${path_json}")
   file(READ "${EXPECTED}" expected)
   string(REPLACE "@CLI_PATH@" "${path_json}" expected "${expected}")
+  string(REPLACE "@VERSION@" "${VERSION}" expected "${expected}")
   file(WRITE "${WORK}/replies.expected" "${expected}")
   file(READ "${WORK}/replies.actual" actual)
   if(NOT code STREQUAL "0")

@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "version.h"
+
 namespace {
+
+// The version that the build put into the record: major, minor, patch, 0.
+constexpr WORD kVersion[] = {VELLUMO_VERSION_BINARY};
 
 int failures = 0;
 
@@ -54,15 +59,18 @@ int wmain(int argc, wchar_t** argv) {
                fixed != nullptr,
            "the version record has a fixed part");
     if (fixed != nullptr) {
-      expect(fixed->dwFileVersionMS == MAKELONG(28, 0) && fixed->dwFileVersionLS == MAKELONG(0, 8),
-             "fixed file version 0.28.8.0");
-      expect(fixed->dwProductVersionMS == MAKELONG(28, 0) &&
-                 fixed->dwProductVersionLS == MAKELONG(0, 8),
-             "fixed product version 0.28.8.0");
+      const DWORD high = MAKELONG(kVersion[1], kVersion[0]);
+      const DWORD low = MAKELONG(kVersion[3], kVersion[2]);
+      expect(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low,
+             "fixed file version " VELLUMO_VERSION ".0");
+      expect(fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low,
+             "fixed product version " VELLUMO_VERSION ".0");
     }
     expect(string_value(info, L"ProductName") == L"Vellumo", "ProductName Vellumo");
-    expect(string_value(info, L"FileVersion") == L"0.28.8", "FileVersion 0.28.8");
-    expect(string_value(info, L"ProductVersion") == L"0.28.8", "ProductVersion 0.28.8");
+    expect(string_value(info, L"FileVersion") == L"" VELLUMO_VERSION,
+           "FileVersion " VELLUMO_VERSION);
+    expect(string_value(info, L"ProductVersion") == L"" VELLUMO_VERSION,
+           "ProductVersion " VELLUMO_VERSION);
     expect(!string_value(info, L"FileDescription").empty(), "a FileDescription");
   }
 

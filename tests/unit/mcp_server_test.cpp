@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "version.h"
+
 namespace vellumo {
 namespace {
 
@@ -88,7 +90,7 @@ TEST(McpServer, AnswersEachMethodWithItsExactLine) {
   const std::string initialize_result =
       "{\"capabilities\":{\"tools\":{}},\"instructions\":" + std::string(kInstructionsJson) +
       ",\"protocolVersion\":\"2025-06-18\","
-      "\"serverInfo\":{\"name\":\"vellumo\",\"version\":\"0.28.8\"}}";
+      "\"serverInfo\":{\"name\":\"vellumo\",\"version\":\"" VELLUMO_VERSION "\"}}";
   const std::string input =
       "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}\n"
       "{\"jsonrpc\":\"2.0\",\"id\":0,\"method\":\"initialize\",\"params\":{}}\n"
