@@ -17,6 +17,7 @@ constexpr std::string_view kHeader = "[mcp_servers.vellumo]";
 constexpr std::string_view kNotATable =
     "`mcp_servers.vellumo` is not a table of its own, left alone";
 constexpr std::string_view kServersArray = "`mcp_servers` is an array of tables, left alone";
+constexpr std::string_view kUnfinished = "the file ends inside an unfinished value, left alone";
 
 // ------------------------------------------------------------ keys
 
@@ -47,6 +48,7 @@ struct Layout {
   std::vector<Table> inside;  ///< tables inside the server's (`[mcp_servers.vellumo.env]`)
   bool not_a_table = false;
   bool servers_array = false;  ///< `[[mcp_servers]]`
+  bool ends_open = false;      ///< the text ends inside a value
 
   explicit Layout(std::string_view text);
 
@@ -56,7 +58,8 @@ struct Layout {
   bool mentions(const Table& table) const;
 };
 
-Layout::Layout(std::string_view text) : lines(split_lines(text)), info(read_toml_lines(lines)) {
+Layout::Layout(std::string_view text) : lines(split_lines(text)) {
+  info = read_toml_lines(lines, &ends_open);
   // The entries that the table of the moment holds go under this key
   // prefix; none when they cannot be ours (an array of tables, an
   // unreadable header).
@@ -283,6 +286,13 @@ CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli
   }
   if (facts.not_a_table) {
     return {TargetState::Skipped, std::nullopt, std::string(kNotATable)};
+  }
+  // A block added to a text that leaves a value open would be read as part
+  // of that value, not as the server's table, and added again by every
+  // install: in every mode the file is left alone, so that status, install
+  // and remove agree.
+  if (!facts.header && layout.ends_open) {
+    return {TargetState::Skipped, std::nullopt, std::string(kUnfinished)};
   }
   const TargetState state = decide_codex(mode, facts);
   std::string out;

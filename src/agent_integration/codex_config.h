@@ -50,7 +50,9 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts);
 
 /// The decision on `text` (the file as read, "" when missing) and, for
 /// added, updated and removed, the new text. When `text` parses as TOML and
-/// the new text would not, the plan is "skipped" with a reason instead.
+/// the new text would not, the plan is "skipped" with a reason instead; so
+/// it is, in every mode, when `text` has no table of the server and ends
+/// inside a value, where an added block would not be one.
 struct CodexPlan {
   TargetState state;                    ///< never Failed
   std::optional<std::string> new_text;  ///< set exactly for added, updated and removed

@@ -246,7 +246,8 @@ std::size_t skip_inline_value(std::string_view s, std::size_t i) {
 
 }  // namespace
 
-std::vector<TomlLine> read_toml_lines(const std::vector<std::string_view>& lines) {
+std::vector<TomlLine> read_toml_lines(const std::vector<std::string_view>& lines,
+                                      bool* ends_inside_value) {
   std::vector<TomlLine> out;
   out.reserve(lines.size());
   Open open;
@@ -280,6 +281,9 @@ std::vector<TomlLine> read_toml_lines(const std::vector<std::string_view>& lines
       }
     }
     out.push_back(std::move(line));
+  }
+  if (ends_inside_value) {
+    *ends_inside_value = open.quote != 0 || open.depth != 0;
   }
   return out;
 }

@@ -38,8 +38,12 @@ struct TomlLine {
 
 /// Reads `lines`, the lines of one text in order (core/text.h's
 /// split_lines); a byte order mark at the start of the first is skipped.
-/// Each TomlLine's `value` points into `lines`.
-std::vector<TomlLine> read_toml_lines(const std::vector<std::string_view>& lines);
+/// Each TomlLine's `value` points into `lines`. With `ends_inside_value`,
+/// also tells whether the text ends inside a value (a multi-line string,
+/// an array or inline table left open): a line added after it would be
+/// part of that value.
+std::vector<TomlLine> read_toml_lines(const std::vector<std::string_view>& lines,
+                                      bool* ends_inside_value = nullptr);
 
 /// Whether `value` (an entry's value text) is an inline table one of whose
 /// keys begins with `name`: `{ name = {...} }`, `{ "name".command = "x" }`.

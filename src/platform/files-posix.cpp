@@ -101,10 +101,17 @@ Result<std::string, int> link_text(const std::string& path, const struct stat& i
   return text;
 }
 
+std::int64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
 Identity identity(const struct stat& info) {
-  return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+  return {true,
+          static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::uint64_t>(info.st_size),
-          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+          nanoseconds(info.st_mtim),
+          nanoseconds(info.st_ctim)};
 }
 
 // Whether this process may give a new file the owner and group of `info`:
@@ -379,6 +386,11 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
   return FileFacts{true, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
 }
 
+NameLimit name_limit(const std::string& folder) {
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return {limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX}, false};
+}
+
 Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode) {
   if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
     return failure(errno);
@@ -528,6 +540,7 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
 }
 
 Result<void, std::string> NewFile::flush() {
+  TRY_STATUS(injected(ReplaceStep::Flush));
   if (::fsync(static_cast<int>(handle_.get())) != 0) {
     return error_text(errno);
   }

@@ -215,14 +215,21 @@ bool is_missing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-Identity identity(const BY_HANDLE_FILE_INFORMATION& info) {
+// The identity of the open `file`, whose information is `info`.
+Identity identity(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
   const auto join = [](DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
   };
-  return {true, info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
-          join(info.nFileSizeHigh, info.nFileSizeLow),
-          static_cast<std::int64_t>(
-              join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime))};
+  Identity identity{true, info.dwVolumeSerialNumber, join(info.nFileIndexHigh, info.nFileIndexLow),
+                    join(info.nFileSizeHigh, info.nFileSizeLow),
+                    static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
+                                                   info.ftLastWriteTime.dwLowDateTime))};
+  // The change time, where the file system keeps one (FAT does not).
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    identity.changed = basic.ChangeTime.QuadPart;
+  }
+  return identity;
 }
 
 // The temporary files being written, for the console control handler,
@@ -340,7 +347,7 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
     snapshot.kind = Snapshot::NotRegular;
     return snapshot;
   }
-  snapshot.identity = identity(info);
+  snapshot.identity = identity(file.get(), info);
   if (snapshot.identity.size > limit) {
     snapshot.kind = Snapshot::TooLarge;
     return snapshot;
@@ -375,7 +382,7 @@ Result<Identity, std::string> identity_of(const std::string& path) {
   if (!GetFileInformationByHandle(file.get(), &info)) {
     return Err{last_error_text()};
   }
-  return identity(info);
+  return identity(file.get(), info);
 }
 
 Result<std::string, Failure> read_bytes(const std::string& path, std::size_t limit) {
@@ -413,6 +420,10 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
       (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return FileFacts{true, folder, size};
 }
+
+// The file systems of Windows (NTFS, ReFS, exFAT, FAT's long names) take
+// names of up to 255 UTF-16 units.
+NameLimit name_limit(const std::string&) { return {255, true}; }
 
 Result<void, Failure> make_folder(const std::string& path, std::uint32_t) {
   auto wide = widen(path);
@@ -587,6 +598,7 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
 }
 
 Result<void, std::string> NewFile::flush() {
+  TRY_STATUS(injected(ReplaceStep::Flush));
   if (!FlushFileBuffers(as_handle(handle_.get()))) {
     return last_error_text();
   }

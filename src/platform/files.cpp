@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/paths.h"
+#include "core/utf8.h"
 #include "platform/files_system.h"
 #include "platform/platform.h"
 
@@ -24,13 +25,7 @@ constexpr int kEditAttempts = 3;
 // How many temporary names are tried before a taken one is an error.
 constexpr int kNameAttempts = 16;
 
-// The injected failure for `step`, as the system would report one.
-Result<void, std::string> injected(ReplaceStep step) {
-  if (injected_step.load(std::memory_order_relaxed) == static_cast<int>(step)) {
-    return std::string("injected failure");
-  }
-  return {};
-}
+using system::injected;
 
 constexpr std::string_view kAlphabet =
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -53,19 +48,50 @@ std::string random_part() {
   return part;
 }
 
-// A temporary sibling's name for `target`, taken by no one with luck.
-std::string temporary_name(const std::string& target) {
-  return target + "." + random_part() + std::string(kTemporarySuffix);
+// How much of the file name `name` a temporary name copies: all of it,
+// unless the name and the temporary's suffix together are longer than the
+// folder takes a name to be; then the characters up to the last that
+// leaves room.
+std::size_t kept_of_name(std::string_view name, const system::NameLimit& limit) {
+  constexpr std::size_t kSuffix = 1 + kRandomLength + kTemporarySuffix.size();
+  std::size_t units = kSuffix;
+  for (std::size_t i = 0; i < name.size();) {
+    const Utf8Step step = decode_utf8(name, i);
+    units += !limit.utf16 ? step.length : step.valid && step.code_point > 0xFFFF ? 2 : 1;
+    if (units > limit.units) {
+      return i;
+    }
+    i += step.length;
+  }
+  return name.size();
 }
 
-// Whether `name` is one that temporary_name gives for a file named `file`.
-bool is_temporary_name(std::string_view name, std::string_view file) {
-  const std::size_t length = file.size() + 1 + kRandomLength + kTemporarySuffix.size();
-  if (name.size() != length || !name.starts_with(file) || name[file.size()] != '.' ||
+// The start of the temporary names for the file at `path`: the path with
+// its name cut to what of it they copy.
+std::string_view temporary_stem(std::string_view path) {
+  const auto name = file_name(path, platform::kPathStyle);
+  if (!name || !path.ends_with(*name)) {
+    return path;
+  }
+  const auto folder = parent_folder(path, platform::kPathStyle);
+  const std::size_t kept = kept_of_name(*name, system::name_limit(folder ? *folder : "."));
+  return path.substr(0, path.size() - (name->size() - kept));
+}
+
+// A temporary sibling's name for `target`, taken by no one with luck.
+std::string temporary_name(const std::string& target) {
+  return std::string(temporary_stem(target)) + "." + random_part() + std::string(kTemporarySuffix);
+}
+
+// Whether `name` is one that temporary_name gives for a file whose name
+// starts its temporary names with `stem`.
+bool is_temporary_name(std::string_view name, std::string_view stem) {
+  const std::size_t length = stem.size() + 1 + kRandomLength + kTemporarySuffix.size();
+  if (name.size() != length || !name.starts_with(stem) || name[stem.size()] != '.' ||
       !name.ends_with(kTemporarySuffix)) {
     return false;
   }
-  const std::string_view random = name.substr(file.size() + 1, kRandomLength);
+  const std::string_view random = name.substr(stem.size() + 1, kRandomLength);
   return random.find_first_not_of(kAlphabet) == std::string_view::npos;
 }
 
@@ -124,7 +150,6 @@ auto replace_through_temporary(const std::string& path, Fill&& fill,
   if (!whole) {
     return Replaced::Stopped;
   }
-  TRY_STATUS(injected(ReplaceStep::Flush));
   TRY_STATUS(temporary.flush());
   if (auto failed = injected(ReplaceStep::Attributes); !failed) {
     return "cannot keep its attributes: " + failed.error();
@@ -314,6 +339,12 @@ Result<Edited, std::string> edit_file(const std::string& path, const EditTransfo
     if (!text) {
       return edited;
     }
+    // What is read is bounded, and so is what is written: a file of the
+    // limit read and grown would be one that no later edit reads.
+    if (text->size() > kMaxEditedSize) {
+      edited.left_alone = path + ": would grow past 64 MiB, left alone";
+      return edited;
+    }
     edited.left_alone = kept_from_replacing(path, snapshot);
     if (edited.left_alone) {
       return edited;
@@ -366,8 +397,9 @@ void remove_leftovers(const std::string& path, Leftovers kind) {
   if (!folder || !name) {
     return;
   }
+  const std::string_view stem = name->substr(0, kept_of_name(*name, system::name_limit(*folder)));
   system::remove_owned(
-      *folder, [&](std::string_view entry) { return is_temporary_name(entry, *name); },
+      *folder, [&](std::string_view entry) { return is_temporary_name(entry, stem); },
       kind == Leftovers::Links);
 }
 
@@ -436,6 +468,13 @@ void FileLock::Release::close(std::intptr_t handle) const {
     (void)remove_file(remove);
   }
   platform::SystemHandle::close(handle);
+}
+
+Result<void, std::string> system::injected(ReplaceStep step) {
+  if (injected_step.load(std::memory_order_relaxed) == static_cast<int>(step)) {
+    return std::string("injected failure");
+  }
+  return {};
 }
 
 void inject_replace_failure(std::optional<ReplaceStep> step) {

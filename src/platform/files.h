@@ -80,8 +80,9 @@ Result<void, std::string> remove_file(const std::string& path);
 /// - a symbolic link is followed to its final file (a loop, or a link that
 ///   leads nowhere, is an error), which is replaced; the link stays;
 /// - the new text goes into a temporary sibling of that file with a name of
-///   its own ("<name>.<random>.vellumo-tmp"), created exclusively (never
-///   through a link) and readable by its owner only;
+///   its own ("<name>.<random>.vellumo-tmp", <name> cut short by whole
+///   characters where the folder's limit on a name asks), created
+///   exclusively (never through a link) and readable by its owner only;
 /// - the data reaches the disk; then the temporary file takes over the
 ///   original's owner and group (where allowed), every extended attribute
 ///   (its access list among them) and last its permissions, set-ID bits
@@ -118,10 +119,11 @@ Result<ReadForEdit, std::string> read_for_edit(const std::string& path);
 struct Edited {
   bool written = false;
   /// Why the file was not touched, when it was left alone: the reasons of
-  /// read_for_edit, and, when a write was due, "{path}: read-only, left
-  /// alone", "{path}: has other hard links, left alone" or "{path}: owned
-  /// by another user or group, left alone" (a replacement could not keep
-  /// that owner or group).
+  /// read_for_edit, and, when a write was due, "{path}: would grow past
+  /// 64 MiB, left alone" (the new text is larger than kMaxEditedSize),
+  /// "{path}: read-only, left alone", "{path}: has other hard links, left
+  /// alone" or "{path}: owned by another user or group, left alone" (a
+  /// replacement could not keep that owner or group).
   std::optional<std::string> left_alone;
 };
 
@@ -156,11 +158,11 @@ enum class Leftovers {
 };
 
 /// Deletes what an interrupted replacement may have left: the entries
-/// owned by this user, of the kinds above, named exactly the file's name,
-/// a dot, eight letters or digits and ".vellumo-tmp". Anything else of such
-/// a name stays. Only for a caller that holds the lock which every writer
-/// of that file holds, so that no other process is writing them. Errors
-/// are passed over: whatever is left is left.
+/// owned by this user, of the kinds above, named exactly the file's name
+/// (cut short as a temporary name cuts it), a dot, eight letters or digits
+/// and ".vellumo-tmp". Anything else of such a name stays. Only for a caller that holds the lock
+/// which every writer of that file holds, so that no other process is writing them. Errors are
+/// passed over: whatever is left is left.
 void remove_leftovers(const std::string& path, Leftovers kind = Leftovers::Files);
 
 /// What is at `path` itself, a link not followed (POSIX only).

@@ -46,6 +46,9 @@ struct Identity {
   std::uint64_t file = 0;    ///< inode, or file index
   std::uint64_t size = 0;
   std::int64_t modified = 0;  ///< time of last write, to the system's finest unit
+  /// Time of the last change to the file or its metadata (ctime, ChangeTime;
+  /// 0 where the file system keeps none), which no program can set back.
+  std::int64_t changed = 0;
   friend bool operator==(const Identity&, const Identity&) = default;
 };
 
@@ -68,6 +71,19 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
 /// The identity of the file at `path` (links followed); exists is false
 /// when there is none.
 Result<Identity, std::string> identity_of(const std::string& path);
+
+/// How long a name a file in `folder` may have, in the system's units.
+struct NameLimit {
+  std::size_t units = 255;
+  bool utf16 = false;  ///< counted in UTF-16 code units (Windows), else in bytes
+};
+NameLimit name_limit(const std::string& folder);
+
+/// The failure inject_replace_failure asked for at `step`, as the system
+/// would report one. NewFile::flush asks for its own next to its system
+/// call: a replacement that never flushes then never fails there, which
+/// a test sees.
+Result<void, std::string> injected(ReplaceStep step);
 
 /// Creates the one folder `path` (mode less the umask); its parent must
 /// exist.

@@ -701,6 +701,24 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
        "`mcp_servers` is an array of tables",
        true,
        {"Codex"}},
+      // An added block would be part of the open value: every install
+      // would add one more.
+      {"a Codex file that ends inside a value",
+       true,
+       [](const fs::path& path, const std::string& text) { put_file(path, text + "a = [1,\n"); },
+       "the file ends inside an unfinished value",
+       true,
+       {"Codex"}},
+      // Read at the limit, written past it: no later run could read it.
+      {"a file of 64 MiB that install would grow",
+       true,
+       [](const fs::path& path, const std::string&) {
+         const std::string head = "{\"pad\": \"", tail = "\"}";
+         put_file(path, head + std::string((64 << 20) - head.size() - tail.size(), ' ') + tail);
+       },
+       "would grow past 64 MiB",
+       false,
+       {"Gemini CLI"}},
   };
   // Each target's file, and the marker that ensure reads (then installs).
   const std::vector<std::tuple<std::string, fs::path, std::string>> files = {

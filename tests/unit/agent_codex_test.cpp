@@ -323,9 +323,20 @@ TEST(AgentCodex, AnEditThatWouldNotParseIsNotMade) {
   expect_no_write(p, TargetState::Skipped);
   EXPECT_TRUE(p.reason.starts_with("the edit would not parse as TOML (")) << p.reason;
   EXPECT_TRUE(p.reason.ends_with("), left alone")) << p.reason;
-  // A text that did not parse before is edited as ever.
-  expect_write(Mode::Install, "mcp_servers = {\n", TargetState::Added,
-               "mcp_servers = {\n\n" + kBlock);
+  // A text that did not parse before is edited as ever...
+  expect_write(Mode::Install, "a =\n[b\n", TargetState::Added, "a =\n[b\n\n" + kBlock);
+  // ...unless it ends inside a value, which would hold the block: then in
+  // no mode, so that no install adds a block that status does not see.
+  for (const std::string open :
+       {"a = \"\"\"x\\\n", "a = [1,\n", "mcp_servers = {\n", "a = '''\n\n"}) {
+    for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
+      const CodexPlan p = plan_codex_edit(mode, open, kCli);
+      expect_no_write(p, TargetState::Skipped);
+      EXPECT_EQ(p.reason, "the file ends inside an unfinished value, left alone") << open;
+    }
+  }
+  // A block before the open value is still ours to see.
+  expect_write(Mode::Remove, "a = 1\n" + kOldBlock + "x = [\n", TargetState::Removed, "a = 1\n");
   // Characters the parser cannot be asked about are checked as others alike.
   expect_write(Mode::Install, "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n", TargetState::Added,
                "a = \"\"\"\\\n \u00e9\u3001\"\"\"\n\n" + kBlock);

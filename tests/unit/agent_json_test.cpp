@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -14,6 +16,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
 #endif
 
 namespace vellumo::agents {
@@ -649,20 +654,54 @@ TEST(AgentJsonTarget, UnreadableFileFails) {
 #endif
 }
 
+// Writes `text` over the file at `path` and sets its modification time
+// back, after a pause longer than the tick of the clock of file times (so
+// that the change time moves on).
+void rewrite_keeping_time(const std::string& path, const std::string& text) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+#ifdef _WIN32
+  const HANDLE file = CreateFileW(
+      test::path_of(path).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME written{};
+  const bool read = GetFileTime(file, nullptr, nullptr, &written);
+  put_file(path, text);
+  const bool set = read && SetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  ASSERT_TRUE(set);
+#else
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  put_file(path, text);
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
+}
+
 // Another program's write between the read and the rename is not lost:
 // the edit is made again from the new text, three times at most.
 TEST(AgentJsonTarget, ChangeMeanwhileIsNotLost) {
-  for (const int changes : {1, 100}) {
-    SCOPED_TRACE(changes);
+  const auto other = [](const std::string& name) {
+    return R"({"mcpServers": {"other": ")" + name + R"("}})";
+  };
+  // keep_time: their text is as long as ours and they put the modification
+  // time back, so that only the change time tells.
+  for (const auto& [changes, keep_time] : {std::pair{1, false}, {100, false}, {1, true}}) {
+    SCOPED_TRACE(std::to_string(changes) + (keep_time ? ", same size and time" : ""));
     ScratchFolder folder;
     const JsonTarget target = target_in(folder);
-    put_file(target.file_path, "{}");
+    put_file(target.file_path, keep_time ? other("y") : "{}");
     int calls = 0;
     std::string theirs;
     files::inject_change_before_rename([&](const std::string& path) {
       if (calls++ < changes) {  // each text longer than the one before, so that it shows
-        theirs = R"({"mcpServers": {"other": ")" + std::string(calls, 'x') + R"("}})";
-        put_file(path, theirs);
+        theirs = other(std::string(calls, 'x'));
+        if (keep_time) {
+          rewrite_keeping_time(path, theirs);
+        } else {
+          put_file(path, theirs);
+        }
       }
     });
     const TargetResult result = edit_json_target(Mode::Install, target, kCli);

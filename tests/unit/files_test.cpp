@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -260,6 +261,44 @@ TEST(Files, LongPaths) {
     level = level.substr(0, level.rfind('\\'));
   }
 #endif
+}
+
+// A name that leaves no room for the temporary's suffix, or fills the
+// limit: the temporary's copy of it is cut short by whole characters, also
+// when reached through a link, and the sweep takes that form and no other.
+TEST(Files, LongNames) {
+  std::vector<std::pair<std::string, std::size_t>> rows = {// the name, what a temporary keeps
+                                                           {std::string(235, 'n'), 234},
+                                                           {std::string(255, 'n'), 234}};
+#ifndef _WIN32
+  std::string accents = "x";  // 255 bytes, a cut at 234 would split a character
+  for (int i = 0; i < 127; ++i) {
+    accents += "\xC3\xA9";
+  }
+  rows.emplace_back(accents, 233);
+#endif
+  for (const auto& [name, kept] : rows) {
+    SCOPED_TRACE(name.size());
+    ScratchFolder folder;
+    std::string edited = folder / name;
+    const std::string stays = name.substr(0, kept - 1) + ".Ab3dE5gH.vellumo-tmp";
+    Names names = {name, stays};
+#ifndef _WIN32
+    edited = folder / "link";
+    std::filesystem::create_symlink(folder / name, edited);
+    names.push_back("link");
+#endif
+    ASSERT_TRUE(write_file_replacing(folder / name, "old"));
+    auto written = edit_file(edited, [](const std::optional<std::string>&) { return "new"; });
+    ASSERT_TRUE(written && written->written) << (written ? "" : written.error());
+    EXPECT_EQ(file_bytes(folder / name), "new");
+    ASSERT_TRUE(
+        write_file_replacing(folder / (name.substr(0, kept) + ".Ab3dE5gH.vellumo-tmp"), "x"));
+    ASSERT_TRUE(write_file_replacing(folder / stays, "x"));
+    remove_leftovers(edited);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(folder.names(), names);
+  }
 }
 
 // Whatever step fails, the original is as it was and no temporary file is
