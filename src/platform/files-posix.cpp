@@ -654,6 +654,11 @@ Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
   if (fd < 0) {
     return error_text(errno);
   }
+  // A umask that takes the owner's bits would keep our next run out.
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 07777) != 0600) {
+    (void)::fchmod(fd, 0600);
+  }
   return std::intptr_t{fd};
 }
 
