@@ -413,28 +413,24 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
   set_env("CODEX_HOME", text(dir() / "no-codex"));
   set_env("XDG_DATA_HOME", "data");
   // Under any umask, even one that takes the owner's bits, the folders
-  // made for the data folder are the user's alone, and so are the marker,
-  // whatever the mode of the one it replaces, and the lock.
-  const fs::path data_marker = home() / ".local/share/Vellumo/agent-integration.json";
+  // made for the data folder are the user's alone, and so are the lock and
+  // the marker, whatever the mode of the one it replaces.
+  const fs::path data = home() / ".local/share/Vellumo";
   for (const mode_t umask : {0000, 0777}) {
-    SCOPED_TRACE(umask);
     fs::remove_all(home() / ".local");
     const mode_t mask = ::umask(umask);
     expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("added")});
-    const auto mode = [](const fs::path& path) { return fs::status(path).permissions(); };
-    EXPECT_EQ(mode(data_marker), fs::perms(0600));
-    fs::permissions(data_marker, fs::perms(0666));
+    EXPECT_EQ(fs::status(data / "agent-integration.json").permissions(), fs::perms(0600));
+    fs::permissions(data / "agent-integration.json", fs::perms(0666));
     expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("present")});
     ::umask(mask);
-    EXPECT_EQ(file_bytes(data_marker), marker_text(text(cli_path()), false));
-    for (const fs::path& made :
-         {home() / ".local", home() / ".local/share", data_marker.parent_path(), data_marker,
-          data_marker.parent_path() / "agents.lock"}) {
-      EXPECT_EQ(mode(made),
-                fs::perms(made.parent_path() == data_marker.parent_path() ? 0600 : 0700))
-          << made;
+    for (const fs::path& made : {home() / ".local", home() / ".local/share", data,
+                                 data / "agent-integration.json", data / "agents.lock"}) {
+      EXPECT_EQ(fs::status(made).permissions(), fs::perms(made.parent_path() == data ? 0600 : 0700))
+          << umask << " " << made;
     }
   }
+  EXPECT_EQ(file_bytes(data / "agent-integration.json"), marker_text(text(cli_path()), false));
 
   // A data folder that cannot be made: no lock and no marker, but the run
   // goes on.

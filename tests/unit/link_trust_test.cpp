@@ -33,8 +33,6 @@ TEST(LinkTrust, SocketFolders) {
   EXPECT_EQ(unsafe_folder_reason({true, me, 0775, 100}, me, true, 100), std::nullopt);
   EXPECT_EQ(unsafe_folder_reason({true, me, 0775, 200}, me, true, 100),
             "can be written by other users");
-  EXPECT_EQ(unsafe_folder_reason({true, me, 0777, 100}, me, true, 100),
-            "can be written by other users");
 }
 
 }  // namespace
