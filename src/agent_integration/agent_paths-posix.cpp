@@ -3,25 +3,22 @@
 
 #include "agent_integration/agent_paths.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace vellumo::agents {
 
-std::optional<std::string> home_folder() { return platform::get_env("HOME"); }
+std::optional<std::string> home_folder() { return files::env_path("HOME"); }
 
 std::string claude_desktop_folder(const std::string& home) {
-  if (const auto app_data = platform::get_env("APPDATA")) {
+  if (const auto app_data = files::env_path("APPDATA")) {
     return files::join(*app_data, "Claude");
   }
 #if defined(__APPLE__)
   return files::join(files::join(files::join(home, "Library"), "Application Support"), "Claude");
 #else
   // As every XDG program does, take XDG_CONFIG_HOME only when it is an
-  // absolute path: an empty or relative value would send us to a folder
-  // below wherever the CLI happens to run.
-  const auto config = platform::get_env("XDG_CONFIG_HOME");
-  const bool usable = config && config->starts_with('/');
-  return files::join(usable ? *config : files::join(home, ".config"), "Claude");
+  // absolute path.
+  const auto config = files::env_path("XDG_CONFIG_HOME");
+  return files::join(config ? *config : files::join(home, ".config"), "Claude");
 #endif
 }
 

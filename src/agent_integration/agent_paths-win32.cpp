@@ -1,13 +1,12 @@
 #include "agent_integration/agent_paths.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace vellumo::agents {
 
-std::optional<std::string> home_folder() { return platform::get_env("USERPROFILE"); }
+std::optional<std::string> home_folder() { return files::env_path("USERPROFILE"); }
 
 std::string claude_desktop_folder(const std::string& home) {
-  const auto app_data = platform::get_env("APPDATA");
+  const auto app_data = files::env_path("APPDATA");
   return files::join(app_data ? *app_data : files::join(home, "AppData/Roaming"), "Claude");
 }
 

@@ -10,7 +10,7 @@
 namespace vellumo::agents {
 
 /// The user's home folder: USERPROFILE on Windows, HOME on POSIX; nullopt
-/// when the variable is unset.
+/// when the variable is unset or no absolute path (files::env_path).
 std::optional<std::string> home_folder();
 
 /// The folder holding Claude Desktop's claude_desktop_config.json.

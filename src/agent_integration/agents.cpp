@@ -61,9 +61,10 @@ std::string opencode_file(const std::string& folder) {
   return files::join(folder, "opencode.json");
 }
 
-// Codex's folder: CODEX_HOME when set, else .codex in the home folder.
+// Codex's folder: CODEX_HOME when set to an absolute path, else .codex in
+// the home folder.
 std::string codex_folder(const std::string& home) {
-  const auto codex_home = platform::get_env("CODEX_HOME");
+  const auto codex_home = files::env_path("CODEX_HOME");
   return codex_home ? *codex_home : files::join(home, ".codex");
 }
 
@@ -95,13 +96,18 @@ std::array<JsonRow, 5> json_rows(const std::string& home) {
 // The lock of one run that changes anything: held from reading the marker
 // to writing it. Where no data folder can be had there is no lock, as
 // there is no marker; but a lock file in the data folder that cannot be
-// made, opened or locked stops the run, as a lock that stays taken does.
+// made, opened or locked stops the run, as a lock that stays taken does,
+// and so does a data folder in which others could plant what we would
+// take for our own files.
 Result<std::optional<files::FileLock>, std::string> lock_run(
     const std::optional<std::string>& data_folder) {
-  if (!data_folder || !files::create_folders(*data_folder)) {
+  if (!data_folder || !files::create_own_folders(*data_folder)) {
     return std::optional<files::FileLock>();
   }
   const std::string path = files::join(*data_folder, kLockFileName);
+  if (files::others_can_change(*data_folder)) {
+    return "Cannot lock " + path + ": " + *data_folder + " can be changed by other users";
+  }
   auto lock = files::FileLock::acquire(path, kLockPatience);
   if (!lock) {
     return "Cannot lock " + path + ": " + lock.error();
@@ -139,6 +145,19 @@ std::optional<std::string> unwritable_cli_path(std::string_view cli_path) {
     return std::nullopt;
   }
   return "The CLI's path cannot be written as text: " + lossy_utf8(cli_path);
+}
+
+// Why a run as the superuser must change nothing: the home it would work
+// in (HOME, or where the data folder lies) belongs to another user, whose
+// environment it was given. What it made there would be root's, and what
+// that user planted there would steer its writes.
+std::optional<std::string> other_users_home(const std::optional<std::string>& data_folder) {
+  for (const auto& folder : {home_folder(), data_folder}) {
+    if (const auto theirs = folder ? files::other_users_folder(*folder) : std::nullopt) {
+      return *theirs + " belongs to another user: run vellumo-cli as that user";
+    }
+  }
+  return std::nullopt;
 }
 
 // The lines of one run. With `refused`, every target the run would have
@@ -204,6 +223,9 @@ std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
   if (mode == Mode::Status) {
     return run_targets(mode, cli_path);
   }
+  if (auto refused = other_users_home(data_folder)) {
+    return run_targets(mode, cli_path, refused);
+  }
   auto lock = lock_run(data_folder);
   if (!lock) {
     return run_targets(mode, cli_path, lock.error());
@@ -215,6 +237,9 @@ std::vector<TargetResult> ensure_integration(std::string_view cli_path,
                                              const std::optional<std::string>& data_folder) {
   if (runs_from_build_output(cli_path) || !files::is_regular_file(std::string(cli_path))) {
     return {};
+  }
+  if (auto refused = other_users_home(data_folder)) {
+    return run_targets(Mode::Install, cli_path, refused);
   }
   auto lock = lock_run(data_folder);
   if (!lock) {

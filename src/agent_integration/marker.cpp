@@ -59,16 +59,16 @@ void write_marker(const std::string& data_folder, std::string_view cli_path, boo
   if (!is_valid_utf8(cli_path)) {
     return;
   }
-  (void)files::create_folders(data_folder);
-  // Replaced, never truncated: a full disk leaves the old marker. Something
-  // that is no file to replace is left alone, as any other failure.
-  std::string text = marker_text(cli_path, removed);
-  (void)files::edit_file(files::join(data_folder, kMarkerFileName),
-                         [&](const std::optional<std::string>&) { return text; });
+  (void)files::create_own_folders(data_folder);
+  // Replaced, never truncated: a full disk leaves the old marker. A link
+  // at its name is replaced too, never followed; something else that is no
+  // file to replace is left alone, as any other failure.
+  (void)files::write_own_file(files::join(data_folder, kMarkerFileName),
+                              marker_text(cli_path, removed));
 }
 
 std::optional<Marker> read_marker(const std::string& data_folder) {
-  auto read = files::read_for_edit(files::join(data_folder, kMarkerFileName));
+  auto read = files::read_for_edit(files::join(data_folder, kMarkerFileName), files::Owner::Own);
   if (!read || !read->text) {
     return std::nullopt;
   }

@@ -29,12 +29,13 @@ std::string marker_text(std::string_view cli_path, bool removed);
 std::optional<Marker> parse_marker(std::string_view text);
 
 /// Writes the marker into `data_folder` (created with its parents when
-/// missing), replacing the file as a whole. Does nothing when `cli_path` is
-/// not valid UTF-8; every error is ignored.
+/// missing, private to the user), replacing the file as a whole by a file
+/// of its own (files::write_own_file). Does nothing when `cli_path` is not
+/// valid UTF-8; every error is ignored.
 void write_marker(const std::string& data_folder, std::string_view cli_path, bool removed);
 
 /// The marker in `data_folder`, or nullopt when the file cannot be opened,
-/// read or understood, or is no regular file (files::read_for_edit).
+/// read or understood, or is no regular file (a link at its name is none).
 std::optional<Marker> read_marker(const std::string& data_folder);
 
 }  // namespace vellumo::agents

@@ -3,10 +3,10 @@
 
 #include <string>
 
+#include "agent_integration/agent_paths.h"
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace vellumo::agents {
 namespace {
@@ -18,8 +18,8 @@ TargetResult path_line(TargetState state, std::optional<std::string> detail) {
 }  // namespace
 
 std::optional<std::string> user_path_link() {
-  const auto home = platform::get_env("HOME");
-  if (!home || home->empty() || !files::is_directory(*home)) {
+  const auto home = home_folder();
+  if (!home || !files::is_directory(*home)) {
     return std::nullopt;
   }
   return files::join(files::join(files::join(*home, ".local"), "bin"), "vellumo-cli");
@@ -36,8 +36,13 @@ TargetResult update_user_path(Mode mode, std::string_view cli_path) {
   const auto cannot = [&](const char* what, const std::string& why) {
     return path_line(TargetState::Failed, std::string("Cannot ") + what + " " + *link + ": " + why);
   };
+  // The link itself is replaced, never followed; a link among the folders
+  // above it is followed only when no one else can have planted it.
+  const auto folder = parent_folder(*link, PathStyle::Posix);
+  if (files::reached_through_foreign_link(*folder)) {
+    return path_line(TargetState::Skipped, files::foreign_link_left_alone(*link));
+  }
   const auto place = [&](TargetState done) {
-    const auto folder = parent_folder(*link, PathStyle::Posix);
     auto placed = files::create_folders(*folder, 0755);
     if (placed) {
       placed = files::place_link(std::string(cli_path), *link);

@@ -14,14 +14,18 @@ std::optional<std::string> distrust_reason(const ProcessIdentity& server,
 }
 
 std::optional<std::string> unsafe_folder_reason(const FolderFacts& folder, std::uint32_t uid,
-                                                bool allow_group_and_other_read) {
+                                                bool allow_group_and_other_read,
+                                                std::optional<std::uint32_t> writing_group) {
   if (!folder.is_directory) {
     return std::string("is not a folder");
   }
   if (folder.owner != uid) {
     return "is owned by another user (uid " + std::to_string(folder.owner) + ")";
   }
-  const std::uint32_t forbidden = allow_group_and_other_read ? 0022 : 0077;
+  std::uint32_t forbidden = allow_group_and_other_read ? 0022 : 0077;
+  if (writing_group && folder.group == *writing_group) {
+    forbidden &= ~std::uint32_t{0020};
+  }
   if ((folder.mode & forbidden) != 0) {
     return allow_group_and_other_read ? std::string("can be written by other users")
                                       : std::string("can be used by other users");

@@ -1,8 +1,9 @@
 #pragma once
 
 // Whom the CLI trusts at the other end of the app link: only a process of
-// its own user, at an integrity level not below its own. The platform layer
-// gathers the identities; the decision is made here.
+// its own user, at an integrity level not below its own; and which folders
+// no one else can change, for the link's socket and the CLI's own files.
+// The platform layer gathers the identities; the decision is made here.
 
 #include <cstdint>
 #include <optional>
@@ -27,11 +28,16 @@ struct FolderFacts {
   bool is_directory = false;  ///< a real folder, not a link to one
   std::uint32_t owner = 0;    ///< owning uid
   std::uint32_t mode = 0;     ///< permission bits
+  std::uint32_t group = 0;    ///< owning gid
 };
 
-/// Why the folder must not hold our link (not a folder, owned by someone
-/// else, or open to group or others), or nullopt when it is private.
-std::optional<std::string> unsafe_folder_reason(const FolderFacts& folder, std::uint32_t uid,
-                                                bool allow_group_and_other_read);
+/// Why the folder must not hold our files (not a folder, owned by someone
+/// else, or open to group or others), or nullopt when it is private. With
+/// `writing_group`, a folder of that group may be written by the group too
+/// (the user's own primary group, which under a umask of 002 is theirs
+/// alone).
+std::optional<std::string> unsafe_folder_reason(
+    const FolderFacts& folder, std::uint32_t uid, bool allow_group_and_other_read,
+    std::optional<std::uint32_t> writing_group = std::nullopt);
 
 }  // namespace vellumo

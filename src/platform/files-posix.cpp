@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/link_trust.h"
 #include "core/paths.h"
 #include "platform/files_system.h"
 #include "platform/platform.h"
@@ -103,6 +104,13 @@ Result<std::string, int> link_text(const std::string& path, const struct stat& i
 
 std::int64_t nanoseconds(const struct timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// Whether the link that lstat gave `info` for may be followed: one of
+// ours or root's. Anyone else's may have been planted where we would
+// follow it, to steer our write to a file of their choice.
+bool trusted_link(const struct stat& info) {
+  return info.st_uid == ::geteuid() || info.st_uid == 0;
 }
 
 Identity identity(const struct stat& info) {
@@ -291,23 +299,43 @@ void forget_temporary(const std::string& path) {
   }
 }
 
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
+                                            Owner owner) {
   Snapshot snapshot;
+  // The file the replacement would take the place of, with no link left
+  // on its way; what final_path cannot resolve is left to the system to
+  // report.
+  std::string file = path;
+  bool resolved = owner == Owner::Own;
+  if (owner == Owner::Other) {
+    if (auto final = final_path(path)) {
+      if (final->foreign_link) {
+        snapshot.kind = Snapshot::ForeignLink;
+        return snapshot;
+      }
+      file = std::move(final->path);
+      resolved = true;
+    }
+  }
   // Only a regular file is opened: opening a device may do something of
   // its own.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  if ((resolved ? ::lstat(file.c_str(), &info) : ::stat(file.c_str(), &info)) != 0) {
     if (errno == ENOENT) {
       return snapshot;
     }
     return Err{error_text(errno)};
+  }
+  if (owner == Owner::Own && S_ISLNK(info.st_mode)) {
+    return snapshot;  // no file of ours: replaced, never followed
   }
   if (!S_ISREG(info.st_mode)) {
     snapshot.kind = Snapshot::NotRegular;
     return snapshot;
   }
   // Without waiting: what is there now may be a FIFO that no one writes.
-  const Fd fd(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  const Fd fd(
+      open_retrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | (resolved ? O_NOFOLLOW : 0)));
   if (fd.get() < 0) {
     if (errno == ENOENT) {
       return snapshot;
@@ -391,9 +419,19 @@ NameLimit name_limit(const std::string& folder) {
   return {limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX}, false};
 }
 
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode, bool exact) {
   if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
     return failure(errno);
+  }
+  // The umask may have taken bits away, the owner's too. The folder just
+  // made, never what a link put in its place meanwhile would lead to.
+  if (exact &&
+      ::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) != 0 &&
+      errno == EOPNOTSUPP) {  // a C library that cannot do so without following
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      (void)::chmod(path.c_str(), static_cast<mode_t>(mode));
+    }
   }
   return {};
 }
@@ -428,34 +466,78 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
   ::closedir(listing);
 }
 
-Result<std::string, std::string> final_path(const std::string& path) {
-  std::string current = path;
-  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+Result<FinalPath, std::string> final_path(const std::string& path) {
+  // Walked one name at a time, as the kernel walks it, so that a link among
+  // the folders is seen as well as one at the end.
+  struct Name {
+    std::string text;
+    bool from_link;  // a name in a link's text
+  };
+  std::vector<Name> rest;  // the names still to walk, the next one last
+  const auto push = [&](std::string_view text, bool from_link) {
+    std::vector<Name> names;
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find('/', start);
+      end = end == std::string_view::npos ? text.size() : end;
+      if (end > start) {
+        names.push_back({std::string(text.substr(start, end - start)), from_link});
+      }
+      start = end + 1;
+    }
+    rest.insert(rest.end(), names.rbegin(), names.rend());
+  };
+  // The names after `at`, as given.
+  const auto with_rest = [&](std::string at) {
+    for (auto name = rest.rbegin(); name != rest.rend(); ++name) {
+      at = join_path(at, name->text, PathStyle::Posix);
+    }
+    return at;
+  };
+  // What is walked so far: folders and no links, so that ".." is its
+  // parent; relative to the current folder when `path` is.
+  std::string done = path.starts_with('/') ? "/" : "";
+  push(path, false);
+  for (int links = 0; !rest.empty();) {
+    const Name name = std::move(rest.back());
+    rest.pop_back();
+    if (name.text == ".") {
+      continue;
+    }
+    if (name.text == ".." && !done.empty() && done != ".." && !done.ends_with("/..")) {
+      done = parent_folder(done, PathStyle::Posix).value_or(done == "/" ? "/" : "");
+      continue;
+    }
+    std::string next = done.empty() ? name.text : join_path(done, name.text, PathStyle::Posix);
     struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0) {
-      if (errno == ENOENT && hops > 0) {
-        return Err{"it is a link to " + current + ", which does not exist"};
+    if (name.text != ".." && ::lstat(next.c_str(), &info) != 0) {
+      if (errno == ENOENT && name.from_link) {
+        return Err{"it is a link to " + with_rest(std::move(next)) + ", which does not exist"};
       }
       if (errno == ENOENT) {
-        return current;  // a new file
+        return FinalPath{with_rest(std::move(next))};  // a new file
       }
       return Err{error_text(errno)};
     }
-    if (!S_ISLNK(info.st_mode)) {
-      return current;
+    if (name.text == ".." || !S_ISLNK(info.st_mode)) {
+      done = std::move(next);
+      continue;
     }
-    auto read = link_text(current, info);
+    if (!trusted_link(info)) {
+      return FinalPath{{}, true};
+    }
+    if (++links > kMaxLinks) {
+      return Err{error_text(ELOOP)};
+    }
+    auto read = link_text(next, info);
     if (!read) {
       return Err{error_text(read.error())};
     }
-    std::string target = std::move(read).value();
-    if (target.empty() || target[0] != '/') {
-      const auto folder = parent_folder(current, PathStyle::Posix);
-      target = folder ? join_path(*folder, target, PathStyle::Posix) : target;
+    if (read->starts_with('/')) {
+      done.assign(1, '/');
     }
-    current = std::move(target);
+    push(*read, true);
   }
-  return Err{error_text(ELOOP)};
+  return FinalPath{done.empty() ? "." : done};
 }
 
 Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
@@ -539,6 +621,13 @@ Result<bool, CopyFailure> NewFile::append_file(const std::string& from,
   }
 }
 
+Result<void, std::string> NewFile::make_private() {
+  if (::fchmod(static_cast<int>(handle_.get()), 0600) != 0) {
+    return error_text(errno);
+  }
+  return {};
+}
+
 Result<void, std::string> NewFile::flush() {
   TRY_STATUS(injected(ReplaceStep::Flush));
   if (::fsync(static_cast<int>(handle_.get())) != 0) {
@@ -577,6 +666,11 @@ Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
   const int fd = open_retrying(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   if (fd < 0) {
     return error_text(errno);
+  }
+  // A umask that takes the owner's bits would keep our next run out.
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 07777) != 0600) {
+    (void)::fchmod(fd, 0600);
   }
   return std::intptr_t{fd};
 }
@@ -627,6 +721,35 @@ Result<void, std::string> remove_file(const std::string& path) {
     return platform::system_error_text(errno);
   }
   return {};
+}
+
+bool others_can_change(const std::string& path) {
+  if (reached_through_foreign_link(path)) {
+    return true;
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    return false;
+  }
+  const FolderFacts facts{S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
+                          static_cast<std::uint32_t>(info.st_mode & 07777),
+                          static_cast<std::uint32_t>(info.st_gid)};
+  return unsafe_folder_reason(facts, ::geteuid(), true, ::getegid()).has_value();
+}
+
+std::optional<std::string> other_users_folder(const std::string& path) {
+  if (::geteuid() != 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> folder = path;
+  while (folder) {
+    struct stat info {};
+    if (::stat(folder->c_str(), &info) == 0) {
+      return info.st_uid != 0 ? folder : std::nullopt;
+    }
+    folder = parent_folder(*folder, PathStyle::Posix);
+  }
+  return std::nullopt;
 }
 
 Result<LinkFacts, std::string> inspect_link(const std::string& path) {

@@ -315,9 +315,18 @@ void forget_temporary(const std::string& path) {
   }
 }
 
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit) {
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
+                                            Owner owner) {
   TRY(const std::wstring wide, widen(path));
   Snapshot snapshot;
+  // A link at the name of a file of our own is no file of ours: replaced,
+  // never followed.
+  if (owner == Owner::Own) {
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return snapshot;
+    }
+  }
   // Folders open too, to be told apart below.
   const Handle file(CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -425,7 +434,7 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
 // names of up to 255 UTF-16 units.
 NameLimit name_limit(const std::string&) { return {255, true}; }
 
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t, bool) {
   auto wide = widen(path);
   if (!wide) {
     return Failure{Failure::Other, std::move(wide).error()};
@@ -496,11 +505,11 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
   }
 }
 
-Result<std::string, std::string> final_path(const std::string& path) {
+Result<FinalPath, std::string> final_path(const std::string& path) {
   TRY(const std::wstring wide, widen(path));
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return path;  // a new file, or no link
+    return FinalPath{path};  // a new file, or no link
   }
   const Handle file(CreateFileW(wide.c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -531,7 +540,7 @@ Result<std::string, std::string> final_path(const std::string& path) {
   } else if (target.rfind(L"\\\\?\\", 0) == 0) {
     target = target.substr(4);
   }
-  return win32::to_utf8(target);
+  return FinalPath{win32::to_utf8(target)};
 }
 
 Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
@@ -606,6 +615,8 @@ Result<void, std::string> NewFile::flush() {
 }
 
 Result<void, std::string> NewFile::adopt(const std::string&) { return {}; }
+
+Result<void, std::string> NewFile::make_private() { return {}; }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
   forget_temporary(path());
@@ -713,6 +724,13 @@ Result<void, std::string> rename_replacing(const std::string& from, const std::s
       return win32::error_text(fallback);
   }
 }
+
+// Windows has no folder of ours that others may change by its mode, and
+// no superuser running with another user's profile: who may write is the
+// folder's access list, which its owner chose.
+bool others_can_change(const std::string&) { return false; }
+
+std::optional<std::string> other_users_folder(const std::string&) { return std::nullopt; }
 
 Result<void, std::string> remove_file(const std::string& path) {
   TRY(const std::wstring wide, system::widen(path));

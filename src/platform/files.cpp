@@ -137,14 +137,28 @@ class Backoff {
 
 enum class Replaced { Done, Stopped, Changed };
 
+constexpr std::string_view kForeignLink = "reached through a link owned by another user";
+
 // Fills a temporary sibling of the final file of `path` through `fill`,
 // then puts it in that file's place; with `expected`, only while that file
-// is still the one it names (Changed when not).
+// is still the one it names (Changed when not, and when the way to it now
+// goes through a link of another user's). An Owner::Own file is `path`
+// itself, made private, and takes over nothing of the file it replaces.
 template <class Fill>
 auto replace_through_temporary(const std::string& path, Fill&& fill,
-                               const system::Identity* expected = nullptr)
-    -> Result<Replaced, std::string> {
-  TRY(const std::string target, system::final_path(path));
+                               const system::Identity* expected = nullptr,
+                               Owner owner = Owner::Other) -> Result<Replaced, std::string> {
+  std::string target = path;
+  if (owner == Owner::Other) {
+    TRY(system::FinalPath final, system::final_path(path));
+    if (final.foreign_link) {
+      if (expected) {
+        return Replaced::Changed;  // read again, which tells why it is left alone
+      }
+      return std::string(kForeignLink);
+    }
+    target = std::move(final.path);
+  }
   TRY(system::NewFile temporary, create_temporary(target));
   TRY(const bool whole, fill(temporary));
   if (!whole) {
@@ -154,7 +168,11 @@ auto replace_through_temporary(const std::string& path, Fill&& fill,
   if (auto failed = injected(ReplaceStep::Attributes); !failed) {
     return "cannot keep its attributes: " + failed.error();
   }
-  TRY_STATUS(temporary.adopt(target));
+  if (owner == Owner::Own) {
+    TRY_STATUS(temporary.make_private());
+  } else {
+    TRY_STATUS(temporary.adopt(target));
+  }
   if (expected) {
     if (injected_change) {
       injected_change(target);
@@ -171,20 +189,25 @@ auto replace_through_temporary(const std::string& path, Fill&& fill,
 
 // The snapshot read for an edit, or why the file is left alone.
 Result<system::Snapshot, std::string> read_snapshot(const std::string& path,
-                                                    std::optional<std::string>& left_alone) {
-  TRY(system::Snapshot snapshot, system::read_snapshot(path, kMaxEditedSize));
+                                                    std::optional<std::string>& left_alone,
+                                                    Owner owner = Owner::Other) {
+  TRY(system::Snapshot snapshot, system::read_snapshot(path, kMaxEditedSize, owner));
   if (snapshot.kind == system::Snapshot::NotRegular) {
     left_alone = path + ": not a regular file, left alone";
   } else if (snapshot.kind == system::Snapshot::TooLarge) {
     left_alone = path + ": larger than 64 MiB, left alone";
+  } else if (snapshot.kind == system::Snapshot::ForeignLink) {
+    left_alone = foreign_link_left_alone(path);
   }
   return snapshot;
 }
 
 // Why the file of `snapshot` cannot be replaced without taking something
-// away, if it cannot.
+// away, if it cannot. The program's own file need not keep its owner: the
+// new one is ours.
 std::optional<std::string> kept_from_replacing(const std::string& path,
-                                               const system::Snapshot& snapshot) {
+                                               const system::Snapshot& snapshot,
+                                               Owner owner = Owner::Other) {
   if (snapshot.kind != system::Snapshot::Regular) {
     return std::nullopt;
   }
@@ -194,7 +217,7 @@ std::optional<std::string> kept_from_replacing(const std::string& path,
   if (snapshot.other_links) {
     return path + ": has other hard links, left alone";
   }
-  if (snapshot.foreign_owner) {
+  if (snapshot.foreign_owner && owner == Owner::Other) {
     return path + ": owned by another user or group, left alone";
   }
   return std::nullopt;
@@ -202,7 +225,8 @@ std::optional<std::string> kept_from_replacing(const std::string& path,
 
 // Replaces the file at `path` by `text`; see replace_through_temporary.
 Result<Replaced, std::string> replace_by_text(const std::string& path, std::string_view text,
-                                              const system::Identity* expected = nullptr) {
+                                              const system::Identity* expected = nullptr,
+                                              Owner owner = Owner::Other) {
   auto replaced = replace_through_temporary(
       path,
       [&](system::NewFile& file) -> Result<bool, std::string> {
@@ -210,27 +234,29 @@ Result<Replaced, std::string> replace_by_text(const std::string& path, std::stri
         TRY_STATUS(file.write(text));
         return true;
       },
-      expected);
+      expected, owner);
   if (!replaced) {
     return Err{"Cannot write " + path + ": " + replaced.error()};
   }
   return *replaced;
 }
 
-// create_folders, with the kind of the failure.
-Result<void, system::Failure> make_folders(const std::string& path, std::uint32_t mode) {
+// create_folders, with the kind of the failure; with `exact`, each folder
+// made gets `mode` whatever the umask.
+Result<void, system::Failure> make_folders(const std::string& path, std::uint32_t mode,
+                                           bool exact) {
   if (path.empty() || is_directory(path)) {
     return {};
   }
   if (auto parent = parent_folder(path, platform::kPathStyle)) {
-    auto above = make_folders(*parent, mode);
+    auto above = make_folders(*parent, mode, exact);
     // A file in the way is reported by the folder made in it ("not a
     // directory"), which says more than "file exists".
     if (!above && above.error().kind != system::Failure::Exists) {
       return above;
     }
   }
-  auto made = system::make_folder(path, mode);
+  auto made = system::make_folder(path, mode, exact);
   if (!made && !is_directory(path)) {  // else made meanwhile, or "a/b/" after "a/b"
     return made;
   }
@@ -243,19 +269,21 @@ std::string join(std::string_view folder, std::string_view name) {
   return join_path(folder, name, platform::kPathStyle);
 }
 
+std::optional<std::string> env_path(const char* name) {
+  auto value = platform::get_env(name);
+  return value && is_absolute_path(*value, platform::kPathStyle) ? value : std::nullopt;
+}
+
 std::optional<std::string> data_folder() {
-  const auto absolute = [](std::optional<std::string> value) {
-    return value && is_absolute_path(*value, platform::kPathStyle) ? value : std::nullopt;
-  };
-  if (auto base = absolute(platform::get_env("LOCALAPPDATA"))) {
+  if (auto base = env_path("LOCALAPPDATA")) {
     return join(*base, "Vellumo");
   }
-  if (auto base = absolute(platform::get_env("XDG_DATA_HOME"))) {
+  if (auto base = env_path("XDG_DATA_HOME")) {
     return join(*base, "Vellumo");
   }
   // The home folder is not ours to make: a mistyped HOME must not leave
   // a tree of folders behind.
-  if (auto home = absolute(platform::get_env("HOME")); home && is_directory(*home)) {
+  if (auto home = env_path("HOME"); home && is_directory(*home)) {
     return join(join(*home, ".local/share"), "Vellumo");
   }
   return std::nullopt;
@@ -304,10 +332,26 @@ Result<std::string, std::string> read_head(const std::string& path, std::size_t 
 }
 
 Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode) {
-  if (auto made = make_folders(path, mode); !made) {
+  if (auto made = make_folders(path, mode, false); !made) {
     return std::move(made.error().text);
   }
   return {};
+}
+
+Result<void, std::string> create_own_folders(const std::string& path, std::uint32_t mode) {
+  if (auto made = make_folders(path, mode, true); !made) {
+    return std::move(made.error().text);
+  }
+  return {};
+}
+
+bool reached_through_foreign_link(const std::string& path) {
+  auto final = system::final_path(path);
+  return final && final->foreign_link;
+}
+
+std::string foreign_link_left_alone(std::string_view path) {
+  return std::string(path) + ": " + std::string(kForeignLink) + ", left alone";
 }
 
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text) {
@@ -315,9 +359,9 @@ Result<void, std::string> write_file_replacing(const std::string& path, std::str
   return {};
 }
 
-Result<ReadForEdit, std::string> read_for_edit(const std::string& path) {
+Result<ReadForEdit, std::string> read_for_edit(const std::string& path, Owner owner) {
   ReadForEdit read;
-  TRY(system::Snapshot snapshot, read_snapshot(path, read.left_alone));
+  TRY(system::Snapshot snapshot, read_snapshot(path, read.left_alone, owner));
   if (snapshot.kind == system::Snapshot::Regular) {
     read.text = std::move(snapshot.text);
   }
@@ -358,6 +402,20 @@ Result<Edited, std::string> edit_file(const std::string& path, const EditTransfo
   return Err{"Cannot write " + path + ": it kept changing while being edited"};
 }
 
+Result<Edited, std::string> write_own_file(const std::string& path, std::string_view text) {
+  Edited edited;
+  TRY(const system::Snapshot snapshot, read_snapshot(path, edited.left_alone, Owner::Own));
+  if (!edited.left_alone) {
+    edited.left_alone = kept_from_replacing(path, snapshot, Owner::Own);
+  }
+  if (edited.left_alone) {
+    return edited;
+  }
+  TRY(const Replaced replaced, replace_by_text(path, text, nullptr, Owner::Own));
+  edited.written = replaced == Replaced::Done;
+  return edited;
+}
+
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
                                               const std::function<bool()>& keep_going) {
   std::optional<std::string> read_error;
@@ -387,14 +445,14 @@ void remove_leftovers(const std::string& path, Leftovers kind) {
   std::string file = path;
   if (kind == Leftovers::Files) {
     auto target = system::final_path(path);
-    if (!target) {
+    if (!target || target->foreign_link) {
       return;
     }
-    file = std::move(target).value();
+    file = std::move(target->path);
   }
   const auto folder = parent_folder(file, platform::kPathStyle);
   const auto name = file_name(file, platform::kPathStyle);
-  if (!folder || !name) {
+  if (!folder || !name || (kind == Leftovers::Links && reached_through_foreign_link(*folder))) {
     return;
   }
   const std::string_view stem = name->substr(0, kept_of_name(*name, system::name_limit(*folder)));

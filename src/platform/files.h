@@ -22,12 +22,18 @@ namespace vellumo::files {
 /// `folder` and `name` joined with this system's separator.
 std::string join(std::string_view folder, std::string_view name);
 
+/// The value of the environment variable `name` when it names a folder:
+/// set and an absolute path. An unset, empty or relative value is nullopt:
+/// it would lead below whatever folder the program happens to run in. The
+/// one rule for every variable that names a folder (HOME, USERPROFILE,
+/// CODEX_HOME, XDG_DATA_HOME, LOCALAPPDATA, APPDATA, ...).
+std::optional<std::string> env_path(const char* name);
+
 /// The app's per-user data folder: `Vellumo` inside the first of
 /// LOCALAPPDATA, XDG_DATA_HOME (either made when missing) and HOME +
-/// ".local/share" whose value is an absolute path, HOME only when it is an
-/// existing folder. nullopt when none is: nothing is then kept on disk,
-/// rather than somewhere below the current folder or below a home that is
-/// not there.
+/// ".local/share" that env_path takes, HOME only when it is an existing
+/// folder. nullopt when none is: nothing is then kept on disk, rather than
+/// somewhere below the current folder or below a home that is not there.
 std::optional<std::string> data_folder();
 
 /// What is at a path, links followed.
@@ -65,6 +71,34 @@ Result<std::string, std::string> read_head(const std::string& path, std::size_t 
 /// exists already.
 Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode = 0777);
 
+/// Like create_folders, for the program's own folders: each folder made
+/// here gets exactly `mode`, whatever the umask (POSIX), which may take
+/// bits away from the owner too. Folders that exist keep theirs.
+Result<void, std::string> create_own_folders(const std::string& path, std::uint32_t mode = 0700);
+
+/// POSIX: whether users other than this process's can change what the
+/// folder `path` holds: it is reached through a link of theirs, belongs to
+/// another user, or can be written by others or by a group other than our
+/// primary group. Always false on Windows and for a path that cannot be
+/// looked at.
+bool others_can_change(const std::string& path);
+
+/// POSIX, as the superuser: the first of `path` and the folders above it
+/// that exists, when it belongs to another user, which says that we run
+/// with that user's environment (sudo keeping HOME); nullopt otherwise, and
+/// always on Windows.
+std::optional<std::string> other_users_folder(const std::string& path);
+
+/// POSIX: whether the way to `path` (its folders, and `path` itself when it
+/// is a link) goes through a symbolic link that neither this process's user
+/// nor root owns: one that someone else may have planted to steer a write.
+/// Such a link is never followed to a file that is replaced. Always false
+/// on Windows.
+bool reached_through_foreign_link(const std::string& path);
+
+/// "{path}: reached through a link owned by another user, left alone".
+std::string foreign_link_left_alone(std::string_view path);
+
 /// Renames `from` over `to`, replacing a file there. POSIX: rename.
 /// Windows: MoveFileExW with MOVEFILE_REPLACE_EXISTING; when that is
 /// refused with ERROR_ACCESS_DENIED, SetFileInformationByHandle with
@@ -77,8 +111,11 @@ Result<void, std::string> remove_file(const std::string& path);
 
 /// Replaces the file at `path` by `text` so that no reader ever sees a
 /// partial file and nothing of the original is weakened:
-/// - a symbolic link is followed to its final file (a loop, or a link that
-///   leads nowhere, is an error), which is replaced; the link stays;
+/// - a symbolic link, in the folders on the way or at the name, is followed
+///   to its final file (a loop, or a link that leads nowhere, is an error),
+///   which is replaced; the link stays. On POSIX only a link of this
+///   process's user or of root is followed: another one is the error
+///   "reached through a link owned by another user";
 /// - the new text goes into a temporary sibling of that file with a name of
 ///   its own ("<name>.<random>.vellumo-tmp", <name> cut short by whole
 ///   characters where the folder's limit on a name asks), created
@@ -103,17 +140,24 @@ inline constexpr std::uint64_t kMaxEditedSize = std::uint64_t{64} << 20;
 struct ReadForEdit {
   /// The content; nullopt when there is no file, or it was left alone.
   std::optional<std::string> text;
-  /// "{path}: not a regular file, left alone" or "{path}: larger than
-  /// 64 MiB, left alone" when the path names something that is not read.
+  /// "{path}: not a regular file, left alone", "{path}: larger than 64 MiB,
+  /// left alone" or foreign_link_left_alone when the path names something
+  /// that is not read.
   std::optional<std::string> left_alone;
+};
+
+/// Whose file a path names.
+enum class Owner {
+  Other,  ///< another program's: reached through links as write_file_replacing says
+  Own,    ///< the program's own: the name itself, a link there being no file of ours
 };
 
 /// Reads the file at `path` the way edit_file does: opened without waiting
 /// (a FIFO or a device never blocks the read), and read only when the open
-/// file is a regular file (a link to one counts) of at most kMaxEditedSize
-/// bytes. A missing file is no error; any other failure is the system
-/// error text.
-Result<ReadForEdit, std::string> read_for_edit(const std::string& path);
+/// file is a regular file (for Owner::Other a link to one counts) of at
+/// most kMaxEditedSize bytes. A missing file is no error; any other failure
+/// is the system error text.
+Result<ReadForEdit, std::string> read_for_edit(const std::string& path, Owner owner = Owner::Other);
 
 /// What edit_file did.
 struct Edited {
@@ -142,6 +186,15 @@ using EditTransform =
 /// system error text of a failed read, or "Cannot write {path}: {why}",
 /// "Cannot write {path}: it kept changing while being edited" among them.
 Result<Edited, std::string> edit_file(const std::string& path, const EditTransform& transform);
+
+/// Writes `text` as the program's own file at `path`, through a temporary
+/// sibling as write_file_replacing does, but as a file of its own: a link
+/// at `path` is replaced, never followed; the new file is this user's and
+/// readable and writable by its owner only (0600 on POSIX, whatever the
+/// umask and the old file's permissions). What edit_file leaves alone
+/// (something that is not a regular file, a file over 64 MiB, read-only or
+/// with other hard links) is left alone here too.
+Result<Edited, std::string> write_own_file(const std::string& path, std::string_view text);
 
 /// Copies the file `from` over `to` in large blocks, through a temporary
 /// sibling as write_file_replacing does, asking `keep_going` before each

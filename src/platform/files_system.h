@@ -54,7 +54,7 @@ struct Identity {
 
 /// A file as read for an edit.
 struct Snapshot {
-  enum Kind { Missing, Regular, NotRegular, TooLarge } kind = Missing;
+  enum Kind { Missing, Regular, NotRegular, TooLarge, ForeignLink } kind = Missing;
   std::string text;   ///< the content of a Regular file
   Identity identity;  ///< of the file read; exists is false for Missing
   // What a replacement of a Regular file could not keep.
@@ -63,10 +63,13 @@ struct Snapshot {
   bool foreign_owner = false;  ///< an owner or group this process cannot give
 };
 
-/// Opens `path` without waiting (links followed) and reads it when the open
-/// file is a regular file of at most `limit` bytes. Only a missing file is
-/// Missing; other failures are the system error text.
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit);
+/// Opens `path` without waiting and reads it when the open file is a
+/// regular file of at most `limit` bytes. Owner::Other: the file the path
+/// leads to, as final_path finds it (ForeignLink when it says so);
+/// Owner::Own: the name itself, a link there being Missing. Only a missing
+/// file is Missing; other failures are the system error text.
+Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
+                                            Owner owner);
 
 /// The identity of the file at `path` (links followed); exists is false
 /// when there is none.
@@ -85,9 +88,9 @@ NameLimit name_limit(const std::string& folder);
 /// a test sees.
 Result<void, std::string> injected(ReplaceStep step);
 
-/// Creates the one folder `path` (mode less the umask); its parent must
-/// exist.
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode);
+/// Creates the one folder `path` (mode less the umask; with `exact`, mode
+/// itself); its parent must exist.
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode, bool exact);
 
 /// Creates the symbolic link `path` with the text `target`; Exists when
 /// something is at `path`.
@@ -106,10 +109,20 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
 void remember_temporary(const std::string& path, std::intptr_t handle);
 void forget_temporary(const std::string& path);
 
+/// Where a path leads.
+struct FinalPath {
+  std::string path;  ///< the final file
+  /// POSIX: a link on the way belongs to neither this process's user nor
+  /// root, and was not followed (`path` is then empty).
+  bool foreign_link = false;
+};
+
 /// The file `path` leads to: `path` itself unless it is a symbolic link,
-/// else the end of its chain of links. A path that does not exist is its
-/// own final file; a link that leads nowhere, or a loop, is the error.
-Result<std::string, std::string> final_path(const std::string& path);
+/// else the end of its chain of links; on POSIX the links among its folders
+/// are resolved too, each only when trusted (see FinalPath). A path that
+/// does not exist is its own final file; a link that leads nowhere, or a
+/// loop, is the error.
+Result<FinalPath, std::string> final_path(const std::string& path);
 
 /// A failed copy: `reading` tells whether the source or the copy failed.
 struct CopyFailure {
@@ -135,6 +148,9 @@ class NewFile {
                                         const std::function<bool()>& keep_going);
   /// Brings the data to the disk (fsync, FlushFileBuffers).
   Result<void, std::string> flush();
+  /// Makes the file readable and writable by its owner alone, whatever the
+  /// umask (POSIX: 0600); nothing on Windows.
+  Result<void, std::string> make_private();
   /// Once the content is written: takes over what of the file `like` must
   /// survive its replacement, in this order, each step undoing nothing of
   /// the one before: owner and group (where allowed), every extended

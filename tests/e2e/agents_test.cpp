@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -62,6 +63,22 @@ std::map<fs::path, std::string> contents(const std::vector<fs::path>& paths) {
     bytes[path] = file_bytes(path);
   }
   return bytes;
+}
+
+// A path's kind, stamp and, for a small file, bytes.
+auto look(const fs::path& path) {
+  const fs::file_type type = fs::symlink_status(path).type();
+  const bool small = type == fs::file_type::regular && fs::file_size(path) < 4096;
+  return std::tuple(type, stamp(path), small ? file_bytes(path) : "");
+}
+
+// What look() sees of everything below `folder`, links not followed.
+std::map<fs::path, decltype(look({}))> tree(const fs::path& folder) {
+  std::map<fs::path, decltype(look({}))> seen;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    seen[entry.path()] = look(entry.path());
+  }
+  return seen;
 }
 
 // No temporary sibling is left anywhere below `folder`.
@@ -334,6 +351,12 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   }
   expect_report(cli({"agents", "status"}), {path_line("absent")});
   EXPECT_FALSE(fs::exists(marker()));
+  // A relative CODEX_HOME counts as unset, even where it names a folder.
+  set_env("CODEX_HOME", "codex");
+  expect_report(
+      cli({"agents", "status"}, {.working_dir = dir()}),
+      {path_line("absent"), {"Codex", "absent", in(home_text(), {".codex", "config.toml"})}});
+  set_env("CODEX_HOME", text(dir() / "no-codex"));
   expect_report(cli({"agents", "install"}), {path_line("added")});
   EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
   expect_report(cli({"agents", "remove"}), {path_line("removed")});
@@ -350,15 +373,18 @@ TEST_F(AgentsCommand, AgentsThatAreNotThereAndNoHomeFolder) {
   set_path_entries({text(dir() / "bin")});
   set_env("CODEX_HOME", text(dir() / "codex"));
   const char* home_variable = target().wine ? "USERPROFILE" : "HOME";
+  // A relative value is no home, even where it names a folder.
   for (const std::optional<std::string>& value :
-       {std::optional<std::string>(text(dir() / "no-home")), std::optional<std::string>()}) {
-    SCOPED_TRACE(value ? "a home folder that does not exist" : "no home folder variable");
+       {std::optional<std::string>(text(dir() / "no-home")), std::optional<std::string>("home"),
+        std::optional<std::string>()}) {
+    SCOPED_TRACE(value ? home_variable + ("=" + *value) : "no home folder variable");
     set_env(home_variable, value);
+    const RunResult status = cli({"agents", "status"}, {.working_dir = dir()});
     if (target().wine) {
-      expect_report(cli({"agents", "status"}), {path_line("absent")});
+      expect_report(status, {path_line("absent")});
     } else {
       // The link lives in the home folder: without one there is none.
-      expect_report(cli({"agents", "status"}), {{"PATH", "absent", {}}});
+      expect_report(status, {{"PATH", "absent", {}}});
     }
   }
   fs::remove(marker());
@@ -386,9 +412,25 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
   set_env("LOCALAPPDATA", "");
   set_env("CODEX_HOME", text(dir() / "no-codex"));
   set_env("XDG_DATA_HOME", "data");
-  expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("added")});
-  EXPECT_EQ(file_bytes(home() / ".local/share/Vellumo/agent-integration.json"),
-            marker_text(text(cli_path()), false));
+  // Under any umask, even one that takes the owner's bits, the folders
+  // made for the data folder are the user's alone, and so are the lock and
+  // the marker, whatever the mode of the one it replaces.
+  const fs::path data = home() / ".local/share/Vellumo";
+  for (const mode_t umask : {0000, 0777}) {
+    fs::remove_all(home() / ".local");
+    const mode_t mask = ::umask(umask);
+    expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("added")});
+    EXPECT_EQ(fs::status(data / "agent-integration.json").permissions(), fs::perms(0600));
+    fs::permissions(data / "agent-integration.json", fs::perms(0666));
+    expect_report(cli({"agents", "install"}, {.working_dir = work}), {path_line("present")});
+    ::umask(mask);
+    for (const fs::path& made : {home() / ".local", home() / ".local/share", data,
+                                 data / "agent-integration.json", data / "agents.lock"}) {
+      EXPECT_EQ(fs::status(made).permissions(), fs::perms(made.parent_path() == data ? 0600 : 0700))
+          << umask << " " << made;
+    }
+  }
+  EXPECT_EQ(file_bytes(data / "agent-integration.json"), marker_text(text(cli_path()), false));
 
   // A data folder that cannot be made: no lock and no marker, but the run
   // goes on.
@@ -427,25 +469,37 @@ TEST_F(AgentsCommand, LockThatCannotBeHad) {
   fs::permissions(dir(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   const fs::path data = dir() / "localappdata" / "Vellumo";
   const fs::path lock = data / "agents.lock";
+  const std::string shared = data.string() + " can be changed by other users";
+  const auto give = [](const fs::path& path, uid_t user, gid_t group, int mode) {
+    ASSERT_EQ(::chown(path.c_str(), user, group), 0);
+    fs::permissions(path, fs::perms(mode));
+  };
+  // Made as root, the data folder is root's unless a case gives it away.
   const struct {
     const char* what;
-    bool file;  // a lock file of root's, or else the link
-    bool nobody;
+    std::function<void()> make;
+    bool nobody;  // run as nobody, else as root
     std::string why;
   } cases[] = {
-      {"a link", false, false, "Too many levels of symbolic links (os error 40)"},
-      {"a lock of root's", true, true, "Permission denied (os error 13)"},
-      {"a data folder of root's", false, true, "Permission denied (os error 13)"},
+      {"a link", [&] { fs::create_symlink(dir() / "elsewhere", lock); }, false,
+       "Too many levels of symbolic links (os error 40)"},
+      {"a lock of root's",
+       [&] {
+         put_file(lock, "");
+         give(data, 65534, 65534, 0700);
+       },
+       true, "Permission denied (os error 13)"},
+      {"a data folder of root's", [] {}, true, shared},
+      {"a data folder that others can write", [&] { give(data, 0, 0, 0757); }, false, shared},
+      {"a data folder that another group can write", [&] { give(data, 0, 4242, 0775); }, false,
+       shared},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(data);
     fs::create_directories(data);
-    if (c.file) {
-      put_file(lock, "");
-    } else if (!c.nobody) {
-      fs::create_symlink(dir() / "elsewhere", lock);
-    }
+    c.make();
+    const auto held = tree(data);
     const RunResult run = c.nobody ? this->run("/usr/bin/setpriv",
                                                {"--reuid=65534", "--regid=65534", "--clear-groups",
                                                 cli_path().string(), "agents", "install"})
@@ -455,10 +509,35 @@ TEST_F(AgentsCommand, LockThatCannotBeHad) {
                                {"Codex", "failed", detail},
                                {"Gemini CLI", "failed", detail}});
     EXPECT_FALSE(fs::exists(dir() / "elsewhere"));
-    EXPECT_FALSE(fs::exists(marker()));
+    EXPECT_EQ(tree(data), held);
     EXPECT_FALSE(fs::exists(home() / ".local"));
     EXPECT_TRUE(fs::is_empty(home() / ".gemini"));
   }
+}
+
+// Root run with another user's home (sudo keeping HOME) changes nothing and
+// makes nothing there; it still reports.
+TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
+  if (target().wine || ::geteuid() != 0 || machine_has_claude()) {
+    GTEST_SKIP() << "natively, as the superuser; needs no claude on the machine";
+  }
+  make_agent_folders();
+  put_file(gemini_file(), "{}\n");
+  ASSERT_EQ(::chown(home().c_str(), 4242, 4242), 0);
+  std::vector<std::string> targets = kEveryTarget;
+  std::erase(targets, "Claude Code");
+  std::vector<ReportLine> refused;
+  for (const std::string& name : targets) {
+    refused.push_back({name, "failed",
+                       home().string() + " belongs to another user: run vellumo-cli as that user"});
+  }
+  const auto before = tree(dir());
+  for (const char* mode : {"install", "remove", "uninstall", "ensure"}) {
+    SCOPED_TRACE(mode);
+    expect_failed_report(cli({"agents", mode}), refused);
+    EXPECT_EQ(tree(dir()), before);
+  }
+  expect_report(cli({"agents", "status"}), report("absent", targets));
 }
 
 // What an interrupted run left beside the files a run edits goes, once
@@ -607,13 +686,6 @@ TEST_F(AgentsCommand, TargetsThatFailOrAreLeftAlone) {
   EXPECT_EQ(file_bytes(marker()), marker_text(text(cli_path()), false));
 }
 
-// A path's kind, stamp and, for a small file, bytes.
-auto look(const fs::path& path) {
-  const fs::file_type type = fs::symlink_status(path).type();
-  const bool small = type == fs::file_type::regular && fs::file_size(path) < 4096;
-  return std::tuple(type, stamp(path), small ? file_bytes(path) : "");
-}
-
 // Something at an agent's file that is no plain file, or that cannot be
 // replaced without taking something away.
 struct LeftAloneRow {
@@ -622,11 +694,24 @@ struct LeftAloneRow {
   void (*make)(const fs::path& path, const std::string& text);  // `text`: the usual one
   const char* reason;                                           // the detail after the file's path
   bool every_mode;  // so in status and remove too; else only a write is refused
-  // Only these agents' files are made so, the other agents are not there
-  // and the marker is read-only, so that ensure still installs; none: every
-  // file, the marker too.
+  // Only these agents' files are made so ("" the marker alone), the other
+  // agents are not there and the marker is read-only, so that ensure still
+  // installs; none: every file, the marker too.
   std::vector<std::string> targets = {};
+  // The marker, made so, is replaced by a file of its own by every run that
+  // writes it; all else stays as it is.
+  bool marker_replaced = false;
 };
+
+// Every agent's file, not the marker.
+const std::vector<std::string> kAgentFiles = {"Codex",    "Gemini CLI",     "Cursor",
+                                              "Windsurf", "Claude Desktop", "opencode"};
+
+// A link at `path` to `path`-target, which holds `text`.
+void put_link_to_file(const fs::path& path, const std::string& text) {
+  put_file(path.string() + "-target", text);
+  fs::create_symlink(path.string() + "-target", path);
+}
 
 TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
   if (machine_has_claude()) {
@@ -642,7 +727,16 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
        "not a regular file", true},
       {"a link to a device", false,
        [](const fs::path& path, const std::string&) { fs::create_symlink("/dev/zero", path); },
-       "not a regular file", true},
+       "not a regular file", true, kAgentFiles},
+      // Planted by someone else, to steer our write (a root run's) to a
+      // file of their choice.
+      {"a link of another user's", false,
+       [](const fs::path& path, const std::string& text) {
+         put_link_to_file(path, text);
+         ASSERT_EQ(::lchown(path.c_str(), 4242, 4242), 0);
+       },
+       "reached through a link owned by another user", true, kAgentFiles},
+      {"a marker that is a link", false, put_link_to_file, "", true, {""}, true},
       {"a file over 64 MiB", true,
        [](const fs::path& path, const std::string& text) {
          put_file(path, text);
@@ -747,6 +841,7 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
         make_old(path);
       }
       before[path] = look(path);
+      before[path.string() + "-target"] = look(path.string() + "-target");
     }
     for (const std::string mode : {"status", "install", "ensure", "remove"}) {
       SCOPED_TRACE(mode);
@@ -763,7 +858,14 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
                    ? std::optional(ReportLine{name, "absent", detail})
                    : ReportLine{name, "skipped", detail + ": " + row.reason + ", left alone"}));
         }
-        EXPECT_EQ(look(path), before[path]) << path;
+      }
+      for (const auto& [path, seen] : before) {
+        if (row.marker_replaced && path == marker() && mode != "status") {
+          EXPECT_EQ(fs::symlink_status(path).type(), fs::file_type::regular);
+          EXPECT_EQ(file_bytes(path), marker_text(text(cli_path()), mode == "remove"));
+        } else {
+          EXPECT_EQ(look(path), seen) << path;
+        }
       }
       expect_no_temporary_files(dir());
     }
@@ -786,7 +888,17 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   ASSERT_EQ(::chown(cursor_file().c_str(), 0, 0), 0);
   fs::permissions(cursor_file(), fs::perms(0666));  // anyone may write it, yet not own it
   ASSERT_EQ(::chown(windsurf_file().c_str(), 54321, 0), 0);
-  const auto others = aged_stamps({cursor_file(), windsurf_file()});
+  // Links that a third user planted: the Codex file, and ~/.local on the
+  // way to the PATH link. Theirs are not followed.
+  fs::create_directories(dir() / "theirs" / "bin");
+  put_file(dir() / "theirs" / "config.toml", "");
+  for (const auto& [link, to] : {std::pair{codex_file(), dir() / "theirs" / "config.toml"},
+                                 std::pair{home() / ".local", dir() / "theirs"}}) {
+    fs::create_symlink(to, link);
+    ASSERT_EQ(::lchown(link.c_str(), 4242, 4242), 0);
+  }
+  const auto others = aged_stamps(
+      {cursor_file(), windsurf_file(), dir() / "theirs" / "bin", dir() / "theirs" / "config.toml"});
 
   const RunResult install =
       run("/usr/bin/setpriv", {"--reuid=54321", "--regid=54321", "--clear-groups",
@@ -801,6 +913,11 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
         report_line(install, name),
         (ReportLine{name, "skipped", detail + ": owned by another user or group, left alone"}));
   }
+  const std::string planted = ": reached through a link owned by another user, left alone";
+  EXPECT_EQ(report_line(install, "Codex"),
+            (ReportLine{"Codex", "skipped", codex_detail() + planted}));
+  EXPECT_EQ(report_line(install, "PATH"),
+            (ReportLine{"PATH", "skipped", path_line("added").detail.value() + planted}));
   expect_unwritten(others);
 }
 

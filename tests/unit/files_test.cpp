@@ -448,6 +448,31 @@ TEST(Files, ReplacementKeepsModeAndLinks) {
   EXPECT_EQ(folder.names(), before);
 }
 
+// A link that another user may have planted is never followed to a file
+// that is replaced, also when it is swapped in while the edit is made (the
+// superuser follows only its own).
+TEST(Files, LinkOfAnotherUserSwappedInDuringAnEdit) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs the superuser to give a link away";
+  }
+  ScratchFolder folder;
+  const std::string settings = folder / "settings.json";
+  put_file(settings, "{}");
+  put_file(folder / "theirs.json", "{}");
+  auto edited = edit_file(settings, [&](const std::optional<std::string>&) {
+    if (!std::filesystem::is_symlink(settings)) {
+      std::filesystem::remove(settings);
+      std::filesystem::create_symlink(folder / "theirs.json", settings);
+      EXPECT_EQ(::lchown(settings.c_str(), 4242, 4242), 0);
+    }
+    return std::string("new");
+  });
+  EXPECT_EQ(edited->left_alone,
+            settings + ": reached through a link owned by another user, left alone");
+  EXPECT_EQ(file_bytes(folder / "theirs.json"), "{}");
+  EXPECT_EQ(folder.names(), (Names{"settings.json", "theirs.json"}));
+}
+
 // Every extended attribute goes over to the replacement, the access list
 // among them, and the permissions, set-ID bits included, agree with that
 // list.

@@ -29,6 +29,10 @@ TEST(LinkTrust, SocketFolders) {
   EXPECT_EQ(unsafe_folder_reason({true, me, 01777}, me, true), "can be written by other users");
   EXPECT_EQ(unsafe_folder_reason({true, 0, 0700}, me, true), "is owned by another user (uid 0)");
   EXPECT_EQ(unsafe_folder_reason({false, me, 0700}, me, true), "is not a folder");
+  // The user's own primary group may write (a user-private group), no other.
+  EXPECT_EQ(unsafe_folder_reason({true, me, 0775, 100}, me, true, 100), std::nullopt);
+  EXPECT_EQ(unsafe_folder_reason({true, me, 0775, 200}, me, true, 100),
+            "can be written by other users");
 }
 
 }  // namespace
