@@ -285,7 +285,7 @@ bool is_own_sid(PSID sid) {
   return false;
 }
 
-// The handler in place for one more temporary file.
+// The handler in place for one more temporary file, or one being created.
 void arm() {
   const std::lock_guard lock(handler_mutex);
   if (remembered++ == 0) {
