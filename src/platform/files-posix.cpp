@@ -13,7 +13,6 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -218,13 +217,44 @@ struct TemporarySlot {
 };
 TemporarySlot temporary_slots[8];
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process and that a program
+// may catch. Not among them: SIGKILL and SIGSTOP, which cannot be caught;
+// the faults of the program itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE,
+// SIGABRT, SIGSYS) and SIGTRAP, the debugger's, after which nothing of ours
+// should run; SIGXFSZ, ignored instead (see below). SIGPIPE is one, and
+// stays ignored where the program ignores it.
+constexpr int kEndingSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1, SIGUSR2,
+    SIGALRM, SIGPIPE, SIGVTALRM, SIGPROF, SIGXCPU,
+#if defined(__linux__)  // elsewhere SIGIO is ignored by default, and the others do not exist
+    SIGIO,   SIGPWR,  SIGSTKFLT,
+#endif
+};
+
+// kEndingSignals and the real-time signals left to programs, whose default
+// action ends the process too.
+const sigset_t& ending_signals() {
+  static const sigset_t set = [] {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : kEndingSignals) {
+      sigaddset(&signals, signal);
+    }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+      sigaddset(&signals, signal);
+    }
+#endif
+    return signals;
+  }();
+  return set;
+}
 
 // The handlers are in place while any temporary file is remembered.
 std::mutex handlers_mutex;
 int remembered = 0;
-struct sigaction saved_actions[std::size(kEndingSignals)];
-bool replaced_actions[std::size(kEndingSignals)] = {};
+struct sigaction saved_actions[NSIG];
+bool replaced_actions[NSIG] = {};
 
 // Deletes every remembered temporary file, then lets the signal end the
 // process as it would have. Only async-signal-safe calls.
@@ -241,30 +271,51 @@ extern "C" void delete_temporaries_and_end(int signal) {
   ::raise(signal);  // delivered as this handler returns
 }
 
+// Puts our handler on every ending signal, and ignores SIGXFSZ: a write
+// past the file size limit then fails with EFBIG, an error reported like
+// any other, instead of ending the process without a word.
 void install_handlers() {
   struct sigaction ours {};
   ours.sa_handler = delete_temporaries_and_end;
-  sigemptyset(&ours.sa_mask);
-  for (const int signal : kEndingSignals) {
-    sigaddset(&ours.sa_mask, signal);
-  }
-  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+  ours.sa_mask = ending_signals();
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    const bool ending = sigismember(&ending_signals(), signal) == 1;
+    if (!ending && signal != SIGXFSZ) {
+      continue;
+    }
     // A signal that is ignored, or handled by someone else, stays so.
     struct sigaction current {};
-    replaced_actions[i] = ::sigaction(kEndingSignals[i], nullptr, &current) == 0 &&
-                          (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL &&
-                          ::sigaction(kEndingSignals[i], &ours, &saved_actions[i]) == 0;
+    replaced_actions[signal] =
+        ::sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == SIG_DFL &&
+        ::sigaction(signal, ending ? &ours : &ignore, &saved_actions[signal]) == 0;
   }
 }
 
 void restore_handlers() {
-  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-    if (replaced_actions[i]) {
-      ::sigaction(kEndingSignals[i], &saved_actions[i], nullptr);
-      replaced_actions[i] = false;
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (replaced_actions[signal]) {
+      ::sigaction(signal, &saved_actions[signal], nullptr);
+      replaced_actions[signal] = false;
     }
   }
 }
+
+// Blocks the ending signals in this thread while it lives; one that comes
+// meanwhile is delivered as it ends.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() { ::pthread_sigmask(SIG_BLOCK, &ending_signals(), &before_); }
+  ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
 
 }  // namespace
 
@@ -284,6 +335,11 @@ void remember_temporary(const std::string& path, std::intptr_t) {
       return;
     }
   }
+}
+
+void holding_interruptions(const std::function<void()>& work) {
+  const EndingSignalsHeld held;
+  work();
 }
 
 void forget_temporary(const std::string& path) {
@@ -543,6 +599,9 @@ Result<FinalPath, std::string> final_path(const std::string& path) {
 Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
   struct stat original {};
   const bool replaces = ::stat(like.c_str(), &original) == 0;
+  // From before the file exists until its cleanup is armed: a signal that
+  // comes in between is delivered after, and finds the file remembered.
+  const EndingSignalsHeld held;
   // Readable by nobody else until it has the original's permissions; a new
   // file gets 0666 less the umask, as any new file.
   const int fd =
@@ -551,6 +610,7 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
     return failure(errno);
   }
   NewFile file(fd, path);
+  after_create(path);
   remember_temporary(path, fd);
   return file;
 }

@@ -240,16 +240,22 @@ struct Temporary {
 };
 std::mutex temporaries_mutex;
 std::vector<Temporary> temporaries;
-// The handler is in place while any is remembered. Apart from the list's
-// lock: the system may hold its own lock of the handlers while ours runs.
+// Held from just before a temporary file is created until it is
+// remembered: the handler waits for it, so that it never misses a file
+// that is there.
+std::mutex creating_mutex;
+// The handler is in place while any is remembered or being created. Apart
+// from the other locks, and never taken under them: the system may hold
+// its own lock of the handlers while ours runs.
 std::mutex handler_mutex;
 int remembered = 0;
 
 // Marks every temporary file for deletion when its handle closes, as the
-// process ends; then lets the next handler (the system's: the end of the
-// process) have the event.
+// process ends; then lets the next handler (the platform layer's, else the
+// system's: the end of the process) have the event.
 BOOL WINAPI delete_temporaries(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    const std::lock_guard creating(creating_mutex);
     const std::lock_guard lock(temporaries_mutex);
     for (const Temporary& temporary : temporaries) {
       FILE_DISPOSITION_INFO dispose{TRUE};
@@ -286,6 +292,22 @@ bool is_own_sid(PSID sid) {
   return false;
 }
 
+// The handler in place for one more temporary file, or one being created.
+void arm() {
+  const std::lock_guard lock(handler_mutex);
+  if (remembered++ == 0) {
+    SetConsoleCtrlHandler(delete_temporaries, TRUE);
+  }
+}
+
+// One temporary file fewer for the handler.
+void disarm() {
+  const std::lock_guard lock(handler_mutex);
+  if (--remembered == 0) {
+    SetConsoleCtrlHandler(delete_temporaries, FALSE);
+  }
+}
+
 }  // namespace
 
 void remember_temporary(const std::string& path, std::intptr_t handle) {
@@ -293,10 +315,18 @@ void remember_temporary(const std::string& path, std::intptr_t handle) {
     const std::lock_guard lock(temporaries_mutex);
     temporaries.push_back({path, as_handle(handle)});
   }
-  const std::lock_guard lock(handler_mutex);
-  if (remembered++ == 0) {
-    SetConsoleCtrlHandler(delete_temporaries, TRUE);
+  arm();
+}
+
+void holding_interruptions(const std::function<void()>& work) {
+  // Armed first: what remember_temporary does inside then never waits for
+  // the system's lock of the handlers while holding ours.
+  arm();
+  {
+    const std::lock_guard creating(creating_mutex);
+    work();
   }
+  disarm();
 }
 
 void forget_temporary(const std::string& path) {
@@ -309,10 +339,7 @@ void forget_temporary(const std::string& path) {
     }
     temporaries.erase(found);
   }
-  const std::lock_guard lock(handler_mutex);
-  if (--remembered == 0) {
-    SetConsoleCtrlHandler(delete_temporaries, FALSE);
-  }
+  disarm();
 }
 
 Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
@@ -549,13 +576,22 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
   if (!wide || !wide_like) {
     return Failure{Failure::Other, !wide ? wide.error() : wide_like.error()};
   }
-  HANDLE handle = CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL, 0,
-                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  holding_interruptions([&] {
+    handle = CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE | WRITE_DAC | READ_CONTROL, 0,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+      return;
+    }
+    after_create(path);
+    remember_temporary(path, win32::as_value(handle));
+  });
   if (handle == INVALID_HANDLE_VALUE) {
-    return failure(GetLastError());
+    return failure(error);
   }
   NewFile file(win32::as_value(handle), path);
-  remember_temporary(path, win32::as_value(handle));
   if (const DWORD error = take_over(handle, *wide_like); error != 0) {
     return Failure{Failure::Other, error_text(error)};
   }

@@ -19,6 +19,7 @@ namespace {
 
 std::atomic<int> injected_step{-1};
 std::function<void(const std::string&)> injected_change;
+std::function<void(const std::string&)> injected_creation;
 
 // An edit is made again at most this often when the file keeps changing.
 constexpr int kEditAttempts = 3;
@@ -464,14 +465,19 @@ void remove_leftovers(const std::string& path, Leftovers kind) {
 Result<void, std::string> place_link(const std::string& target, const std::string& link) {
   for (int attempt = 0;; ++attempt) {
     const std::string temporary = temporary_name(link);
-    auto made = system::make_link(target, temporary);
+    Result<void, system::Failure> made;
+    system::holding_interruptions([&] {
+      made = system::make_link(target, temporary);
+      if (made) {
+        system::remember_temporary(temporary, -1);
+      }
+    });
     if (!made) {
       if (made.error().kind != system::Failure::Exists || attempt == kNameAttempts - 1) {
         return std::move(made.error().text);
       }
       continue;
     }
-    system::remember_temporary(temporary, -1);
     auto renamed = rename_replacing(temporary, link);
     if (!renamed) {
       (void)remove_file(temporary);
@@ -541,6 +547,16 @@ void inject_replace_failure(std::optional<ReplaceStep> step) {
 
 void inject_change_before_rename(std::function<void(const std::string& path)> change) {
   injected_change = std::move(change);
+}
+
+void inject_after_create(std::function<void(const std::string& path)> created) {
+  injected_creation = std::move(created);
+}
+
+void system::after_create(const std::string& path) {
+  if (injected_creation) {
+    injected_creation(path);
+  }
 }
 
 }  // namespace vellumo::files

@@ -279,4 +279,9 @@ void inject_replace_failure(std::optional<ReplaceStep> step);
 /// write would come (an empty function: none). For tests only.
 void inject_change_before_rename(std::function<void(const std::string& path)> change);
 
+/// Has every replacement call `created` with the path of its temporary
+/// file just after creating it, before its cleanup is armed (an empty
+/// function: none). For tests only.
+void inject_after_create(std::function<void(const std::string& path)> created);
+
 }  // namespace vellumo::files

@@ -102,12 +102,26 @@ Result<void, Failure> make_link(const std::string& target, const std::string& pa
 void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
                   bool links);
 
-/// Until forget_temporary(path): should the process be ended by SIGINT,
-/// SIGTERM or SIGHUP (POSIX) or by Ctrl+C or Ctrl+Break (Windows), the
+/// Until forget_temporary(path): should the process be ended by a signal
+/// (POSIX: any whose default action ends the process, but for the faults
+/// of the program itself) or by Ctrl+C or Ctrl+Break (Windows), the
 /// temporary file at `path`, open as `handle` (Windows; -1 for none), is
-/// deleted first. Call forget_temporary before the handle is closed.
+/// deleted first. Meanwhile SIGXFSZ is ignored (POSIX), so that a write
+/// past the file size limit fails with EFBIG instead of ending the
+/// process. Call forget_temporary before the handle is closed.
 void remember_temporary(const std::string& path, std::intptr_t handle);
 void forget_temporary(const std::string& path);
+
+/// Runs `work`, which creates a temporary file and remembers it, with what
+/// ends the process held back until it returns: on POSIX the signals
+/// remember_temporary handles are blocked in this thread, on Windows the
+/// console control handler waits. So one that comes between the file's
+/// creation and its cleanup being armed finds the file remembered.
+void holding_interruptions(const std::function<void()>& work);
+
+/// Called by NewFile::create just after it made the file, before the file
+/// is remembered: the seam of inject_after_create.
+void after_create(const std::string& path);
 
 /// Where a path leads.
 struct FinalPath {

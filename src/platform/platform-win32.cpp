@@ -149,9 +149,27 @@ std::string system_error_text(long code) {
 
 std::string last_error_text() { return system_error_text(static_cast<long>(::GetLastError())); }
 
+namespace {
+
+// Ends the process on Ctrl+C or Ctrl+Break with STATUS_CONTROL_C_EXIT, as
+// the system's own handler does on Windows. Wine's ends it with 0, which a
+// script would take for a success. Handlers added later (the file layer's
+// cleanup of its temporary files) run before this one.
+BOOL WINAPI end_interrupted(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    // Nothing is left to flush (the output is written unbuffered), and the
+    // main thread may hold any lock of the runtime now.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  }
+  return FALSE;
+}
+
+}  // namespace
+
 void init_standard_streams() {
   // Output goes through WriteFile/WriteConsoleW on the raw handles, so the
   // C runtime's text mode never gets to add carriage returns.
+  SetConsoleCtrlHandler(end_interrupted, TRUE);
 }
 
 Result<void, OutputError> write_stdout(std::string_view bytes) {

@@ -34,7 +34,8 @@ std::string last_error_text();
 
 /// Prepares the standard streams once at start-up: no line-feed
 /// translation on Windows; on POSIX a closed pipe gives a write error
-/// instead of killing the process with SIGPIPE.
+/// instead of killing the process with SIGPIPE. On Windows, Ctrl+C and
+/// Ctrl+Break end the process with STATUS_CONTROL_C_EXIT, under Wine too.
 void init_standard_streams();
 
 /// Why standard output could not take what was written to it.

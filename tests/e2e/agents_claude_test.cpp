@@ -260,5 +260,22 @@ TEST_F(AgentsClaudeCode, LookUpThatNeverAnswers) {
   }
 }
 
+// A run interrupted by Ctrl+C (under Wine, a SIGINT) ends with the
+// system's interrupted status, which no script takes for a success.
+TEST_F(AgentsClaudeCode, InterruptedRunIsNoSuccess) {
+  if (!target().wine) {
+    GTEST_SKIP() << "natively SIGINT's default action ends the run";
+  }
+  put_claude_program(dir() / "bin");
+  set_path_entries({text(dir() / "bin")});
+  set_env("CODEX_HOME", text(dir() / "no-codex"));
+  put_file(claude_state() / "hang-get", "");
+
+  RunOptions options;
+  options.interrupt_when = claude_state() / "pids";  // the look-up is under way
+  const RunResult run = cli({"agents", "install"}, options);
+  EXPECT_EQ(run.exit_code, 0x3A);  // STATUS_CONTROL_C_EXIT's low byte, as Wine passes it on
+}
+
 }  // namespace
 }  // namespace vellumo::e2e

@@ -342,8 +342,13 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
   std::string* sinks[2] = {&run.out, &run.err};
   int open_count = (out.read >= 0 ? 1 : 0) + (err.read >= 0 ? 1 : 0);
   char buffer[65536];
+  bool interrupted = false;
   while (open_count > 0 || !ended) {
     const auto now = Clock::now();
+    if (!ended && !interrupted && options.interrupt_when && fs::exists(*options.interrupt_when)) {
+      ::kill(pid, SIGINT);
+      interrupted = true;
+    }
     if (!ended) {
       int status = 0;
       if (::waitpid(pid, &status, WNOHANG) == pid) {

@@ -97,6 +97,9 @@ class E2eTest : public ::testing::Test {
     /// The CLI's current folder; the test driver's own when unset.
     std::optional<fs::path> working_dir;
     Output output = Output::Pipe;
+    /// Sends the program SIGINT (as Ctrl+C at a terminal would) once this
+    /// file exists.
+    std::optional<fs::path> interrupt_when{};
   };
   RunResult cli(const std::vector<std::string>& words, const RunOptions& options);
   RunResult cli(const std::vector<std::string>& words) { return cli(words, RunOptions{}); }

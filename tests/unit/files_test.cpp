@@ -16,6 +16,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -503,10 +504,16 @@ TEST(Files, ReplacementKeepsExtendedAttributesAndTheAccessList) {
 }
 
 // A signal that ends the process mid-write deletes the temporary file
-// first, and the process still ends by that signal.
+// first, and the process still ends by that signal; so does one that comes
+// between the temporary file's creation and its cleanup being armed.
 TEST(Files, EndingSignalLeavesNoTemporary) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal);
+  struct Row {
+    int signal;
+    bool at_creation = false;
+  };
+  for (const Row row : {Row{SIGINT}, Row{SIGTERM}, Row{SIGHUP}, Row{SIGQUIT}, Row{SIGUSR1},
+                        Row{SIGALRM}, Row{SIGINT, true}, Row{SIGHUP, true}, Row{SIGUSR1, true}}) {
+    SCOPED_TRACE(std::to_string(row.signal) + (row.at_creation ? " at creation" : " mid-copy"));
     ScratchFolder folder;
     put_file(folder / "source.wav", std::string(3 << 20, 's'));
     put_file(folder / "target.wav", "old");
@@ -515,8 +522,16 @@ TEST(Files, EndingSignalLeavesNoTemporary) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      std::signal(signal, SIG_DFL);  // a background test run may ignore it
+      std::signal(row.signal, SIG_DFL);  // a background test run may ignore it
+      const rlimit no_core{0, 0};
+      ::setrlimit(RLIMIT_CORE, &no_core);
+      if (row.at_creation) {
+        inject_after_create([&](const std::string&) { ::kill(::getpid(), row.signal); });
+      }
       (void)copy_file_replacing(folder / "source.wav", folder / "target.wav", [&] {
+        if (row.at_creation) {
+          return false;  // the signal should have ended us by now
+        }
         (void)::write(ready[1], "x", 1);
         for (;;) {
           ::pause();
@@ -525,22 +540,50 @@ TEST(Files, EndingSignalLeavesNoTemporary) {
       });
       ::_exit(0);
     }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    EXPECT_EQ(folder.names().size(), 3u) << "no temporary file while writing";
-    ::kill(child, signal);
+    if (!row.at_creation) {
+      char byte = 0;
+      ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+      EXPECT_EQ(folder.names().size(), 3u) << "no temporary file while writing";
+      ::kill(child, row.signal);
+    }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
     EXPECT_EQ(folder.names(), (Names{"source.wav", "target.wav"}));
+    EXPECT_EQ(file_bytes(folder / "target.wav"), "old");
     ::close(ready[0]);
     ::close(ready[1]);
   }
   // Outside a write the signals are left as they were.
   ScratchFolder folder;
   const auto before = std::signal(SIGTERM, SIG_DFL);
+  const auto before_size = std::signal(SIGXFSZ, SIG_DFL);
   ASSERT_TRUE(write_file_replacing(folder / "x", "x"));
   EXPECT_EQ(std::signal(SIGTERM, before), SIG_DFL);
+  EXPECT_EQ(std::signal(SIGXFSZ, before_size), SIG_DFL);
+}
+
+// A write past the file size limit is a write error like any other, not
+// the end of the process.
+TEST(Files, FileSizeLimitFailsTheWrite) {
+  ScratchFolder folder;
+  const std::string path = folder / "settings.json";
+  put_file(path, "old");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{1 << 16, 1 << 16};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto written = write_file_replacing(path, std::string(1 << 17, 'x'));
+    const std::string expected = "Cannot write " + path + ": " + platform::system_error_text(EFBIG);
+    ::_exit(!written && written.error() == expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "not the write error: " << status;
+  EXPECT_EQ(folder.names(), Names{"settings.json"});
+  EXPECT_EQ(file_bytes(path), "old");
 }
 #else
 TEST(Files, ReplacementKeepsTheHiddenAttribute) {
