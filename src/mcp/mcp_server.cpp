@@ -43,7 +43,10 @@ bool key_is(std::string_view written, std::string_view name) {
   if (written.size() > 6 * name.size()) {
     return false;
   }
-  const JsonTape key = read_value("\"" + std::string(written) + "\"");
+  std::string quoted;
+  quoted.reserve(written.size() + 2);
+  quoted.append(1, '"').append(written).append(1, '"');
+  const JsonTape key = read_value(quoted);
   return key.root().string() == name;
 }
 
