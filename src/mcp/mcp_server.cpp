@@ -34,25 +34,17 @@ JsonTape read_value(std::string_view text, JsonDuplicates duplicates = JsonDupli
   return tape ? std::move(tape).value() : JsonTape();  // cut from a checked line: it parses
 }
 
-// Whether a key as written (escapes and all) names `name`.
-bool key_is(std::string_view written, std::string_view name) {
-  if (written.find('\\') == std::string_view::npos) {
-    return written == name;
-  }
-  // No escape is longer than six bytes per byte it stands for.
-  if (written.size() > 6 * name.size()) {
-    return false;
-  }
-  std::string quoted;
-  quoted.reserve(written.size() + 2);
-  quoted.append(1, '"').append(written).append(1, '"');
-  const JsonTape key = read_value(quoted);
-  return key.root().string() == name;
-}
+// The longest name of a member the server reads, and of a method it knows.
+// No escape is longer than six bytes per byte it stands for, so a string
+// written longer than six times these cannot be one of them.
+constexpr std::size_t kLongestName = 15;    // protocolVersion
+constexpr std::size_t kLongestMethod = 14;  // resources/list
 
-// A value the server reads only when it is a string; nullopt when it is none.
-std::optional<JsonTape> string_value(std::optional<std::string_view> text) {
-  if (!text || text->front() != '"') {
+// A string value, read only when it is one and, written with its quotation
+// marks, at most `longest` bytes long; nullopt otherwise.
+std::optional<JsonTape> string_value(std::optional<std::string_view> text,
+                                     std::size_t longest = JsonTape::kMaxText) {
+  if (!text || text->front() != '"' || text->size() > longest) {
     return std::nullopt;
   }
   return read_value(*text);
@@ -184,9 +176,16 @@ struct ReadMembers {
   void read(std::string_view object) {
     JsonTextMembers members(object);
     std::string_view key, value;
+    std::optional<JsonTape> decoded;
     while (members.next(key, value)) {
+      if (key.find('\\') != std::string_view::npos) {
+        // The key with its quotation marks, which the reader cut off.
+        decoded =
+            string_value(std::string_view(key.data() - 1, key.size() + 2), 2 + 6 * kLongestName);
+        key = decoded ? decoded->root().string() : std::string_view();
+      }
       for (std::size_t i = 0; i < N; ++i) {
-        if (key_is(key, names[i])) {
+        if (key == names[i]) {
           ++counts[i];
           values[i] = value;
         }
@@ -217,7 +216,10 @@ void answer_line(const Replies& replies, std::string_view line, std::string& out
   if (ids == 0) {
     return;  // a notification
   }
-  const std::optional<JsonTape> method_value = string_value(request.values[1]);
+  // A method too long to be one the server knows is answered as any other
+  // unknown one, without being read.
+  const std::optional<JsonTape> method_value =
+      string_value(request.values[1], 2 + 6 * kLongestMethod);
   const std::string_view method = method_value ? method_value->root().string() : "";
   std::optional<JsonTape> version;
   if (method == "initialize") {  // only initialize reads its params
