@@ -150,12 +150,6 @@ Result<JsonTape, PipeError> AppLink::send(const Request& request) {
   return parse_response(std::move(line));
 }
 
-Result<Json> AppLink::call(const CliOptions& options, std::string_view command, Json args,
-                           bool detach) {
-  TRY(const JsonTape result, call_tape(options, command, std::move(args), detach));
-  return result.root().to_json();
-}
-
 Result<JsonTape> AppLink::call_tape(const CliOptions& options, std::string_view command, Json args,
                                     bool detach) {
   const Request request{std::string(command), std::move(args), detach};

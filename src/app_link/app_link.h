@@ -69,13 +69,11 @@ class AppLink {
   /// The operation commands use: one exchange; when the link is
   /// unreachable, launch the app beside the CLI (unless `options.no_launch`),
   /// wait for it and send again. Errors become CliError values. The result
-  /// comes as read, for printing it unchanged...
+  /// comes as read, never built into a Json whole: a command prints it
+  /// unchanged or takes from it the members it uses, so that a reply costs
+  /// little more than its text.
   static Result<JsonTape> call_tape(const CliOptions& options, std::string_view command, Json args,
                                     bool detach);
-
-  /// ...or as a Json, for commands that work on it.
-  static Result<Json> call(const CliOptions& options, std::string_view command, Json args,
-                           bool detach);
 };
 
 }  // namespace vellumo

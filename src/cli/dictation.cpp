@@ -11,11 +11,11 @@ constexpr std::uint64_t kDefaultHistoryLimit = 20;
 // Start, stop and cancel print only the three members that describe the
 // dictation's state.
 Status send_dictation_command(const CliOptions& options, std::string_view command) {
-  TRY(const Json result, AppLink::call(options, command, Json::object(), options.detach));
+  TRY(const JsonTape result, AppLink::call_tape(options, command, Json::object(), options.detach));
   Json state = Json::object();
   for (const char* name : {"state", "error", "outputText"}) {
-    const bool present = result.is_object() && result.contains(name);
-    state[name] = present ? result[name] : Json(nullptr);
+    const auto value = result.root().find(name);
+    state[name] = value ? value->to_json() : Json(nullptr);
   }
   return print_json(state);
 }

@@ -1,6 +1,7 @@
 #include "cli/dispatch.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 #include "app_link/app_link.h"
@@ -49,56 +50,64 @@ CliError unknown_command(const Words& words) {
   return CliError::usage("Unknown command: " + join_words(words));
 }
 
-// The member `key` of `parent`, or null when `parent` is no object or has
-// no such member.
-Json member(const Json& parent, std::string_view key) {
-  if (parent.is_object()) {
-    if (auto it = parent.find(key); it != parent.end()) {
-      return *it;
-    }
-  }
-  return nullptr;
+// The member `key` of `parent`; nullopt when `parent` is absent, no object
+// or has no such member.
+std::optional<JsonNode> member(const std::optional<JsonNode>& parent, std::string_view key) {
+  return parent ? parent->find(key) : std::nullopt;
 }
 
-Result<Json> get_state(const CliOptions& options) {
-  return AppLink::call(options, "get_state", Json::object(), false);
+// A member as a Json of its own; null when absent.
+Json json_of(const std::optional<JsonNode>& value) {
+  return value ? value->to_json() : Json(nullptr);
+}
+
+Status print_member(const std::optional<JsonNode>& value) {
+  return value ? print_json(*value) : print_json(Json(nullptr));
+}
+
+// The app's state stays as read: the commands take from it only the members
+// they show.
+Result<JsonTape> get_state(const CliOptions& options) {
+  return AppLink::call_tape(options, "get_state", Json::object(), false);
 }
 
 Status status(const CliOptions& options) {
-  TRY(const Json state, get_state(options));
-  const Json settings = member(state, "settings");
-  Json meeting_model = member(settings, "meetingAsrModel");
-  if (!meeting_model.is_string() || meeting_model.get_ref<const std::string&>().empty()) {
+  TRY(const JsonTape tape, get_state(options));
+  const std::optional<JsonNode> state = tape.root();
+  const auto settings = member(state, "settings");
+  auto meeting_model = member(settings, "meetingAsrModel");
+  if (!meeting_model || !meeting_model->is_string() || meeting_model->string().empty()) {
     meeting_model = member(settings, "asrModel");
   }
   auto cli = platform::executable_path();
   Json report = {
-      {"version", member(state, "version")},
-      {"state", member(state, "state")},
-      {"meetingRecording", member(state, "meetingRecording")},
-      {"activeMeetingId", member(state, "activeMeetingId")},
-      {"error", member(state, "error")},
-      {"dictationModel", member(settings, "asrModel")},
-      {"meetingModel", std::move(meeting_model)},
-      {"meetingSpeakerLabels", member(settings, "meetingSpeakerLabels")},
-      {"notesModel", member(settings, "notesModel")},
+      {"version", json_of(member(state, "version"))},
+      {"state", json_of(member(state, "state"))},
+      {"meetingRecording", json_of(member(state, "meetingRecording"))},
+      {"activeMeetingId", json_of(member(state, "activeMeetingId"))},
+      {"error", json_of(member(state, "error"))},
+      {"dictationModel", json_of(member(settings, "asrModel"))},
+      {"meetingModel", json_of(meeting_model)},
+      {"meetingSpeakerLabels", json_of(member(settings, "meetingSpeakerLabels"))},
+      {"notesModel", json_of(member(settings, "notesModel"))},
       {"cli", cli ? Json(std::move(cli).value()) : Json(nullptr)},
   };
   return print_json(report);
 }
 
 Status settings_get(const CliOptions& options, const std::string* key) {
-  TRY(const Json state, get_state(options));
-  const Json settings = member(state, "settings");
-  return print_json(key ? member(settings, *key) : settings);
+  TRY(const JsonTape tape, get_state(options));
+  const auto settings = member(tape.root(), "settings");
+  return print_member(key ? member(settings, *key) : settings);
 }
 
 Status settings_set(const CliOptions& options, const Words& words) {
-  TRY(Json state, get_state(options));
-  if (!state.is_object() || !state.contains("settings") || !state["settings"].is_object()) {
+  TRY(const JsonTape state, get_state(options));
+  const auto read = member(state.root(), "settings");
+  if (!read || !read->is_object()) {
     return CliError::failed("Vellumo returned no settings.");
   }
-  Json settings = std::move(state["settings"]);
+  Json settings = read->to_json();
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string& pair = words[i];
     const auto equals = pair.find('=');
@@ -116,9 +125,9 @@ Status settings_set(const CliOptions& options, const Words& words) {
     auto parsed = parse_json(text);
     settings[key] = parsed ? std::move(parsed).value() : Json(text);
   }
-  TRY(const Json saved,
-      AppLink::call(options, "save_settings", Json{{"settings", std::move(settings)}}, false));
-  return print_json(member(saved, "settings"));
+  TRY(const JsonTape saved,
+      AppLink::call_tape(options, "save_settings", Json{{"settings", std::move(settings)}}, false));
+  return print_member(member(saved.root(), "settings"));
 }
 
 Status invoke(const CliOptions& options, const Words& words) {

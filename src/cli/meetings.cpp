@@ -23,31 +23,24 @@ constexpr auto kPollPause = std::chrono::seconds(2);
 constexpr std::array<std::string_view, 6> kRunningStatuses = {
     "recording", "importing", "finalizing", "transcribing", "processingNotes", "generatingTitle"};
 
-// The member `key` of `record`; null when absent or when `record` is not an
-// object.
-const Json& member(const Json& record, std::string_view key) {
-  static const Json kNull;
-  if (record.is_object()) {
-    if (auto it = record.find(key); it != record.end()) {
-      return *it;
-    }
-  }
-  return kNull;
+// A member of a record as a Json of its own; null when absent or when
+// `record` is not an object.
+Json member(const JsonNode& record, std::string_view key) {
+  const auto value = record.find(key);
+  return value ? value->to_json() : Json(nullptr);
 }
 
-std::string_view string_member(const Json& record, std::string_view key) {
-  const Json& value = member(record, key);
-  return value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : "";
+// A string member's text; empty when absent or no string.
+std::string_view string_member(const JsonNode& record, std::string_view key) {
+  const auto value = record.find(key);
+  return value ? value->string() : "";
 }
 
 // Unicode scalar values in valid UTF-8: every byte that does not continue a
 // sequence starts a character.
-std::uint64_t count_characters(const Json& text) {
-  if (!text.is_string()) {
-    return 0;
-  }
+std::uint64_t count_characters(std::string_view text) {
   std::uint64_t count = 0;
-  for (char c : text.get_ref<const std::string&>()) {
+  for (char c : text) {
     count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   }
   return count;
@@ -59,8 +52,9 @@ CliError unknown_meetings_command(const Words& words) {
 
 Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nullptr); }
 
-Result<Json> get_meeting(const CliOptions& options, const std::string& id) {
-  return AppLink::call(options, "get_meeting", Json{{"id", id}}, false);
+// The record stays as read: its users take only the members they need.
+Result<JsonTape> get_meeting(const CliOptions& options, const std::string& id) {
+  return AppLink::call_tape(options, "get_meeting", Json{{"id", id}}, false);
 }
 
 // Prints the result as it comes, except that a meeting record (an object
@@ -69,7 +63,7 @@ Status send_and_print_meeting(const CliOptions& options, std::string_view comman
   TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
   const JsonNode value = result.root();
   if (value.is_object() && value.find("transcript")) {
-    return print_json(meeting_summary(value.to_json()));
+    return print_json(meeting_summary(value));
   }
   return print_json(value);
 }
@@ -84,8 +78,8 @@ Status send_for_meeting(const CliOptions& options, const std::string& reference,
 Status print_text_member(const CliOptions& options, const std::string& reference,
                          std::string_view key) {
   TRY(const std::string id, resolve_meeting_id(options, reference));
-  TRY(const Json record, get_meeting(options, id));
-  std::string text(string_member(record, key));
+  TRY(const JsonTape record, get_meeting(options, id));
+  std::string text(string_member(record.root(), key));
   text += '\n';
   return print_text(text);
 }
@@ -95,10 +89,10 @@ Status print_text_member(const CliOptions& options, const std::string& reference
 Status edit_meeting(const CliOptions& options, const std::string& reference, std::string_view key,
                     std::string value) {
   TRY(const std::string id, resolve_meeting_id(options, reference));
-  TRY(const Json record, get_meeting(options, id));
+  TRY(const JsonTape record, get_meeting(options, id));
   Json args = Json::object();
   for (std::string_view name : {"id", "title", "transcript", "notes"}) {
-    args[std::string(name)] = member(record, name);
+    args[std::string(name)] = member(record.root(), name);
   }
   args[std::string(key)] = std::move(value);
   return send_and_print_meeting(options, "save_meeting", std::move(args));
@@ -188,21 +182,21 @@ Status export_meeting(const CliOptions& options, const Words& words) {
   TRY(const std::string path, absolute_path(words[2]));
   TRY(const std::string format, export_format(options, words[2]));
   TRY(const std::string id, resolve_meeting_id(options, words[1]));
-  TRY(const Json ignored,
-      AppLink::call(options, "export_meeting",
-                    Json{{"id", id},
-                         {"path", path},
-                         {"format", format},
-                         {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
-                    false));
+  TRY(const JsonTape ignored,
+      AppLink::call_tape(options, "export_meeting",
+                         Json{{"id", id},
+                              {"path", path},
+                              {"format", format},
+                              {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
+                         false));
   return print_json(Json{{"exported", path}, {"format", format}});
 }
 
 Status export_audio(const CliOptions& options, const Words& words) {
   TRY(const std::string path, absolute_path(words[2]));
   TRY(const std::string id, resolve_meeting_id(options, words[1]));
-  TRY(const Json ignored,
-      AppLink::call(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
+  TRY(const JsonTape ignored,
+      AppLink::call_tape(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
   return print_json(Json{{"exported", path}});
 }
 
@@ -287,7 +281,7 @@ Status check_reference(const std::string& reference) {
 
 }  // namespace
 
-Json meeting_summary(const Json& record) {
+Json meeting_summary(const JsonNode& record) {
   Json summary = Json::object();
   for (std::string_view name :
        {"id", "title", "status", "createdAt", "durationSeconds", "source", "transcriptionModel",
@@ -295,8 +289,8 @@ Json meeting_summary(const Json& record) {
         "recognitionWarnings", "error"}) {
     summary[std::string(name)] = member(record, name);
   }
-  summary["transcriptChars"] = count_characters(member(record, "transcript"));
-  summary["notesChars"] = count_characters(member(record, "notes"));
+  summary["transcriptChars"] = count_characters(string_member(record, "transcript"));
+  summary["notesChars"] = count_characters(string_member(record, "notes"));
   return summary;
 }
 
@@ -381,16 +375,17 @@ Status wait_for_meeting(const CliOptions& options, const std::string& reference)
       options.count("timeout", kDefaultWaitSeconds, "--timeout is a number of seconds."));
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    TRY(const Json record, get_meeting(options, id));
+    TRY(const JsonTape tape, get_meeting(options, id));
+    const JsonNode record = tape.root();
     const std::string status(string_member(record, "status"));
     const bool running = std::find(kRunningStatuses.begin(), kRunningStatuses.end(), status) !=
                          kRunningStatuses.end();
     if (!running) {
       TRY_STATUS(print_json(meeting_summary(record)));
       if (status == "failed") {
-        const Json& error = member(record, "error");
-        return CliError::failed(error.is_string() ? error.get<std::string>()
-                                                  : "The operation failed.");
+        const auto error = record.find("error");
+        return CliError::failed(error && error->is_string() ? std::string(error->string())
+                                                            : "The operation failed.");
       }
       return {};
     }

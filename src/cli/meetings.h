@@ -6,6 +6,7 @@
 
 #include "core/cli_options.h"
 #include "core/json.h"
+#include "core/json_tape.h"
 #include "core/result.h"
 
 namespace vellumo {
@@ -21,7 +22,7 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
 /// The 15-member summary printed in place of a meeting record: the record's
 /// members, with the lengths of its transcript and notes in characters
 /// instead of their texts.
-Json meeting_summary(const Json& record);
+Json meeting_summary(const JsonNode& record);
 
 /// The `format` sent for an export: `--format` as given, else the
 /// extension of `path`'s last component in lower case ("md" when it has

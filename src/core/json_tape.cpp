@@ -129,17 +129,78 @@ char* unescape_in_place(char* p, const char* end) {
   return out;
 }
 
+// The scanner of JsonTextMembers runs over checked text only: it finds
+// where things end, not whether they are well formed.
+
+bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+const char* skip_space(const char* p, const char* end) {
+  while (p != end && is_space(*p)) {
+    ++p;
+  }
+  return p;
+}
+
+// From an opening quotation mark to just past the closing one.
+const char* skip_string(const char* p, const char* end) {
+  for (p = end_of_plain(p + 1, end); *p != '"'; p = end_of_plain(p + 2, end)) {
+  }
+  return p + 1;
+}
+
+// From the first byte of a value to just past its last.
+const char* skip_value(const char* p, const char* end) {
+  if (*p == '"') {
+    return skip_string(p, end);
+  }
+  if (*p != '{' && *p != '[') {
+    while (p != end && !is_space(*p) && *p != ',' && *p != '}' && *p != ']') {
+      ++p;
+    }
+    return p;
+  }
+  std::size_t depth = 0;
+  for (;;) {
+    switch (*p) {
+      case '"':
+        p = skip_string(p, end);
+        continue;
+      case '{':
+      case '[':
+        ++depth;
+        break;
+      case '}':
+      case ']':
+        if (--depth == 0) {
+          return p + 1;
+        }
+        break;
+      default:
+        break;
+    }
+    ++p;
+  }
+}
+
 }  // namespace
 
 // One pass over the text, left to right, with an explicit stack of the open
 // arrays and objects (at most kMaxJsonDepth), so that no input recurses.
 // The members of the open objects wait on a stack of their own; closing an
 // object sorts its members by key bytes, where a duplicate shows up as two
-// equal neighbours, and moves them to the tape.
+// equal neighbours, and moves them to the tape. A builder that only checks
+// records nothing at all.
 class TapeBuilder {
  public:
-  TapeBuilder(std::string_view text, JsonTape& tape)
-      : text_(text), p_(text.data()), end_(text.data() + text.size()), tape_(tape) {}
+  enum class Mode { Refuse, LaterWins, CheckOnly };
+
+  TapeBuilder(std::string_view text, JsonTape& tape, Mode mode)
+      : text_(text),
+        p_(text.data()),
+        end_(text.data() + text.size()),
+        tape_(tape),
+        record_(mode != Mode::CheckOnly),
+        later_wins_(mode == Mode::LaterWins) {}
 
   // True when the text is accepted; the tape then holds it.
   bool run() {
@@ -246,7 +307,9 @@ class TapeBuilder {
   std::uint32_t next_index() const { return static_cast<std::uint32_t>(tape_.tokens_.size()); }
 
   void push(JsonKind kind, std::uint64_t data = 0, std::uint32_t size = 0) {
-    tape_.tokens_.push_back(Token{kind, false, size, data});
+    if (record_) {
+      tape_.tokens_.push_back(Token{kind, false, size, data});
+    }
   }
 
   std::string_view key_of(const JsonTape::Member& member) const {
@@ -299,8 +362,10 @@ class TapeBuilder {
           return false;
         }
         // Unescaped in place once the whole text is accepted.
-        tape_.tokens_.push_back(Token{JsonKind::String, escaped, size, reference});
-        escaped_strings_ += escaped;
+        if (record_) {
+          tape_.tokens_.push_back(Token{JsonKind::String, escaped, size, reference});
+          escaped_strings_ += escaped;
+        }
         state = State::AfterValue;
         return true;
       }
@@ -328,7 +393,7 @@ class TapeBuilder {
     if (!string(reference, size, escaped)) {
       return false;
     }
-    if (escaped) {
+    if (escaped && record_) {
       // Objects sort their keys as they close, so a key is unescaped now,
       // onto the key arena.
       std::string& arena = tape_.key_arena_;
@@ -342,7 +407,9 @@ class TapeBuilder {
       size = static_cast<std::uint32_t>(arena.size() - from);
     }
     // Recorded before the colon is checked, as the parser reports a key.
-    pending_.push_back(JsonTape::Member{reference, size, next_index()});
+    if (record_) {
+      pending_.push_back(JsonTape::Member{reference, size, next_index()});
+    }
     ++frames_[depth_ - 1].count;
     skip_space();
     if (p_ == end_ || *p_ != ':') {
@@ -354,22 +421,41 @@ class TapeBuilder {
   }
 
   // Closes the innermost frame; false (the frame left open) when the object
-  // holds a member twice.
+  // holds a member twice and that is refused. Where the later value wins,
+  // the earlier members of a key are dropped from the object; their values
+  // stay on the tape, inside the object's span, where nothing reaches them.
   bool close() {
     const Frame& frame = frames_[depth_ - 1];
+    if (!record_) {
+      --depth_;
+      return true;
+    }
     Token& token = tape_.tokens_[frame.token];
     std::uint64_t data = next_index();
+    std::uint32_t size = frame.count;
     if (frame.object) {
       auto& members = tape_.members_;
       const auto first = pending_.begin() + frame.first_pending;
       if (pending_.end() - first > 1) {
-        std::sort(first, pending_.end(),
-                  [&](const auto& a, const auto& b) { return key_of(a) < key_of(b); });
-        const auto twice = std::adjacent_find(
-            first, pending_.end(),
-            [&](const auto& a, const auto& b) { return key_of(a) == key_of(b); });
-        if (twice != pending_.end()) {
-          return false;
+        // Equal keys in the order of the text, the later value last.
+        std::sort(first, pending_.end(), [&](const auto& a, const auto& b) {
+          const auto ka = key_of(a), kb = key_of(b);
+          return ka != kb ? ka < kb : a.value < b.value;
+        });
+        const auto same_key = [&](const auto& a, const auto& b) { return key_of(a) == key_of(b); };
+        if (!later_wins_) {
+          if (std::adjacent_find(first, pending_.end(), same_key) != pending_.end()) {
+            return false;
+          }
+        } else {
+          auto kept = first;
+          for (auto it = first; it != pending_.end(); ++it) {
+            if (it + 1 == pending_.end() || !same_key(*it, *(it + 1))) {
+              *kept++ = *it;
+            }
+          }
+          pending_.erase(kept, pending_.end());
+          size = static_cast<std::uint32_t>(pending_.end() - first);
         }
       }
       data |= static_cast<std::uint64_t>(members.size()) << 32;
@@ -377,7 +463,7 @@ class TapeBuilder {
       pending_.erase(first, pending_.end());
     }
     token.data = data;
-    token.size = frame.count;
+    token.size = size;
     --depth_;
     return true;
   }
@@ -643,6 +729,8 @@ class TapeBuilder {
   const char* p_;
   const char* end_;
   JsonTape& tape_;
+  const bool record_;
+  const bool later_wins_;
   std::array<Frame, kMaxJsonDepth> frames_{};
   std::size_t depth_ = 0;
   std::vector<JsonTape::Member> pending_;
@@ -651,7 +739,7 @@ class TapeBuilder {
 
 JsonTape::JsonTape() : tokens_{Token{}} {}
 
-Result<JsonTape, std::string> JsonTape::parse(std::string text) {
+Result<JsonTape, std::string> JsonTape::parse(std::string text, JsonDuplicates duplicates) {
   if (text.size() > kMaxText) {
     return "the text is longer than " + std::to_string(kMaxText) + " bytes";
   }
@@ -662,9 +750,11 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
   // they grow; the part never written costs no memory.
   tape.tokens_.reserve(text.size() / 16 + 4);
   tape.members_.reserve(text.size() / 16 + 4);
-  TapeBuilder builder(text, tape);
+  const bool later_wins = duplicates == JsonDuplicates::LaterWins;
+  TapeBuilder builder(text, tape,
+                      later_wins ? TapeBuilder::Mode::LaterWins : TapeBuilder::Mode::Refuse);
   if (!builder.run()) {
-    if (auto key = builder.first_duplicate()) {
+    if (auto key = later_wins ? std::nullopt : builder.first_duplicate()) {
       return json_internal::duplicate_member_message(*key);
     }
     std::string message = json_internal::refusal_message(text);
@@ -687,6 +777,33 @@ Result<JsonTape, std::string> JsonTape::parse(std::string text) {
     }
   }
   return tape;
+}
+
+bool JsonTape::check(std::string_view text) {
+  if (text.size() > kMaxText) {
+    return false;
+  }
+  JsonTape unused;
+  return TapeBuilder(text, unused, TapeBuilder::Mode::CheckOnly).run();
+}
+
+bool JsonTextMembers::next(std::string_view& key, std::string_view& value) {
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
+  // At the object's opening brace, or after a member: at a comma or the
+  // closing brace.
+  const char* p = skip_space(begin + at_, end);
+  if (p == end || *p == '}' || (p = skip_space(p + 1, end)) == end || *p != '"') {
+    at_ = text_.size();
+    return false;
+  }
+  const char* const key_end = skip_string(p, end);
+  key = std::string_view(p + 1, static_cast<std::size_t>(key_end - p) - 2);
+  p = skip_space(skip_space(key_end, end) + 1, end);  // past the colon
+  const char* const value_end = skip_value(p, end);
+  value = std::string_view(p, static_cast<std::size_t>(value_end - p));
+  at_ = static_cast<std::size_t>(value_end - begin);
+  return true;
 }
 
 JsonNode JsonTape::root() const { return JsonNode(this, root_); }

@@ -41,6 +41,12 @@ enum class JsonKind : std::uint8_t {
 class JsonNode;
 struct JsonMember;
 
+/// What a tape does with a member that appears twice in one object.
+enum class JsonDuplicates : std::uint8_t {
+  Refused,    ///< the text is refused, as parse_json refuses it
+  LaterWins,  ///< the later value stands, as parse_json_tolerant reads it
+};
+
 class JsonTape {
  public:
   /// The texts a tape can hold: offsets are 31-bit.
@@ -51,8 +57,14 @@ class JsonTape {
 
   /// Parses `text` like parse_json: exactly one value, whitespace around it,
   /// no member twice in one object, nesting at most kMaxJsonDepth deep.
-  /// The tape keeps the text.
-  static Result<JsonTape, std::string> parse(std::string text);
+  /// The tape keeps the text. With JsonDuplicates::LaterWins a member
+  /// that comes twice is no fault, as in parse_json_tolerant.
+  static Result<JsonTape, std::string> parse(std::string text,
+                                             JsonDuplicates duplicates = JsonDuplicates::Refused);
+
+  /// Whether parse with JsonDuplicates::LaterWins would accept `text`,
+  /// found without recording anything: no memory beyond a fixed few KiB.
+  static bool check(std::string_view text);
 
   JsonNode root() const;
 
@@ -188,6 +200,23 @@ class JsonNode {
 
   const JsonTape* tape_;
   std::uint32_t index_;
+};
+
+/// Reads the members of an object from its text, recording nothing: for a
+/// text that JsonTape::check accepted, whose value is an object (JSON
+/// whitespace around it allowed, no byte order mark).
+class JsonTextMembers {
+ public:
+  explicit JsonTextMembers(std::string_view object) : text_(object) {}
+
+  /// The next member, in the order of the text: its key as written, without
+  /// quotation marks and with its escapes, and the exact text of its value.
+  /// False after the last.
+  bool next(std::string_view& key, std::string_view& value);
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
 };
 
 /// One member of an object: its key and its value.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/json.h"
+#include "core/json_tape.h"
 #include "core/utf8.h"
 #include "texts/texts.h"
 
@@ -22,51 +23,37 @@ constexpr std::int64_t kMethodNotFound = -32601;
 
 bool is_json_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Finds the source text of the top-level member `id` when it is a number.
-// Only wanted for integers too large for 64 bits, which the value tree
-// holds as doubles.
-class TopLevelIdNumber final : public nlohmann::json_sax<Json> {
- public:
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t& source) override {
-    if (depth_ == 1 && at_id_) {
-      text_ = source;
-      return false;  // found: stop reading
-    }
-    return true;
-  }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return false; }
-  bool start_object(std::size_t) override { return open(); }
-  bool start_array(std::size_t) override { return open(); }
-  bool end_object() override { return close(); }
-  bool end_array() override { return close(); }
-  bool key(string_t& name) override {
-    at_id_ = depth_ == 1 && name == "id";
-    return true;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
+// A request is read from its line without building it: the line is checked
+// whole, then only the members the server reads are cut out of it and read
+// on their own. So a line costs little more than its own bytes, however
+// much it holds that the server does not look at.
 
-  const std::string& text() const { return text_; }
+// Reads one value cut from a checked line.
+JsonTape read_value(std::string_view text, JsonDuplicates duplicates = JsonDuplicates::Refused) {
+  auto tape = JsonTape::parse(std::string(text), duplicates);
+  return tape ? std::move(tape).value() : JsonTape();  // cut from a checked line: it parses
+}
 
- private:
-  bool open() {
-    ++depth_;
-    return true;
-  }
-  bool close() {
-    --depth_;
-    return true;
-  }
+// The longest name of a member the server reads, and of a method it knows.
+// No escape is longer than six bytes per byte it stands for, so a string
+// written longer than six times these cannot be one of them.
+constexpr std::size_t kLongestName = 15;    // protocolVersion
+constexpr std::size_t kLongestMethod = 14;  // resources/list
 
-  int depth_ = 0;
-  bool at_id_ = false;
-  std::string text_;
+// A string value, read only when it is one and, written with its quotation
+// marks, at most `longest` bytes long; nullopt otherwise.
+std::optional<JsonTape> string_value(std::optional<std::string_view> text,
+                                     std::size_t longest = JsonTape::kMaxText) {
+  if (!text || text->front() != '"' || text->size() > longest) {
+    return std::nullopt;
+  }
+  return read_value(*text);
+}
+
+// The request's `id`: its value, and its text as it came.
+struct RequestId {
+  JsonTape value;
+  std::string_view text;
 };
 
 bool is_integer_literal(std::string_view number) {
@@ -77,24 +64,13 @@ bool is_integer_literal(std::string_view number) {
 // copied digit for digit from the request line: as doubles they would come
 // back as a different number, and a client that keeps exact integers could
 // not match the reply to its request.
-void write_id(std::string& out, const Json& id, std::string_view line) {
-  if (id.is_number_float()) {
-    TopLevelIdNumber finder;
-    (void)Json::sax_parse(line, &finder, nlohmann::detail::input_format_t::json, true);
-    if (!finder.text().empty() && is_integer_literal(finder.text())) {
-      out += finder.text();
-      return;
-    }
+void write_id(std::string& out, const RequestId& id) {
+  const JsonNode value = id.value.root();
+  if (value.kind() == JsonKind::Float && is_integer_literal(id.text)) {
+    out += id.text;
+    return;
   }
-  write_json_compact(out, id);
-}
-
-// The request's method; empty when it has none that is a string.
-std::string_view method_of(const Json& message) {
-  if (const auto found = message.find("method"); found != message.end() && found->is_string()) {
-    return found->get_ref<const std::string&>();
-  }
-  return {};
+  write_json_compact(out, value);
 }
 
 // Every reply the server can give, written once from the two texts; a
@@ -151,52 +127,71 @@ class Replies {
     initialize_tail_ = ",\"serverInfo\":" + to_json_compact(server_info) + "}";
   }
 
-  // Appends the reply line to the request `message`, read from `line`.
-  void append(std::string& out, const Json& message, const Json& id, std::string_view line) const {
-    const std::string_view method = method_of(message);
+  // Appends the reply line to a request for `method`; `protocol_version` is
+  // what an initialize request asks for, if anything.
+  void append(std::string& out, std::string_view method, const RequestId& id,
+              std::optional<std::string_view> protocol_version) const {
     if (method == "initialize") {
-      open_result(out, id, line);
+      open_result(out, id);
       out += initialize_head_;
-      write_json_string(out, protocol_version(message));
+      write_json_string(out, protocol_version.value_or(kDefaultProtocolVersion));
       out += initialize_tail_;
       out += "}\n";
       return;
     }
     for (const auto& [name, result] : results_) {
       if (method == name) {
-        open_result(out, id, line);
+        open_result(out, id);
         out += result;
         out += "}\n";
         return;
       }
     }
     out += error_head_;
-    write_id(out, id, line);
+    write_id(out, id);
     out += ",\"jsonrpc\":\"2.0\"}\n";
   }
 
  private:
-  static void open_result(std::string& out, const Json& id, std::string_view line) {
+  static void open_result(std::string& out, const RequestId& id) {
     out += "{\"id\":";
-    write_id(out, id, line);
+    write_id(out, id);
     out += ",\"jsonrpc\":\"2.0\",\"result\":";
-  }
-
-  static std::string_view protocol_version(const Json& message) {
-    const auto params = message.find("params");
-    if (params != message.end() && params->is_object()) {
-      const auto version = params->find("protocolVersion");
-      if (version != params->end() && version->is_string()) {
-        return version->get_ref<const std::string&>();
-      }
-    }
-    return kDefaultProtocolVersion;
   }
 
   std::array<std::pair<std::string_view, std::string>, 5> results_;
   std::string error_head_;
   std::string initialize_head_;
   std::string initialize_tail_;
+};
+
+// The members of an object the server reads: how often each comes, and
+// the last value of each.
+template <std::size_t N>
+struct ReadMembers {
+  std::array<std::string_view, N> names;
+  std::array<std::size_t, N> counts{};
+  std::array<std::optional<std::string_view>, N> values{};
+
+  void read(std::string_view object) {
+    JsonTextMembers members(object);
+    std::string_view key, value;
+    std::optional<JsonTape> decoded;
+    while (members.next(key, value)) {
+      if (key.find('\\') != std::string_view::npos) {
+        // The key with its quotation marks, which the reader cut off.
+        decoded =
+            string_value(std::string_view(key.data() - 1, key.size() + 2), 2 + 6 * kLongestName);
+        key = decoded ? decoded->root().string() : std::string_view();
+      }
+      for (std::size_t i = 0; i < N; ++i) {
+        if (key == names[i]) {
+          ++counts[i];
+          values[i] = value;
+        }
+      }
+    }
+  }
 };
 
 // Appends the reply to one input line, or nothing when the line is not a
@@ -207,32 +202,42 @@ void answer_line(const Replies& replies, std::string_view line, std::string& out
   while (first < line.size() && is_json_space(line[first])) {
     ++first;
   }
-  if (first == line.size() || line[first] != '{') {
+  if (first == line.size() || line[first] != '{' || !JsonTape::check(line)) {
     return;
   }
+  ReadMembers<3> request{{"id", "method", "params"}};
+  request.read(line);
+  const auto& [ids, methods, params] = request.counts;
   // A member the server does not read may come twice; one it reads may
   // not, or the message would mean two things.
-  bool doubled_id_or_method = false;
-  bool doubled_params = false;
-  auto message = parse_json_tolerant(line, [&](const JsonKeyPath& path) {
-    if (path.size() == 1) {
-      doubled_id_or_method |= path[0] == "id" || path[0] == "method";
-      doubled_params |= path[0] == "params";
-    } else if (path.size() == 2 && path[0] == "params" && path[1] == "protocolVersion") {
-      doubled_params = true;
-    }
-  });
-  if (!message || !message->is_object() || doubled_id_or_method) {
+  if (ids > 1 || methods > 1) {
     return;
   }
-  const auto id = message->find("id");
-  if (id == message->end()) {
+  if (ids == 0) {
     return;  // a notification
   }
-  if (doubled_params && method_of(*message) == "initialize") {
-    return;  // only initialize reads its params
+  // A method too long to be one the server knows is answered as any other
+  // unknown one, without being read.
+  const std::optional<JsonTape> method_value =
+      string_value(request.values[1], 2 + 6 * kLongestMethod);
+  const std::string_view method = method_value ? method_value->root().string() : "";
+  std::optional<JsonTape> version;
+  if (method == "initialize") {  // only initialize reads its params
+    if (params > 1) {
+      return;
+    }
+    if (const auto& text = request.values[2]; text && text->front() == '{') {
+      ReadMembers<1> read{{"protocolVersion"}};
+      read.read(*text);
+      if (read.counts[0] > 1) {
+        return;
+      }
+      version = string_value(read.values[0]);
+    }
   }
-  replies.append(out, *message, *id, line);
+  const std::string_view id_text = *request.values[0];
+  const RequestId id{read_value(id_text, JsonDuplicates::LaterWins), id_text};
+  replies.append(out, method, id, version ? std::optional(version->root().string()) : std::nullopt);
 }
 
 }  // namespace

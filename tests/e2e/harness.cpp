@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -351,9 +352,11 @@ RunResult E2eTest::run_once(const fs::path& program, const std::vector<std::stri
     }
     if (!ended) {
       int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) {
+      rusage usage{};
+      if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
         ended = now;
         run.exit_code = exit_code_of(status);
+        run.peak_kib = usage.ru_maxrss;
         run.took = now - started;
         continue;
       }

@@ -58,6 +58,8 @@ struct RunResult {
   bool output_held_open = false;
   /// How long after the process ended both output pipes reached end-of-file.
   std::chrono::duration<double> eof_after_exit{};
+  /// The process's peak resident memory in KiB (under Wine: Wine's process).
+  long peak_kib = 0;
 };
 
 /// The n-th line of `text` (1-based), without its line feed.

@@ -88,6 +88,34 @@ TEST_F(Replies, LargestReplyAndOneByteMore) {
   expect_error_around(cli({"invoke", "too_large"}), 1, "Vellumo sent an unreadable reply: ", "");
 }
 
+// Every command reads the largest reply of the costliest shape (11 million
+// empty objects) from its text, taking only the members it uses: as a Json
+// tree it cost over 1 GiB, read so it costs what printing it does (about
+// 300 MiB, natively and under Wine).
+TEST_F(Replies, LargestReplyOfEmptyObjectsStaysWithinItsBound) {
+  const std::string head = R"({"ok":true,"result":[)";
+  const std::string tail = "{}]}";
+  const std::size_t count = (kMaxReply - head.size() - tail.size()) / 3;
+  Json s = scenario();
+  s["default"] = Json{
+      {"fill", {{"prefix", head}, {"text", "{},"}, {"count", count}, {"suffix", tail + "\n"}}}};
+  start_app(s);
+
+  constexpr long kBoundKib = 400 << 10;
+  const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+      {{"status"}, 0},
+      {{"settings", "set", "a=1"}, 1},  // no settings in the reply
+      {{"dictation", "start"}, 0},
+      {{"meetings", "wait", std::string(32, 'a')}, 0},
+  };
+  for (const auto& [words, exit_code] : runs) {
+    SCOPED_TRACE(words[0] + " " + words[1 % words.size()]);
+    const RunResult run = cli(words);
+    EXPECT_EQ(run.exit_code, exit_code) << run.err;
+    EXPECT_LT(run.peak_kib, kBoundKib);
+  }
+}
+
 // A large reply of every kind of value (escapes, text beyond ASCII, numbers
 // of each kind, nesting, keys out of order, a string longer than one output
 // block) prints exactly as its value does.

@@ -27,6 +27,18 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellumo;
   const std::string text(reinterpret_cast<const char*>(data), size);
+  // Where the later of two members wins, and when it only checks, the
+  // tape follows parse_json_tolerant.
+  auto tolerant = parse_json_tolerant(text, [](const JsonKeyPath&) {});
+  auto later_wins = JsonTape::parse(text, JsonDuplicates::LaterWins);
+  if (JsonTape::check(text) != tolerant.ok() || later_wins.ok() != tolerant.ok()) {
+    disagree("the decision with duplicates", tolerant ? "accepted" : tolerant.error(),
+             later_wins ? "accepted" : later_wins.error());
+  }
+  if (tolerant && later_wins->root().to_json() != *tolerant) {
+    disagree("the value with duplicates", to_json_compact(*tolerant),
+             to_json_compact(later_wins->root().to_json()));
+  }
   auto json = parse_json(text);
   auto tape = JsonTape::parse(text);
   if (json.ok() != tape.ok()) {

@@ -139,6 +139,9 @@ TEST(McpServer, EchoesTheIdAsReceived) {
     SCOPED_TRACE(sent);
     EXPECT_EQ(answer("{\"method\":\"ping\",\"id\":" + sent + "}"), result_line(echoed, "{}"));
     EXPECT_EQ(answer("{\"id\":" + sent + ",\"method\":\"nope\"}"), error_line(echoed));
+    // After members the server skips, nested and null among them.
+    EXPECT_EQ(answer(R"({"a":{"id":[1.5,{}]},"b":null,"method":"ping","id":)" + sent + "}"),
+              result_line(echoed, "{}"));
   }
   // A large integer deeper inside an object id goes through the value tree.
   EXPECT_EQ(answer(R"({"id":{"n":123456789012345678901234567890},"method":"ping"})"),
