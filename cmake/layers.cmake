@@ -21,7 +21,7 @@ set(layers
   "mcp texts platform core"
   "cli mcp app_link agent_integration process texts platform core"
   "standin_app texts platform core"
-  "docs texts platform core"
+  "docs cli mcp app_link agent_integration process texts platform core"
   "resources"
 )
 

@@ -5,6 +5,7 @@
 
 #include "app_link/app_link.h"
 #include "cli/agents_command.h"
+#include "cli/command_table.h"
 #include "cli/dictation.h"
 #include "cli/meetings.h"
 #include "cli/output.h"

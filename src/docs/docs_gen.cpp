@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "core/text.h"
 #include "docs/usage_reader.h"
 #include "texts/texts.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "cli/command_table.h"
 #include "core/text.h"
 #include "texts/texts.h"
 

@@ -20,9 +20,6 @@ std::string cli_path_text();
 inline constexpr std::array<std::string_view, 6> kUsagePages = {
     "dictation", "meetings", "setup", "appearance", "microphone", "shortcuts"};
 
-/// The usage text for people: 57 lines, each ending in a line feed.
-std::string_view usage_text();
-
 /// The guide for agents: 40 lines, each ending in a line feed, with
 /// `cli_path` on line 6 after "CLI: ", inserted unchanged.
 std::string guide_text(std::string_view cli_path);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/command_table.h"
 #include "texts/texts.h"
 
 namespace vellumo::docs {

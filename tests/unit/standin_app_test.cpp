@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/command_table.h"
 #include "cli/dispatch.h"
 #include "core/json.h"
 #include "core/link_protocol.h"
