@@ -2,10 +2,22 @@
 
 #include <algorithm>
 
+#include "cli/agents_command.h"
+#include "cli/dictation.h"
+#include "cli/dispatch.h"
+#include "cli/meetings.h"
+#include "cli/output.h"
+#include "cli/syntax.h"
+#include "core/link_protocol.h"
+#include "core/text.h"
+#include "mcp/mcp_server.h"
+#include "texts/texts.h"
 #include "version.h"
 
 namespace vellumo {
 namespace {
+
+using Words = std::vector<std::string>;
 
 // The usage text above its sections.
 constexpr std::string_view kUsageHead =
@@ -18,6 +30,63 @@ needed (--no-launch to skip). Results print as JSON; errors go to stderr.
 Exit codes: 0 ok, 1 failed, 2 usage, 3 Vellumo not running.
 )~";
 
+// A text as a template argument.
+template <std::size_t N>
+struct Text {
+  char chars[N];
+  constexpr Text(const char (&text)[N]) { std::copy_n(text, N, chars); }
+  constexpr std::string_view view() const { return {chars, N - 1}; }
+};
+
+// Sends one app command without arguments and prints its result as it
+// comes.
+template <Text command>
+Status relay(const CliOptions& options, const Words&) {
+  return send_and_print(options, command.view(), Json::object());
+}
+
+// A family's answer to words that fit none of its rows.
+template <Text message>
+Status usage_error(const CliOptions&, const Words&) {
+  return CliError::usage(std::string(message.view()));
+}
+
+Status print_usage(const CliOptions&, const Words&) { return print_text(usage_text()); }
+
+Status print_guide(const CliOptions&, const Words&) {
+  return print_text(guide_text(cli_path_text()));
+}
+
+Status print_version(const CliOptions&, const Words&) {
+  return print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
+                    std::to_string(PROTOCOL_VERSION) + ")\n");
+}
+
+Status quit(const CliOptions&, const Words&) {
+  // Quitting never starts the app just to stop it again.
+  CliOptions quit_options;
+  quit_options.no_launch = true;
+  return send_and_print(quit_options, "quit_app", Json::object());
+}
+
+Status open_page(const CliOptions& options, const Words& words) {
+  return send_and_print(options, "show_page",
+                        Json{{"page", words.size() == 2 ? words[1] : "dictation"}});
+}
+
+Status show_settings(const CliOptions& options, const Words& words) {
+  return settings_get(options, words.size() == 3 ? &words[2] : nullptr);
+}
+
+Status agents(const CliOptions&, const Words& words) { return run_agents_command(words[1]); }
+
+Status mcp(const CliOptions&, const Words&) { return run_mcp_stub(); }
+
+Status unknown_meetings_command(const CliOptions&, const Words& words) {
+  return CliError::usage("Unknown meetings command: " +
+                         join_words(Words(words.begin() + 1, words.end())));
+}
+
 constexpr UsageSection kApp{"App"};
 constexpr UsageSection kDictation{"Dictation"};
 constexpr UsageSection kMeetings{
@@ -26,61 +95,107 @@ constexpr UsageSection kElse{"Everything else"};
 
 using enum Shown;
 
+// In the order of the usage text; dispatch takes the first row that fits,
+// so a family's answer to other words follows its rows.
 constexpr CommandRow kRows[] = {
-    {&kApp, "status", "Version, state and selected models"},
-    {&kApp, "quit", "Quit Vellumo (saves an active recording first)"},
-    {&kApp, "open [page]",
+    {&kApp, "status", [](const CliOptions& o, const Words&) { return status(o); },
+     "Version, state and selected models"},
+    {&kApp, "quit", quit, "Quit Vellumo (saves an active recording first)"},
+    {&kApp, "open [page]", open_page,
      "Open a window: dictation, meetings, setup, appearance, microphone, shortcuts"},
-    {&kApp, "settings get [key]", "Show settings"},
-    {&kApp, "settings set key=value ...", "Change settings (values are JSON where they parse)"},
-    {&kApp, "models list", "Installed and available models"},
-    {&kApp, "ai", "Cloud AI settings (Notes, titles)"},
-    {&kApp, "vocabulary list", "Custom words"},
-    {&kApp, "diagnostics", "Diagnostic report"},
+    {&kApp, "settings get [key]", show_settings, "Show settings"},
+    {&kApp, "settings set key=value ...", settings_set,
+     "Change settings (values are JSON where they parse)"},
+    {nullptr, "settings", show_settings},
+    {nullptr, "settings [word] ...",
+     usage_error<"Use `settings get [key]` or `settings set key=value ...`.">},
+    {&kApp, "models list", relay<"get_model_library">, "Installed and available models"},
+    {nullptr, "models", relay<"get_model_library">},
+    {&kApp, "ai", relay<"get_ai_settings">, "Cloud AI settings (Notes, titles)"},
+    {nullptr, "ai settings", relay<"get_ai_settings">},
+    {&kApp, "vocabulary list", relay<"get_vocabulary">, "Custom words"},
+    {nullptr, "vocabulary", relay<"get_vocabulary">},
+    {&kApp, "diagnostics", relay<"get_diagnostics">, "Diagnostic report"},
+    {nullptr, "snapshot", relay<"get_snapshot">},
+    {nullptr, "ping", relay<"ping">},
 
-    {&kDictation, "dictation start|stop|cancel"},
-    {&kDictation, "dictation history [--limit N]"},
-    {&kDictation, "dictation copy-last"},
+    {&kDictation, "dictation start|stop|cancel", change_dictation},
+    {&kDictation, "dictation history [--limit N]", dictation_history},
+    {&kDictation, "dictation copy-last", relay<"copy_last_dictation">},
+    {nullptr, "dictation [word] ...",
+     usage_error<"Use `dictation start|stop|cancel|history|copy-last`.">},
 
-    {&kMeetings, "meetings list"},
-    {&kMeetings, "meetings show <id>", "Full record as JSON"},
-    {&kMeetings, "meetings transcript <id> [--cleaned]"},
-    {&kMeetings, "meetings notes <id>"},
-    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]"},
-    {&kMeetings, "meetings record stop"},
-    {&kMeetings, "meetings import <file>"},
-    {&kMeetings, "meetings join <id> <id> ... [--title T]", "New meeting from recordings in order",
+    {&kMeetings, "meetings list", relay<"list_meetings">},
+    {nullptr, "meetings", relay<"list_meetings">},
+    {&kMeetings, "meetings show <id>",
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[2], "get_meeting", false);
+     },
+     "Full record as JSON"},
+    {&kMeetings, "meetings transcript <id> [--cleaned]",
+     [](const CliOptions& o, const Words& w) {
+       return print_text_member(o, w[2], o.cleaned ? "cleanedTranscript" : "transcript");
+     }},
+    {&kMeetings, "meetings notes <id>",
+     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); }},
+    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]", record},
+    {&kMeetings, "meetings record stop", record},
+    {&kMeetings, "meetings import <file>", import_media},
+    {&kMeetings, "meetings join <id> <id> ... [--title T]", join,
+     "New meeting from recordings in order", WideColumn},
+    {&kMeetings, "meetings transcribe <id> [--model M] [--detach]", transcribe},
+    {&kMeetings, "meetings wait <id> [--timeout S]",
+     [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[2]); },
+     "Wait for a detached job to finish", WideColumn},
+    {&kMeetings, "meetings cancel <id>",
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[2], "cancel_meeting", false);
+     }},
+    {&kMeetings, "meetings rename <id> <title>",
+     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[2], "title", w[3]); }},
+    {&kMeetings, "meetings speakers <id>",
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[2], "meeting_speakers", false);
+     },
+     "Speaker labels in the transcript", WideColumn},
+    {&kMeetings, "meetings rename-speaker <id> <from> <to>", rename_speaker,
+     R"(e.g. "Speaker 2" "Ilka Brandt")", WideColumn},
+    {&kMeetings, "meetings labels <id> on|off [--confirm]", labels, "Numbered voices on or off",
      WideColumn},
-    {&kMeetings, "meetings transcribe <id> [--model M] [--detach]"},
-    {&kMeetings, "meetings wait <id> [--timeout S]", "Wait for a detached job to finish",
-     WideColumn},
-    {&kMeetings, "meetings cancel <id>"},
-    {&kMeetings, "meetings rename <id> <title>"},
-    {&kMeetings, "meetings speakers <id>", "Speaker labels in the transcript", WideColumn},
-    {&kMeetings, "meetings rename-speaker <id> <from> <to>", R"(e.g. "Speaker 2" "Ilka Brandt")",
-     WideColumn},
-    {&kMeetings, "meetings labels <id> on|off [--confirm]", "Numbered voices on or off",
-     WideColumn},
-    {&kMeetings, "meetings clean <id>", "Local transcript cleanup", WideColumn},
+    {&kMeetings, "meetings clean <id>",
+     [](const CliOptions& o, const Words& w) {
+       return send_for_meeting(o, w[2], "clean_meeting", true);
+     },
+     "Local transcript cleanup", WideColumn},
     {&kMeetings,
      "meetings generate-notes <id> [--preset "
-     "summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]"},
-    {&kMeetings, "meetings set-notes <id> --file F | --text T"},
-    {&kMeetings, "meetings set-transcript <id> --file F | --text T"},
-    {&kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]"},
-    {&kMeetings, "meetings export-audio <id> <path>"},
-    {&kMeetings, "meetings delete <id> --confirm"},
+     "summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]",
+     generate_notes},
+    {&kMeetings, "meetings set-notes <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
+    {&kMeetings, "meetings set-transcript <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
+    {&kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
+     export_meeting},
+    {&kMeetings, "meetings export-audio <id> <path>", export_audio},
+    {&kMeetings, "meetings delete <id> --confirm", delete_meeting},
+    {nullptr, "meetings [word] ...", unknown_meetings_command},
 
-    {&kElse, "commands", "Every app command and its arguments"},
-    {&kElse, "invoke <command> [json]",
+    {&kElse, "commands", relay<"commands">, "Every app command and its arguments"},
+    {&kElse, "invoke <command> [json]", invoke,
      R"(Call any app command, e.g. invoke get_meeting '{"id":"..."}')"},
-    {&kElse, "guide", "How agents should use Vellumo"},
-    {&kElse, "agents status|install|remove",
+    {&kElse, "guide", print_guide, "How agents should use Vellumo"},
+    {&kElse, "agents status|install|remove", agents,
      "vellumo-cli on PATH, and the MCP pointer in\n"
      "Claude Code, Codex, Gemini, Cursor, Windsurf,\n"
      "Claude Desktop and opencode"},
-    {&kElse, "mcp", "MCP stub for agents: it points them to this CLI"},
-    {&kElse, "version"},
+    {nullptr, "agents", print_guide},
+    {nullptr, "agents uninstall|ensure", agents},
+    {nullptr, "agents [word] ...", usage_error<"Use `agents status|install|remove`.">},
+    {&kElse, "mcp", mcp, "MCP stub for agents: it points them to this CLI"},
+    {&kElse, "version", print_version},
+    {nullptr, "help", print_usage},
+    {nullptr, "help agents", print_guide},
 };
 
 // The width of the syntax column, after the two spaces that start a line.
@@ -110,6 +225,9 @@ constexpr bool rows_fit() {
   return true;
 }
 static_assert(rows_fit());
+static_assert(std::ranges::all_of(kRows, [](const CommandRow& row) {
+  return read_syntax(row.syntax).error.empty() && row.handler != nullptr;
+}));
 
 }  // namespace
 

@@ -1,15 +1,24 @@
 #pragma once
 
 // The CLI's commands, one row for each form of a command: where the usage
-// text lists it and what it says beside it. The usage text is rendered from
-// the rows, under its fixed head.
+// text lists it, what it says beside it, and what runs it. The usage text
+// is rendered from the rows, under its fixed head; dispatch runs the first
+// row whose syntax the command words fit.
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/cli_options.h"
+#include "core/result.h"
 
 namespace vellumo {
+
+/// What runs a command: given the options and all the positional words,
+/// which fit the syntax of its row.
+using CommandHandler = Status (*)(const CliOptions& options, const std::vector<std::string>& words);
 
 /// A heading of the usage text, with the note beside it.
 struct UsageSection {
@@ -25,18 +34,21 @@ enum class Shown : std::uint8_t {
 
 struct CommandRow {
   /// The section that lists the row; nullptr for a form the texts do not
-  /// show.
+  /// show (another name of a command, a family's answer to words that fit
+  /// none of its rows).
   const UsageSection* section;
   /// The command words, then the arguments and options, in the notation of
   /// the usage text: "meetings labels <id> on|off [--confirm]".
   std::string_view syntax;
+  CommandHandler handler;
   /// The usage text's words beside the syntax; a line feed continues them
   /// on a line of their own, in the same column.
   std::string_view column = {};
   Shown shown = Shown::Column;
 };
 
-/// Every row, in the order of the usage text.
+/// Every row, in the order of the usage text; the syntax of each reads
+/// (checked when it is compiled).
 std::span<const CommandRow> command_table();
 
 /// The usage text for people: the fixed head, then each section's heading
