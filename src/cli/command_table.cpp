@@ -119,66 +119,149 @@ constexpr CommandRow kRows[] = {
     {nullptr, "snapshot", relay<"get_snapshot">},
     {nullptr, "ping", relay<"ping">},
 
-    {&kDictation, "dictation start|stop|cancel", change_dictation},
-    {&kDictation, "dictation history [--limit N]", dictation_history},
-    {&kDictation, "dictation copy-last", relay<"copy_last_dictation">},
+    {&kDictation,
+     "dictation start|stop|cancel",
+     change_dictation,
+     {},
+     "Start a dictation, stop it or cancel it, and print the dictation's state, error and text."},
+    {&kDictation,
+     "dictation history [--limit N]",
+     dictation_history,
+     {},
+     "The most recent dictations, 20 unless --limit says how many."},
+    {&kDictation,
+     "dictation copy-last",
+     relay<"copy_last_dictation">,
+     {},
+     "Have the app copy the last dictation."},
     {nullptr, "dictation [word] ...",
      usage_error<"Use `dictation start|stop|cancel|history|copy-last`.">},
 
-    {&kMeetings, "meetings list", relay<"list_meetings">},
+    {&kMeetings, "meetings list", relay<"list_meetings">, {}, "The meetings of the library."},
     {nullptr, "meetings", relay<"list_meetings">},
     {&kMeetings, "meetings show <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "get_meeting", false);
      },
      "Full record as JSON"},
-    {&kMeetings, "meetings transcript <id> [--cleaned]",
+    {&kMeetings,
+     "meetings transcript <id> [--cleaned]",
      [](const CliOptions& o, const Words& w) {
        return print_text_member(o, w[2], o.cleaned ? "cleanedTranscript" : "transcript");
-     }},
-    {&kMeetings, "meetings notes <id>",
-     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); }},
-    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]", record},
-    {&kMeetings, "meetings record stop", record},
-    {&kMeetings, "meetings import <file>", import_media},
-    {&kMeetings, "meetings join <id> <id> ... [--title T]", join,
-     "New meeting from recordings in order", WideColumn},
-    {&kMeetings, "meetings transcribe <id> [--model M] [--detach]", transcribe},
-    {&kMeetings, "meetings wait <id> [--timeout S]",
+     },
+     {},
+     "The transcript as plain text; with --cleaned the cleaned-up one."},
+    {&kMeetings,
+     "meetings notes <id>",
+     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); },
+     {},
+     "The meeting's notes as plain text."},
+    {&kMeetings,
+     "meetings record start [--title T] [--source both|microphone|system]",
+     record,
+     {},
+     "Start recording a meeting, from the microphone, the system's sound or both (the default)."},
+    {&kMeetings,
+     "meetings record stop",
+     record,
+     {},
+     "Stop the recording and keep it as a meeting."},
+    {&kMeetings,
+     "meetings import <file>",
+     import_media,
+     {},
+     "A new meeting from an audio or video file."},
+    {&kMeetings,
+     "meetings join <id> <id> ... [--title T]",
+     join,
+     "New meeting from recordings in order",
+     {},
+     WideColumn},
+    {&kMeetings,
+     "meetings transcribe <id> [--model M] [--detach]",
+     transcribe,
+     {},
+     "Transcribe the meeting and label its speakers, waiting until done, which can take minutes; "
+     "--detach returns at once (see meetings wait)."},
+    {&kMeetings,
+     "meetings wait <id> [--timeout S]",
      [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[2]); },
-     "Wait for a detached job to finish", WideColumn},
-    {&kMeetings, "meetings cancel <id>",
+     "Wait for a detached job to finish",
+     {},
+     WideColumn},
+    {&kMeetings,
+     "meetings cancel <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "cancel_meeting", false);
-     }},
-    {&kMeetings, "meetings rename <id> <title>",
-     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[2], "title", w[3]); }},
-    {&kMeetings, "meetings speakers <id>",
+     },
+     {},
+     "Cancel the meeting's running job."},
+    {&kMeetings,
+     "meetings rename <id> <title>",
+     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[2], "title", w[3]); },
+     {},
+     "Give the meeting a new title."},
+    {&kMeetings,
+     "meetings speakers <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "meeting_speakers", false);
      },
-     "Speaker labels in the transcript", WideColumn},
-    {&kMeetings, "meetings rename-speaker <id> <from> <to>", rename_speaker,
-     R"(e.g. "Speaker 2" "Ilka Brandt")", WideColumn},
-    {&kMeetings, "meetings labels <id> on|off [--confirm]", labels, "Numbered voices on or off",
+     "Speaker labels in the transcript",
+     {},
      WideColumn},
-    {&kMeetings, "meetings clean <id>",
+    {&kMeetings,
+     "meetings rename-speaker <id> <from> <to>",
+     rename_speaker,
+     R"(e.g. "Speaker 2" "Ilka Brandt")",
+     {},
+     WideColumn},
+    {&kMeetings,
+     "meetings labels <id> on|off [--confirm]",
+     labels,
+     "Numbered voices on or off",
+     {},
+     WideColumn},
+    {&kMeetings,
+     "meetings clean <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "clean_meeting", true);
      },
-     "Local transcript cleanup", WideColumn},
+     "Local transcript cleanup",
+     {},
+     WideColumn},
     {&kMeetings,
      "meetings generate-notes <id> [--preset "
      "summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]",
-     generate_notes},
-    {&kMeetings, "meetings set-notes <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
-    {&kMeetings, "meetings set-transcript <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
-    {&kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
-     export_meeting},
-    {&kMeetings, "meetings export-audio <id> <path>", export_audio},
-    {&kMeetings, "meetings delete <id> --confirm", delete_meeting},
+     generate_notes,
+     {},
+     "Notes from the transcript through the AI provider set in the app, which may be a paid cloud "
+     "service; the preset is summary unless given."},
+    {&kMeetings,
+     "meetings set-notes <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); },
+     {},
+     "Replace the notes with the given text, or with a file's (- reads standard input)."},
+    {&kMeetings,
+     "meetings set-transcript <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); },
+     {},
+     "Replace the transcript with the given text, or with a file's (- reads standard input)."},
+    {&kMeetings,
+     "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
+     export_meeting,
+     {},
+     "Write the meeting to a file, in the format that --format or the path's extension names (md "
+     "unless either does)."},
+    {&kMeetings,
+     "meetings export-audio <id> <path>",
+     export_audio,
+     {},
+     "Write the meeting's audio to a file."},
+    {&kMeetings,
+     "meetings delete <id> --confirm",
+     delete_meeting,
+     {},
+     "Delete the meeting; nothing is deleted without --confirm (or --yes)."},
     {nullptr, "meetings [word] ...", unknown_meetings_command},
 
     {&kElse, "commands", relay<"commands">, "Every app command and its arguments"},
@@ -193,23 +276,42 @@ constexpr CommandRow kRows[] = {
     {nullptr, "agents uninstall|ensure", agents},
     {nullptr, "agents [word] ...", usage_error<"Use `agents status|install|remove`.">},
     {&kElse, "mcp", mcp, "MCP stub for agents: it points them to this CLI"},
-    {&kElse, "version", print_version},
-    {nullptr, "help", print_usage},
-    {nullptr, "help agents", print_guide},
+    {&kElse, "version", print_version, {}, "The version and the protocol of the app link."},
+    {&kElse,
+     "help",
+     print_usage,
+     {},
+     "This list of commands, as -h and --help print it.",
+     ManualOnly},
+    {&kElse,
+     "help agents",
+     print_guide,
+     {},
+     "The guide for agents, as guide prints it.",
+     ManualOnly},
 };
 
 // The width of the syntax column, after the two spaces that start a line.
 constexpr std::size_t width(Shown shown) { return shown == WideColumn ? 43 : 31; }
 
 // Each section's rows stand together (rows shown nowhere may stand between
-// them), and a syntax leaves at least two spaces before its column text.
+// them); a row of a section has a column text or a sentence, not both (a
+// row shown nowhere has neither), and its syntax leaves at least two
+// spaces before its column text.
 constexpr bool rows_fit() {
   const UsageSection* section = nullptr;
   std::size_t ended = 0;  // sections left behind so far
   const UsageSection* left[std::size(kRows)] = {};
   for (const CommandRow& row : kRows) {
     if (row.section == nullptr) {
+      if (!row.column.empty() || !row.sentence.empty()) {
+        return false;
+      }
       continue;
+    }
+    if (row.column.empty() == row.sentence.empty() ||
+        (row.shown == ManualOnly && !row.column.empty())) {
+      return false;
     }
     if (row.section != section) {
       if (std::find(left, left + ended, row.section) != left + ended) {
@@ -233,11 +335,13 @@ static_assert(std::ranges::all_of(kRows, [](const CommandRow& row) {
 
 std::span<const CommandRow> command_table() { return kRows; }
 
+std::string_view usage_head() { return kUsageHead; }
+
 std::string usage_text() {
   std::string text(kUsageHead);
   const UsageSection* section = nullptr;
   for (const CommandRow& row : kRows) {
-    if (row.section == nullptr) {
+    if (row.section == nullptr || row.shown == ManualOnly) {
       continue;
     }
     if (row.section != section) {

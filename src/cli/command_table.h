@@ -1,9 +1,10 @@
 #pragma once
 
 // The CLI's commands, one row for each form of a command: where the usage
-// text lists it, what it says beside it, and what runs it. The usage text
-// is rendered from the rows, under its fixed head; dispatch runs the first
-// row whose syntax the command words fit.
+// text lists it, what it and the manual page say of it, and what runs it.
+// The usage text is rendered from the rows, under its fixed head; dispatch
+// runs the first row whose syntax the command words fit; the manual page
+// and the completions are written from the rows at build time.
 
 #include <cstdint>
 #include <span>
@@ -26,10 +27,11 @@ struct UsageSection {
   std::string_view note = {};
 };
 
-/// How a row appears in the usage text.
+/// How a row of a section appears in the texts.
 enum class Shown : std::uint8_t {
-  Column,      ///< a line whose column text starts in its 34th character
-  WideColumn,  ///< a line whose column text starts in its 46th character
+  Column,      ///< a usage line whose column text starts in its 34th character
+  WideColumn,  ///< a usage line whose column text starts in its 46th character
+  ManualOnly,  ///< no usage line: only the manual page and the completions show it
 };
 
 struct CommandRow {
@@ -42,14 +44,22 @@ struct CommandRow {
   std::string_view syntax;
   CommandHandler handler;
   /// The usage text's words beside the syntax; a line feed continues them
-  /// on a line of their own, in the same column.
+  /// on a line of their own, in the same column. The manual page describes
+  /// the row with them, on one line.
   std::string_view column = {};
+  /// The manual page's description of a row without column text.
+  std::string_view sentence = {};
   Shown shown = Shown::Column;
 };
 
-/// Every row, in the order of the usage text; the syntax of each reads
+/// Every row, in the order of the usage text; the syntax of each reads, and
+/// each row of a section has exactly one of a column text and a sentence
 /// (checked when it is compiled).
 std::span<const CommandRow> command_table();
+
+/// The usage text's fixed head: the title, the usage line and the paragraph
+/// with the exit codes.
+std::string_view usage_head();
 
 /// The usage text for people: the fixed head, then each section's heading
 /// and lines; each line ends in a line feed.

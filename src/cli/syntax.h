@@ -29,9 +29,9 @@ struct SyntaxArgument {
 };
 
 struct SyntaxOption {
-  std::string_view name;   ///< "--limit"
-  std::string_view value;  ///< the word for its value ("N", "md|txt"), empty for a flag
-  bool optional = false;   ///< in brackets
+  std::string_view name;           ///< "--limit"
+  std::string_view value;          ///< the word for its value ("N", "md|txt"), empty for a flag
+  bool optional = false;           ///< in brackets
   bool excludes_previous = false;  ///< a `|` stands between it and the option before
 };
 
