@@ -15,7 +15,7 @@ set(layers
   "core"
   "platform core"
   "process platform core"
-  "texts platform core"
+  "texts core"
   "app_link platform core"
   "agent_integration process platform core"
   "mcp texts platform core"

@@ -11,6 +11,7 @@
 #include "core/link_protocol.h"
 #include "core/text.h"
 #include "mcp/mcp_server.h"
+#include "platform/platform.h"
 #include "texts/texts.h"
 #include "version.h"
 
@@ -51,6 +52,13 @@ Status usage_error(const CliOptions&, const Words&) {
   return CliError::usage(std::string(message.view()));
 }
 
+// The CLI's own path for the texts that name it: as the system reports it,
+// or "vellumo-cli" when it cannot tell.
+std::string cli_path_text() {
+  auto path = platform::executable_path();
+  return path ? std::move(path).value() : std::string("vellumo-cli");
+}
+
 Status print_usage(const CliOptions&, const Words&) { return print_text(usage_text()); }
 
 Status print_guide(const CliOptions&, const Words&) {
@@ -80,7 +88,7 @@ Status show_settings(const CliOptions& options, const Words& words) {
 
 Status agents(const CliOptions&, const Words& words) { return run_agents_command(words[1]); }
 
-Status mcp(const CliOptions&, const Words&) { return run_mcp_stub(); }
+Status mcp(const CliOptions&, const Words&) { return run_mcp_stub(cli_path_text()); }
 
 Status unknown_meetings_command(const CliOptions&, const Words& words) {
   return CliError::usage("Unknown meetings command: " +

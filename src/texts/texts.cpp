@@ -1,7 +1,5 @@
 #include "texts/texts.h"
 
-#include "platform/platform.h"
-
 namespace vellumo {
 namespace {
 
@@ -51,11 +49,6 @@ or add `--detach` and then run `meetings wait <id>`.
 )~";
 
 }  // namespace
-
-std::string cli_path_text() {
-  auto path = platform::executable_path();
-  return path ? std::move(path).value() : std::string("vellumo-cli");
-}
 
 std::string guide_text(std::string_view cli_path) {
   std::string text;

@@ -3,10 +3,11 @@
 // that are rows of the stand-in's table, with arguments its rules take; and
 // every row of the stand-in's table is sent so.
 
+#include "cli/command_table.h"
+
 #include <map>
 #include <set>
 
-#include "cli/command_table.h"
 #include "cli/syntax.h"
 #include "harness.h"
 #include "standin_app/app.h"
@@ -83,7 +84,8 @@ TEST_F(CommandTable, TheCliReachesEveryRowOfTheStandinsTable) {
     }
     for (const SyntaxArgument& argument : syntax.arguments()) {
       const std::string_view text = argument.text;
-      variants = times(variants, choices(argument.optional ? text.substr(1, text.size() - 2) : text, fill));
+      variants = times(variants,
+                       choices(argument.optional ? text.substr(1, text.size() - 2) : text, fill));
     }
     for (const SyntaxOption& option : syntax.options()) {
       if (option.excludes_previous) {
