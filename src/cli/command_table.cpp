@@ -31,23 +31,23 @@ needed (--no-launch to skip). Results print as JSON; errors go to stderr.
 Exit codes: 0 ok, 1 failed, 2 usage, 3 Vellumo not running.
 )~";
 
-// A text as a template argument.
+// A string literal as a template argument.
 template <std::size_t N>
-struct Text {
+struct Literal {
   char chars[N];
-  constexpr Text(const char (&text)[N]) { std::copy_n(text, N, chars); }
+  constexpr Literal(const char (&text)[N]) { std::copy_n(text, N, chars); }
   constexpr std::string_view view() const { return {chars, N - 1}; }
 };
 
 // Sends one app command without arguments and prints its result as it
 // comes.
-template <Text command>
+template <Literal command>
 Status relay(const CliOptions& options, const Words&) {
   return send_and_print(options, command.view(), Json::object());
 }
 
 // A family's answer to words that fit none of its rows.
-template <Text message>
+template <Literal message>
 Status usage_error(const CliOptions&, const Words&) {
   return CliError::usage(std::string(message.view()));
 }
@@ -86,9 +86,11 @@ Status show_settings(const CliOptions& options, const Words& words) {
   return settings_get(options, words.size() == 3 ? &words[2] : nullptr);
 }
 
-Status agents(const CliOptions&, const Words& words) { return run_agents_command(words[1]); }
+Status agents_command(const CliOptions&, const Words& words) {
+  return run_agents_command(words[1]);
+}
 
-Status mcp(const CliOptions&, const Words&) { return run_mcp_stub(cli_path_text()); }
+Status mcp_stub(const CliOptions&, const Words&) { return run_mcp_stub(cli_path_text()); }
 
 Status unknown_meetings_command(const CliOptions&, const Words& words) {
   return CliError::usage("Unknown meetings command: " +
@@ -102,6 +104,9 @@ constexpr UsageSection kMeetings{
 constexpr UsageSection kElse{"Everything else"};
 
 using enum Shown;
+
+// No column text, or no sentence.
+constexpr std::string_view kNone;
 
 // In the order of the usage text; dispatch takes the first row that fits,
 // so a family's answer to other words follows its rows.
@@ -127,148 +132,86 @@ constexpr CommandRow kRows[] = {
     {nullptr, "snapshot", relay<"get_snapshot">},
     {nullptr, "ping", relay<"ping">},
 
-    {&kDictation,
-     "dictation start|stop|cancel",
-     change_dictation,
-     {},
+    {&kDictation, "dictation start|stop|cancel", change_dictation, kNone,
      "Start a dictation, stop it or cancel it, and print the dictation's state, error and text."},
-    {&kDictation,
-     "dictation history [--limit N]",
-     dictation_history,
-     {},
+    {&kDictation, "dictation history [--limit N]", dictation_history, kNone,
      "The most recent dictations, 20 unless --limit says how many."},
-    {&kDictation,
-     "dictation copy-last",
-     relay<"copy_last_dictation">,
-     {},
+    {&kDictation, "dictation copy-last", relay<"copy_last_dictation">, kNone,
      "Have the app copy the last dictation."},
     {nullptr, "dictation [word] ...",
      usage_error<"Use `dictation start|stop|cancel|history|copy-last`.">},
 
-    {&kMeetings, "meetings list", relay<"list_meetings">, {}, "The meetings of the library."},
+    {&kMeetings, "meetings list", relay<"list_meetings">, kNone, "The meetings of the library."},
     {nullptr, "meetings", relay<"list_meetings">},
     {&kMeetings, "meetings show <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "get_meeting", false);
      },
      "Full record as JSON"},
-    {&kMeetings,
-     "meetings transcript <id> [--cleaned]",
+    {&kMeetings, "meetings transcript <id> [--cleaned]",
      [](const CliOptions& o, const Words& w) {
        return print_text_member(o, w[2], o.cleaned ? "cleanedTranscript" : "transcript");
      },
-     {},
-     "The transcript as plain text; with --cleaned the cleaned-up one."},
-    {&kMeetings,
-     "meetings notes <id>",
-     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); },
-     {},
+     kNone, "The transcript as plain text; with --cleaned the cleaned-up one."},
+    {&kMeetings, "meetings notes <id>",
+     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); }, kNone,
      "The meeting's notes as plain text."},
-    {&kMeetings,
-     "meetings record start [--title T] [--source both|microphone|system]",
-     record,
-     {},
+    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]", record,
+     kNone,
      "Start recording a meeting, from the microphone, the system's sound or both (the default)."},
-    {&kMeetings,
-     "meetings record stop",
-     record,
-     {},
+    {&kMeetings, "meetings record stop", record, kNone,
      "Stop the recording and keep it as a meeting."},
-    {&kMeetings,
-     "meetings import <file>",
-     import_media,
-     {},
+    {&kMeetings, "meetings import <file>", import_media, kNone,
      "A new meeting from an audio or video file."},
-    {&kMeetings,
-     "meetings join <id> <id> ... [--title T]",
-     join,
-     "New meeting from recordings in order",
-     {},
-     WideColumn},
-    {&kMeetings,
-     "meetings transcribe <id> [--model M] [--detach]",
-     transcribe,
-     {},
+    {&kMeetings, "meetings join <id> <id> ... [--title T]", join,
+     "New meeting from recordings in order", kNone, WideColumn},
+    {&kMeetings, "meetings transcribe <id> [--model M] [--detach]", transcribe, kNone,
      "Transcribe the meeting and label its speakers, waiting until done, which can take minutes; "
      "--detach returns at once (see meetings wait)."},
-    {&kMeetings,
-     "meetings wait <id> [--timeout S]",
+    {&kMeetings, "meetings wait <id> [--timeout S]",
      [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[2]); },
-     "Wait for a detached job to finish",
-     {},
-     WideColumn},
-    {&kMeetings,
-     "meetings cancel <id>",
+     "Wait for a detached job to finish", kNone, WideColumn},
+    {&kMeetings, "meetings cancel <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "cancel_meeting", false);
      },
-     {},
-     "Cancel the meeting's running job."},
-    {&kMeetings,
-     "meetings rename <id> <title>",
+     kNone, "Cancel the meeting's running job."},
+    {&kMeetings, "meetings rename <id> <title>",
      [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[2], "title", w[3]); },
-     {},
-     "Give the meeting a new title."},
-    {&kMeetings,
-     "meetings speakers <id>",
+     kNone, "Give the meeting a new title."},
+    {&kMeetings, "meetings speakers <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "meeting_speakers", false);
      },
-     "Speaker labels in the transcript",
-     {},
-     WideColumn},
-    {&kMeetings,
-     "meetings rename-speaker <id> <from> <to>",
-     rename_speaker,
-     R"(e.g. "Speaker 2" "Ilka Brandt")",
-     {},
-     WideColumn},
-    {&kMeetings,
-     "meetings labels <id> on|off [--confirm]",
-     labels,
-     "Numbered voices on or off",
-     {},
-     WideColumn},
-    {&kMeetings,
-     "meetings clean <id>",
+     "Speaker labels in the transcript", kNone, WideColumn},
+    {&kMeetings, "meetings rename-speaker <id> <from> <to>", rename_speaker,
+     R"(e.g. "Speaker 2" "Ilka Brandt")", kNone, WideColumn},
+    {&kMeetings, "meetings labels <id> on|off [--confirm]", labels, "Numbered voices on or off",
+     kNone, WideColumn},
+    {&kMeetings, "meetings clean <id>",
      [](const CliOptions& o, const Words& w) {
        return send_for_meeting(o, w[2], "clean_meeting", true);
      },
-     "Local transcript cleanup",
-     {},
-     WideColumn},
+     "Local transcript cleanup", kNone, WideColumn},
     {&kMeetings,
      "meetings generate-notes <id> [--preset "
      "summary|tasks|speakers|brief|formatted-transcript|custom] [--instructions T]",
-     generate_notes,
-     {},
+     generate_notes, kNone,
      "Notes from the transcript through the AI provider set in the app, which may be a paid cloud "
      "service; the preset is summary unless given."},
-    {&kMeetings,
-     "meetings set-notes <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); },
-     {},
+    {&kMeetings, "meetings set-notes <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }, kNone,
      "Replace the notes with the given text, or with a file's (- reads standard input)."},
-    {&kMeetings,
-     "meetings set-transcript <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); },
-     {},
+    {&kMeetings, "meetings set-transcript <id> --file F | --text T",
+     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }, kNone,
      "Replace the transcript with the given text, or with a file's (- reads standard input)."},
-    {&kMeetings,
-     "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
-     export_meeting,
-     {},
+    {&kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
+     export_meeting, kNone,
      "Write the meeting to a file, in the format that --format or the path's extension names (md "
      "unless either does)."},
-    {&kMeetings,
-     "meetings export-audio <id> <path>",
-     export_audio,
-     {},
+    {&kMeetings, "meetings export-audio <id> <path>", export_audio, kNone,
      "Write the meeting's audio to a file."},
-    {&kMeetings,
-     "meetings delete <id> --confirm",
-     delete_meeting,
-     {},
+    {&kMeetings, "meetings delete <id> --confirm", delete_meeting, kNone,
      "Delete the meeting; nothing is deleted without --confirm (or --yes)."},
     {nullptr, "meetings [word] ...", unknown_meetings_command},
 
@@ -276,26 +219,18 @@ constexpr CommandRow kRows[] = {
     {&kElse, "invoke <command> [json]", invoke,
      R"(Call any app command, e.g. invoke get_meeting '{"id":"..."}')"},
     {&kElse, "guide", print_guide, "How agents should use Vellumo"},
-    {&kElse, "agents status|install|remove", agents,
+    {&kElse, "agents status|install|remove", agents_command,
      "vellumo-cli on PATH, and the MCP pointer in\n"
      "Claude Code, Codex, Gemini, Cursor, Windsurf,\n"
      "Claude Desktop and opencode"},
     {nullptr, "agents", print_guide},
-    {nullptr, "agents uninstall|ensure", agents},
+    {nullptr, "agents uninstall|ensure", agents_command},
     {nullptr, "agents [word] ...", usage_error<"Use `agents status|install|remove`.">},
-    {&kElse, "mcp", mcp, "MCP stub for agents: it points them to this CLI"},
-    {&kElse, "version", print_version, {}, "The version and the protocol of the app link."},
-    {&kElse,
-     "help",
-     print_usage,
-     {},
-     "This list of commands, as -h and --help print it.",
+    {&kElse, "mcp", mcp_stub, "MCP stub for agents: it points them to this CLI"},
+    {&kElse, "version", print_version, kNone, "The version and the protocol of the app link."},
+    {&kElse, "help", print_usage, kNone, "This list of commands, as -h and --help print it.",
      ManualOnly},
-    {&kElse,
-     "help agents",
-     print_guide,
-     {},
-     "The guide for agents, as guide prints it.",
+    {&kElse, "help agents", print_guide, kNone, "The guide for agents, as guide prints it.",
      ManualOnly},
 };
 
