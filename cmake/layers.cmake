@@ -15,13 +15,13 @@ set(layers
   "core"
   "platform core"
   "process platform core"
-  "texts platform core"
+  "texts core"
   "app_link platform core"
   "agent_integration process platform core"
   "mcp texts platform core"
   "cli mcp app_link agent_integration process texts platform core"
   "standin_app texts platform core"
-  "docs texts platform core"
+  "docs cli mcp app_link agent_integration process texts platform core"
   "resources"
 )
 

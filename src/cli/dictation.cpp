@@ -22,26 +22,17 @@ Status send_dictation_command(const CliOptions& options, std::string_view comman
 
 }  // namespace
 
-Status run_dictation(const std::vector<std::string>& words, const CliOptions& options) {
-  const std::string_view sub = words.size() == 1 ? std::string_view(words[0]) : "";
-  if (sub == "start") {
-    return send_dictation_command(options, "start_dictation");
-  }
-  if (sub == "stop") {
-    return send_dictation_command(options, "stop_dictation");
-  }
-  if (sub == "cancel") {
-    return send_dictation_command(options, "cancel_dictation");
-  }
-  if (sub == "history") {
-    TRY(const std::uint64_t limit,
-        options.count("limit", kDefaultHistoryLimit, "--limit must be a number."));
-    return send_and_print(options, "list_dictations", Json{{"limit", limit}});
-  }
-  if (sub == "copy-last") {
-    return send_and_print(options, "copy_last_dictation", Json::object());
-  }
-  return CliError::usage("Use `dictation start|stop|cancel|history|copy-last`.");
+Status change_dictation(const CliOptions& options, const std::vector<std::string>& words) {
+  const std::string& change = words[1];
+  return send_dictation_command(options, change == "start"  ? "start_dictation"
+                                         : change == "stop" ? "stop_dictation"
+                                                            : "cancel_dictation");
+}
+
+Status dictation_history(const CliOptions& options, const std::vector<std::string>&) {
+  TRY(const std::uint64_t limit,
+      options.count("limit", kDefaultHistoryLimit, "--limit must be a number."));
+  return send_and_print(options, "list_dictations", Json{{"limit", limit}});
 }
 
 }  // namespace vellumo

@@ -8,8 +8,15 @@
 
 namespace vellumo {
 
-/// The `dictation` family; `words` are the positional words after
-/// `dictation`.
-Status run_dictation(const std::vector<std::string>& words, const CliOptions& options);
+// The handlers of the `dictation` rows of the command table; each takes all
+// the positional words, `dictation` first.
+
+/// `dictation start|stop|cancel`: prints the dictation's state, error and
+/// text as the reply gives them.
+Status change_dictation(const CliOptions& options, const std::vector<std::string>& words);
+
+/// `dictation history`: the most recent dictations, as many as --limit says
+/// (20 unless given; checked before anything is sent).
+Status dictation_history(const CliOptions& options, const std::vector<std::string>& words);
 
 }  // namespace vellumo

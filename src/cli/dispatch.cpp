@@ -1,54 +1,22 @@
 #include "cli/dispatch.h"
 
-#include <array>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
 #include "app_link/app_link.h"
-#include "cli/agents_command.h"
-#include "cli/dictation.h"
+#include "cli/command_table.h"
 #include "cli/meetings.h"
 #include "cli/output.h"
 #include "cli/parse_options.h"
+#include "cli/syntax.h"
 #include "core/text.h"
-#include "mcp/mcp_server.h"
 #include "platform/platform.h"
-#include "texts/texts.h"
 
 namespace vellumo {
 namespace {
 
 using Words = std::vector<std::string>;
-
-// Commands that send one app command with no arguments and print the
-// result as it comes.
-struct PlainCommand {
-  std::array<std::string_view, 2> words;  // the second is empty for one word
-  std::string_view app_command;
-};
-
-constexpr PlainCommand kPlainCommands[] = {
-    {{"models", ""}, "get_model_library"},    {{"models", "list"}, "get_model_library"},
-    {{"ai", ""}, "get_ai_settings"},          {{"ai", "settings"}, "get_ai_settings"},
-    {{"vocabulary", ""}, "get_vocabulary"},   {{"vocabulary", "list"}, "get_vocabulary"},
-    {{"diagnostics", ""}, "get_diagnostics"}, {{"commands", ""}, "commands"},
-    {{"snapshot", ""}, "get_snapshot"},       {{"ping", ""}, "ping"},
-};
-
-bool matches(const Words& words, const PlainCommand& command) {
-  const std::size_t n = command.words[1].empty() ? 1 : 2;
-  return words.size() == n && words[0] == command.words[0] &&
-         (n == 1 || words[1] == command.words[1]);
-}
-
-bool is(const Words& words, std::initializer_list<std::string_view> expected) {
-  return words.size() == expected.size() &&
-         std::equal(words.begin(), words.end(), expected.begin());
-}
-
-CliError unknown_command(const Words& words) {
-  return CliError::usage("Unknown command: " + join_words(words));
-}
 
 // The member `key` of `parent`; nullopt when `parent` is absent, no object
 // or has no such member.
@@ -70,6 +38,19 @@ Status print_member(const std::optional<JsonNode>& value) {
 Result<JsonTape> get_state(const CliOptions& options) {
   return AppLink::call_tape(options, "get_state", Json::object(), false);
 }
+
+// The words at each `<id>` of the row's syntax are meeting references.
+Status check_references(const Syntax& syntax, const Words& words) {
+  const auto arguments = syntax.arguments();
+  for (std::size_t i = syntax.word_count; i < words.size(); ++i) {
+    if (arguments[std::min(i - syntax.word_count, arguments.size() - 1)].text == "<id>") {
+      TRY_STATUS(check_reference(words[i]));
+    }
+  }
+  return {};
+}
+
+}  // namespace
 
 Status status(const CliOptions& options) {
   TRY(const JsonTape tape, get_state(options));
@@ -142,67 +123,19 @@ Status invoke(const CliOptions& options, const Words& words) {
   return send_and_print(options, words[1], std::move(args));
 }
 
-}  // namespace
-
 Status dispatch(const Words& words, const CliOptions& options) {
-  const std::size_t n = words.size();
-  if (n == 0 || is(words, {"help"})) {
-    return print_text(usage_text());
+  Words given = words.empty() ? Words{"help"} : words;
+  if (given[0] == "meeting") {
+    given[0] = "meetings";  // the family's other name
   }
-  if (is(words, {"help", "agents"}) || is(words, {"guide"}) || is(words, {"agents"})) {
-    return print_text(guide_text(cli_path_text()));
-  }
-  const std::string& first = words[0];
-  if (first == "agents") {
-    return n == 2 ? run_agents_command(words[1])
-                  : CliError::usage("Use `agents status|install|remove`.");
-  }
-  if (is(words, {"mcp"})) {
-    return run_mcp_stub();
-  }
-  if (is(words, {"version"})) {
-    return print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
-                      std::to_string(PROTOCOL_VERSION) + ")\n");
-  }
-  if (is(words, {"status"})) {
-    return status(options);
-  }
-  if (is(words, {"quit"})) {
-    // Quitting never starts the app just to stop it again.
-    CliOptions quit_options;
-    quit_options.no_launch = true;
-    return send_and_print(quit_options, "quit_app", Json::object());
-  }
-  if (first == "open" && n <= 2) {
-    return send_and_print(options, "show_page", Json{{"page", n == 2 ? words[1] : "dictation"}});
-  }
-  if (first == "settings") {
-    if (n == 1 || is(words, {"settings", "get"})) {
-      return settings_get(options, nullptr);
-    }
-    if (n == 3 && words[1] == "get") {
-      return settings_get(options, &words[2]);
-    }
-    if (n >= 3 && words[1] == "set") {
-      return settings_set(options, words);
-    }
-    return CliError::usage("Use `settings get [key]` or `settings set key=value ...`.");
-  }
-  for (const PlainCommand& command : kPlainCommands) {
-    if (matches(words, command)) {
-      return send_and_print(options, command.app_command, Json::object());
+  for (const CommandRow& row : command_table()) {
+    const Syntax syntax = read_syntax(row.syntax);
+    if (fits(syntax, given)) {
+      TRY_STATUS(check_references(syntax, given));
+      return row.handler(options, given);
     }
   }
-  if (first == "invoke" && (n == 2 || n == 3)) {
-    return invoke(options, words);
-  }
-  if (first == "meetings" || first == "meeting") {
-    return run_meetings(Words(words.begin() + 1, words.end()), options);
-  }
-  if (first == "dictation") {
-    return run_dictation(Words(words.begin() + 1, words.end()), options);
-  }
-  return unknown_command(words);
+  return CliError::usage("Unknown command: " + join_words(words));
 }
 
 int run_cli(const std::vector<std::string>& args) {

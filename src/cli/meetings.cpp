@@ -46,10 +46,6 @@ std::uint64_t count_characters(std::string_view text) {
   return count;
 }
 
-CliError unknown_meetings_command(const Words& words) {
-  return CliError::usage("Unknown meetings command: " + join_words(words));
-}
-
 Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nullptr); }
 
 // The record stays as read: its users take only the members they need.
@@ -67,6 +63,8 @@ Status send_and_print_meeting(const CliOptions& options, std::string_view comman
   }
   return print_json(value);
 }
+
+}  // namespace
 
 Status send_for_meeting(const CliOptions& options, const std::string& reference,
                         std::string_view command, bool summarise) {
@@ -99,7 +97,7 @@ Status edit_meeting(const CliOptions& options, const std::string& reference, std
 }
 
 Status record(const CliOptions& options, const Words& words) {
-  if (words[1] == "start") {
+  if (words[2] == "start") {
     const std::string* title = options.value("title");
     const std::string* source = options.value("source");
     return send_and_print_meeting(
@@ -110,13 +108,13 @@ Status record(const CliOptions& options, const Words& words) {
 }
 
 Status import_media(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[1]));
+  TRY(const std::string path, absolute_path(words[2]));
   return send_and_print_meeting(options, "import_media", Json{{"path", path}});
 }
 
 Status join(const CliOptions& options, const Words& words) {
   Json ids = Json::array();
-  for (std::size_t i = 1; i < words.size(); ++i) {
+  for (std::size_t i = 2; i < words.size(); ++i) {
     TRY(std::string id, resolve_meeting_id(options, words[i]));
     ids.push_back(std::move(id));
   }
@@ -126,22 +124,22 @@ Status join(const CliOptions& options, const Words& words) {
 }
 
 Status transcribe(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   return send_and_print_meeting(options, "transcribe_meeting",
                                 Json{{"id", id}, {"model", text_or_null(options.value("model"))}});
 }
 
 Status rename_speaker(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   return send_and_print_meeting(options, "rename_meeting_speaker",
-                                Json{{"id", id}, {"from", words[2]}, {"to", words[3]}});
+                                Json{{"id", id}, {"from", words[3]}, {"to", words[4]}});
 }
 
 Status labels(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   return send_and_print_meeting(
       options, "set_meeting_speaker_labels",
-      Json{{"id", id}, {"enabled", words[2] == "on"}, {"confirmed", options.confirm}});
+      Json{{"id", id}, {"enabled", words[3] == "on"}, {"confirmed", options.confirm}});
 }
 
 Status generate_notes(const CliOptions& options, const Words& words) {
@@ -166,7 +164,7 @@ Status generate_notes(const CliOptions& options, const Words& words) {
     return CliError::usage(
         "--preset is summary, tasks, speakers, brief, formatted-transcript or custom.");
   }
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   const std::string* instructions = options.value("instructions");
   return send_and_print_meeting(
       options, "generate_notes",
@@ -175,13 +173,13 @@ Status generate_notes(const CliOptions& options, const Words& words) {
 
 Status set_text(const CliOptions& options, const Words& words, std::string_view key) {
   TRY(std::string text, read_text_input(options));
-  return edit_meeting(options, words[1], key, std::move(text));
+  return edit_meeting(options, words[2], key, std::move(text));
 }
 
 Status export_meeting(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[2]));
-  TRY(const std::string format, export_format(options, words[2]));
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string path, absolute_path(words[3]));
+  TRY(const std::string format, export_format(options, words[3]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   TRY(const JsonTape ignored,
       AppLink::call_tape(options, "export_meeting",
                          Json{{"id", id},
@@ -193,8 +191,8 @@ Status export_meeting(const CliOptions& options, const Words& words) {
 }
 
 Status export_audio(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[2]));
-  TRY(const std::string id, resolve_meeting_id(options, words[1]));
+  TRY(const std::string path, absolute_path(words[3]));
+  TRY(const std::string id, resolve_meeting_id(options, words[2]));
   TRY(const JsonTape ignored,
       AppLink::call_tape(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
   return print_json(Json{{"exported", path}});
@@ -204,82 +202,15 @@ Status delete_meeting(const CliOptions& options, const Words& words) {
   if (!options.confirm) {
     return CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm.");
   }
-  return send_for_meeting(options, words[1], "delete_meeting", false);
+  return send_for_meeting(options, words[2], "delete_meeting", false);
 }
 
-// A subcommand: its name, the number of positional words after `meetings`
-// (its name included), whether the word after its name is a meeting
-// reference, what it does, and, where only some words are allowed last,
-// those.
-struct Subcommand {
-  std::string_view name;
-  std::size_t words;
-  bool reference;
-  Status (*run)(const CliOptions&, const Words&);
-  std::array<std::string_view, 2> last_word = {};
-};
-
-constexpr Subcommand kSubcommands[] = {
-    {"show", 2, true,
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[1], "get_meeting", false);
-     }},
-    {"transcript", 2, true,
-     [](const CliOptions& o, const Words& w) {
-       return print_text_member(o, w[1], o.cleaned ? "cleanedTranscript" : "transcript");
-     }},
-    {"notes", 2, true,
-     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[1], "notes"); }},
-    {"record", 2, false, record, {"start", "stop"}},
-    {"import", 2, false, import_media},
-    {"transcribe", 2, true, transcribe},
-    {"wait", 2, true,
-     [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[1]); }},
-    {"cancel", 2, true,
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[1], "cancel_meeting", false);
-     }},
-    {"rename", 3, true,
-     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[1], "title", w[2]); }},
-    {"speakers", 2, true,
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[1], "meeting_speakers", false);
-     }},
-    {"rename-speaker", 4, true, rename_speaker},
-    {"labels", 3, true, labels, {"on", "off"}},
-    {"clean", 2, true,
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[1], "clean_meeting", true);
-     }},
-    {"generate-notes", 2, true, generate_notes},
-    {"set-notes", 2, true,
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }},
-    {"set-transcript", 2, true,
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }},
-    {"export", 3, true, export_meeting},
-    {"export-audio", 3, true, export_audio},
-    {"delete", 2, true, delete_meeting},
-};
-
-bool recognises(const Subcommand& subcommand, const Words& words) {
-  if (words[0] != subcommand.name || words.size() != subcommand.words) {
-    return false;
-  }
-  const auto& allowed = subcommand.last_word;
-  return allowed[0].empty() || words.back() == allowed[0] || words.back() == allowed[1];
-}
-
-// An empty reference would be a prefix of every ID: with one meeting in
-// the library, an unset variable in a script would name it. So it is
-// refused before anything else is looked at.
 Status check_reference(const std::string& reference) {
   if (reference.empty()) {
     return CliError::usage("A meeting reference cannot be empty.");
   }
   return {};
 }
-
-}  // namespace
 
 Json meeting_summary(const JsonNode& record) {
   Json summary = Json::object();
@@ -396,27 +327,6 @@ Status wait_for_meeting(const CliOptions& options, const std::string& reference)
     }
     std::this_thread::sleep_for(kPollPause);
   }
-}
-
-Status run_meetings(const Words& words, const CliOptions& options) {
-  if (words.empty() || (words.size() == 1 && words[0] == "list")) {
-    return send_and_print(options, "list_meetings", Json::object());
-  }
-  if (words[0] == "join" && words.size() >= 3) {
-    for (std::size_t i = 1; i < words.size(); ++i) {
-      TRY_STATUS(check_reference(words[i]));
-    }
-    return join(options, words);
-  }
-  for (const Subcommand& subcommand : kSubcommands) {
-    if (recognises(subcommand, words)) {
-      if (subcommand.reference) {
-        TRY_STATUS(check_reference(words[1]));
-      }
-      return subcommand.run(options, words);
-    }
-  }
-  return unknown_meetings_command(words);
 }
 
 }  // namespace vellumo

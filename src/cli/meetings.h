@@ -11,9 +11,53 @@
 
 namespace vellumo {
 
-/// The `meetings` family; `words` are the positional words after
-/// `meetings`.
-Status run_meetings(const std::vector<std::string>& words, const CliOptions& options);
+// The handlers of the `meetings` rows of the command table. Each takes all
+// the positional words, `meetings` first; the words at a `<id>` of its
+// syntax have been checked by check_reference.
+
+/// Resolves the meeting `reference`, sends `command` with its `id` and
+/// prints the result; a meeting record as its summary when `summarise`.
+Status send_for_meeting(const CliOptions& options, const std::string& reference,
+                        std::string_view command, bool summarise);
+
+/// Prints the text member `key` of the meeting's record as plain text (an
+/// empty line when it is no text).
+Status print_text_member(const CliOptions& options, const std::string& reference,
+                         std::string_view key);
+
+/// Reads the meeting, then saves it back with its member `key` (`title`,
+/// `transcript` or `notes`) replaced by `value`.
+Status edit_meeting(const CliOptions& options, const std::string& reference, std::string_view key,
+                    std::string value);
+
+/// `record start` (with --title and --source) or `record stop`.
+Status record(const CliOptions& options, const std::vector<std::string>& words);
+/// `import <file>`: the file made absolute.
+Status import_media(const CliOptions& options, const std::vector<std::string>& words);
+/// `join <id> <id> ...`, each reference resolved in order, --title or null.
+Status join(const CliOptions& options, const std::vector<std::string>& words);
+/// `transcribe <id>`, --model or null.
+Status transcribe(const CliOptions& options, const std::vector<std::string>& words);
+/// `rename-speaker <id> <from> <to>`.
+Status rename_speaker(const CliOptions& options, const std::vector<std::string>& words);
+/// `labels <id> on|off`, with --confirm as `confirmed`.
+Status labels(const CliOptions& options, const std::vector<std::string>& words);
+/// `generate-notes <id>`: --preset checked before anything is sent.
+Status generate_notes(const CliOptions& options, const std::vector<std::string>& words);
+/// `set-notes` and `set-transcript`: the text input (read first) as the
+/// meeting's `key`.
+Status set_text(const CliOptions& options, const std::vector<std::string>& words,
+                std::string_view key);
+/// `export <id> <path>`: the path and the format checked first.
+Status export_meeting(const CliOptions& options, const std::vector<std::string>& words);
+/// `export-audio <id> <path>`.
+Status export_audio(const CliOptions& options, const std::vector<std::string>& words);
+/// `delete <id>`: refused without --confirm before anything else.
+Status delete_meeting(const CliOptions& options, const std::vector<std::string>& words);
+
+/// An empty reference would be a prefix of every ID: refused, as a usage
+/// error, before anything else is looked at.
+Status check_reference(const std::string& reference);
 
 /// A meeting reference (a full 32-hex-digit ID, `latest`, or a unique
 /// prefix) made into a meeting ID; a full ID costs no request.

@@ -1,10 +1,10 @@
 // Writes the manual page and the shell completions of vellumo-cli at build
 // time. Each comes from a template beside this file: a completion template
 // holds the shell's whole script and takes only the word tables, which are
-// read from the usage text (and the manual's words); the page's template
-// takes the parts that the usage text, the guide and the README's session
-// make. Any text that does not read as expected stops the build with a
-// message naming what was expected.
+// made from the CLI's command table (and the manual's words); the page's
+// template takes the parts that the command table, the usage text's head,
+// the guide and the README's session make. Any text that does not read as expected stops the build
+// with a message naming what was expected.
 //
 //   vellumo_docs bash|zsh|fish|powershell TEMPLATE MANUAL OUTPUT
 //   vellumo_docs man TEMPLATE MANUAL OUTPUT README SOURCE_DATE_EPOCH
@@ -19,8 +19,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "core/text.h"
-#include "docs/usage_reader.h"
+#include "docs/docs_model.h"
 #include "texts/texts.h"
 
 namespace {
@@ -360,7 +361,8 @@ Result<std::string, Error> generate(const std::vector<std::string>& args) {
   const std::string& kind = args[0];
   TRY(const std::string page_template, read_file(args[1]));
   TRY(const std::string manual_text, read_file(args[2]));
-  TRY(vellumo::docs::Usage usage, vellumo::docs::read_usage(vellumo::usage_text()));
+  TRY(vellumo::docs::Usage usage,
+      vellumo::docs::read_usage(vellumo::usage_head(), vellumo::command_table()));
   TRY(vellumo::docs::Manual manual, vellumo::docs::read_manual(manual_text));
   TRY(const Docs docs, vellumo::docs::combine(std::move(usage), std::move(manual)));
   if (kind == "man") {

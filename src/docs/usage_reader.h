@@ -1,17 +1,18 @@
 #pragma once
 
-// Reads the usage text, and the manual's own words kept beside the
-// templates, into what the manual page and the completions are made of.
-// Every expectation about either text is checked: a text that does not
-// read as expected is an error naming what was expected, never an empty
-// part of a page.
+// Reads the syntax of the command table's rows, in the usage text's
+// notation, into what the completions are made of: the command words, what
+// each argument position takes, and the options with what their values
+// take. A placeholder whose kind is not known here is an error naming it:
+// a new one needs its completion decided.
 
-#include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "core/result.h"
 
 namespace vellumo::docs {
@@ -31,71 +32,30 @@ inline constexpr std::string_view kFile = "@file";
 inline constexpr std::string_view kText = "@text";
 inline constexpr std::string_view kRepeat = "...";
 
-/// One command line: "  meetings show <id>   Full record as JSON".
+/// One command: "meetings show <id>", described as "Full record as JSON".
 struct UsageEntry {
-  std::string syntax;       ///< the command part: "meetings show <id>"
-  std::string description;  ///< empty where the line gives none
+  std::string syntax;       ///< "meetings show <id>"
+  std::string description;  ///< the row's column text on one line, or its sentence
   /// The command words, level by level, each level with its alternatives:
   /// "dictation start|stop|cancel" is {{"dictation"}, {"start", "stop", "cancel"}}.
   std::vector<Strings> words;
   Strings slots;  ///< what each argument position takes, as above
-  /// The options the line shows, each with what its value takes ("" for
+  /// The options the syntax shows, each with what its value takes ("" for
   /// an option without a value).
   std::vector<std::pair<std::string, std::string>> options;
 };
 
 struct UsageSection {
   std::string title;  ///< "Meetings"
-  std::string note;   ///< the text after the title, or ""
+  std::string note;   ///< the text beside the title, or ""
   std::vector<UsageEntry> entries;
 };
 
-struct Usage {
-  std::string summary;   ///< "control Vellumo from a terminal, script or agent"
-  std::string synopsis;  ///< "vellumo-cli <command> [options]"
-  Strings description;   ///< the lines of the opening paragraph
-  std::vector<std::pair<std::string, std::string>> exit_codes;  ///< "3", "Vellumo not running"
-  Strings named_options;  ///< the options the opening paragraph names
-  std::vector<UsageSection> sections;
-};
+/// One syntax read, without its description.
+Result<UsageEntry, Error> read_entry(std::string_view syntax);
 
-/// The usage text as the program prints it.
-Result<Usage, Error> read_usage(std::string_view text);
-
-/// The manual's own words (the file manual.txt beside the templates).
-struct Manual {
-  /// A sentence for each usage line that has none, by its command part.
-  std::map<std::string, std::string> descriptions;
-  /// Command lines the usage text does not show, with their sentence.
-  std::vector<std::pair<std::string, std::string>> commands;
-  /// The options of every command: "-h, --help" and their sentence.
-  std::vector<std::pair<std::string, std::string>> options;
-  /// Short descriptions of command words for the completions, by the
-  /// words' path: "meetings record".
-  std::map<std::string, std::string> words;
-};
-
-Result<Manual, Error> read_manual(std::string_view text);
-
-/// The usage text and the manual's words together, each checked against the
-/// other: every command line has a description, every sentence of the
-/// manual belongs to a line that needs it, every option the usage text
-/// names is described. The manual's extra commands join the last section.
-struct Docs {
-  Usage usage;
-  Manual manual;
-};
-
-Result<Docs, Error> combine(Usage usage, Manual manual);
-
-/// The word tables of the completions, one record a line:
-///   globals::<options of every command>
-///   commands:<path>:<the words that may follow it>
-///   options:<path>:<its options>
-///   value:<option>:<what its value takes>
-///   arguments:<path>:<the slots of its arguments>
-///   describe:<path>:<short description of its last word>
-/// A path is command words joined by spaces; the program's own is "".
-Result<std::string, Error> completion_table(const Docs& docs);
+/// The rows that the texts show (the rows of a section), by section in the
+/// table's order. The line that takes `[page]` must name every page.
+Result<std::vector<UsageSection>, Error> read_commands(std::span<const CommandRow> rows);
 
 }  // namespace vellumo::docs

@@ -46,9 +46,9 @@ McpEnd serve_mcp(const McpReader& read, const McpWriter& write, std::string_view
                  std::string_view instructions);
 
 /// The `mcp` command: serves standard input and output with the texts built
-/// from this executable's path. Succeeds when the input ends; when a reply
-/// cannot be written it fails without a message (exit code 1), since
+/// from `cli_path`, the CLI's own path. Succeeds when the input ends; when a
+/// reply cannot be written it fails without a message (exit code 1), since
 /// standard error is not the server's to write.
-Status run_mcp_stub();
+Status run_mcp_stub(std::string_view cli_path);
 
 }  // namespace vellumo

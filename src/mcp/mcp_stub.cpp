@@ -4,8 +4,7 @@
 
 namespace vellumo {
 
-Status run_mcp_stub() {
-  const std::string cli_path = cli_path_text();
+Status run_mcp_stub(std::string_view cli_path) {
   const auto write = [](std::string_view bytes) { return platform::write_stdout(bytes).ok(); };
   const McpEnd end =
       serve_mcp(platform::read_stdin, write, guide_text(cli_path), mcp_instructions_text(cli_path));

@@ -1,6 +1,7 @@
 #pragma once
 
-// The fixed texts the program prints, and its version.
+// The fixed texts the program prints, and its version. They ask nothing of
+// the system: a text that names the CLI's path is handed it by its caller.
 
 #include <array>
 #include <string>
@@ -12,16 +13,9 @@ namespace vellumo {
 
 inline constexpr std::string_view kVersion = VELLUMO_VERSION;
 
-/// The full path of the running executable, or "vellumo-cli" when the
-/// system cannot tell it.
-std::string cli_path_text();
-
 /// The pages `open` offers in the usage text, in its order.
 inline constexpr std::array<std::string_view, 6> kUsagePages = {
     "dictation", "meetings", "setup", "appearance", "microphone", "shortcuts"};
-
-/// The usage text for people: 57 lines, each ending in a line feed.
-std::string_view usage_text();
 
 /// The guide for agents: 40 lines, each ending in a line feed, with
 /// `cli_path` on line 6 after "CLI: ", inserted unchanged.

@@ -1,14 +1,18 @@
-// The reader of the usage text and the manual's words: the real texts read
-// whole, and each expectation broken in turn stops with a message naming it.
+// What the docs are made of: the real command table, usage head and
+// manual's words read whole, and each expectation broken in turn stops with
+// a message naming it.
 
 #include "docs/usage_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
-#include "texts/texts.h"
+#include "cli/command_table.h"
+#include "docs/docs_model.h"
+#include "version.h"
 
 namespace vellumo::docs {
 namespace {
@@ -27,69 +31,83 @@ std::string edited(std::string text, std::string_view from, std::string_view to)
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-Result<std::string, Error> table_of(const std::string& usage, const std::string& manual) {
-  TRY(Usage read, read_usage(usage));
+using Rows = std::vector<CommandRow>;
+
+// The command table with the one row whose syntax is `syntax` changed.
+Rows edited_rows(std::string_view syntax, std::string_view CommandRow::*field,
+                 std::string_view to) {
+  Rows rows(command_table().begin(), command_table().end());
+  const auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const CommandRow& r) { return r.syntax == syntax; });
+  EXPECT_NE(row, rows.end()) << syntax;
+  if (row != rows.end()) {
+    (*row).*field = to;
+  }
+  return rows;
+}
+
+Result<std::string, Error> table_of(const std::string& head, const Rows& rows,
+                                    const std::string& manual) {
+  TRY(Usage read, read_usage(head, rows));
   TRY(Manual words, read_manual(manual));
   TRY(Docs docs, combine(std::move(read), std::move(words)));
   return completion_table(docs);
 }
 
 TEST(UsageReader, ReadsTheRealTexts) {
-  const auto usage = read_usage(usage_text());
+  const auto usage = read_usage(usage_head(), command_table());
   ASSERT_TRUE(usage) << usage.error().message;
   EXPECT_EQ(usage->sections.size(), 4u);
   EXPECT_EQ(usage->exit_codes.size(), 4u);
   EXPECT_EQ(usage->named_options, Strings{"--no-launch"});
-  auto table = table_of(std::string(usage_text()), real_manual());
+  const Rows rows(command_table().begin(), command_table().end());
+  auto table = table_of(std::string(usage_head()), rows, real_manual());
   ASSERT_TRUE(table) << table.error().message;
   EXPECT_NE(table->find("\narguments:meetings join:@ref @ref...\n"), std::string::npos) << *table;
 }
 
 TEST(UsageReader, NamesWhatABrokenTextLacks) {
-  const std::string usage(usage_text());
+  const std::string usage(usage_head());
+  const Rows rows(command_table().begin(), command_table().end());
   const std::string manual = real_manual();
   struct Case {
     std::string usage;
+    Rows rows;
     std::string manual;
     std::string message;
   };
   const Case cases[] = {
-      {edited(usage, "vellumo-cli " VELLUMO_VERSION ":", "vellumo " VELLUMO_VERSION ":"), manual,
-       "line 1: expected `vellumo-cli " VELLUMO_VERSION ": <summary>.`"},
-      {usage.substr(0, usage.size() - 1), manual, "expected it to end with a line feed"},
-      {edited(usage, "Usage: ", "Use: "), manual, "line 3: expected `Usage: vellumo-cli ...`"},
-      {edited(usage, "Exit codes: ", "Exit status: "), manual, "`Exit codes: 0 <meaning>, ....`"},
-      {edited(usage, "codes: 0 ok", "codes: ok"), manual, "exit codes as `<number> <meaning>`"},
-      {edited(usage, "(--no-launch", "(no launch"), manual, "to name an option as `(--name`"},
-      {edited(usage, "\nApp\n", "\n App\n"), manual, "line 9: expected a section heading"},
-      {usage + "\n", manual, "line 59: expected a section heading, found `<end of text>`"},
-      {edited(usage, "\n\nDictation\n", "\nDictation\n"), manual,
-       "line 19: expected a command line (two spaces, then a command)"},
-      {edited(usage,
-              "Dictation\n  dictation start|stop|cancel\n  dictation history [--limit N]\n"
-              "  dictation copy-last\n",
-              "Dictation\n"),
-       manual, "expected the command lines of the section `Dictation`"},
-      {edited(usage, "show <id>", "show <ref>"), manual,
+      {edited(usage, "vellumo-cli " VELLUMO_VERSION ":", "vellumo " VELLUMO_VERSION ":"), rows,
+       manual, "line 1: expected `vellumo-cli " VELLUMO_VERSION ": <summary>.`"},
+      {usage.substr(0, usage.size() - 1), rows, manual, "expected it to end with a line feed"},
+      {edited(usage, "Usage: ", "Use: "), rows, manual,
+       "line 3: expected `Usage: vellumo-cli ...`"},
+      {edited(usage, "Exit codes: ", "Exit status: "), rows, manual,
+       "`Exit codes: 0 <meaning>, ....`"},
+      {edited(usage, "codes: 0 ok", "codes: ok"), rows, manual,
+       "exit codes as `<number> <meaning>`"},
+      {edited(usage, "(--no-launch", "(no launch"), rows, manual, "to name an option as `(--name`"},
+      {usage + "\n", rows, manual,
+       "line 8: expected the end of the head after the exit codes, found ``"},
+      {usage, edited_rows("meetings show <id>", &CommandRow::syntax, "meetings show <ref>"), manual,
        "`<ref>` is a placeholder of no known kind"},
-      {edited(usage, "--limit N", "--limit X"), manual,
-       "--limit takes `X`, a value of no known kind"},
-      {edited(usage, "microphone, shortcuts", "microphone"), manual,
-       "to name the page `shortcuts`"},
-      {usage, edited(manual, "version\n    The version", "#\n    The version"),
-       "the usage line `version` has no description"},
-      {usage, manual + "[descriptions]\nmeetings show <id>\n    Shown.\n", "describes itself"},
-      {usage, manual + "[descriptions]\nmeetings play <id>\n    Played.\n",
-       "`meetings play <id>`, which is no line of the usage text"},
-      {usage, edited(manual, "--no-launch\n", "--launch\n"), "names --no-launch"},
-      {usage, edited(manual, "meetings\n    The meeting library\n", ""),
+      {usage,
+       edited_rows("dictation history [--limit N]", &CommandRow::syntax,
+                   "dictation history [--limit X]"),
+       manual, "--limit takes `X`, a value of no known kind"},
+      {usage,
+       edited_rows("open [page]", &CommandRow::column,
+                   "Open a window: dictation, meetings, setup, appearance, microphone"),
+       manual, "to name the page `shortcuts`"},
+      {usage, rows, edited(manual, "--no-launch\n", "--launch\n"), "names --no-launch"},
+      {usage, rows, edited(manual, "meetings\n    The meeting library\n", ""),
        "the command word `meetings` belongs to several lines"},
-      {usage, manual + "[words]\nmeetings play\n    Play.\n",
+      {usage, rows, manual + "[words]\nmeetings play\n    Play.\n",
        "`meetings play`, which is no command"},
-      {usage, manual + "[notes]\n", "unknown section [notes]"},
+      {usage, rows, manual + "[notes]\n", "unknown section [notes]"},
   };
   for (const Case& c : cases) {
-    const auto table = table_of(c.usage, c.manual);
+    const auto table = table_of(c.usage, c.rows, c.manual);
     ASSERT_FALSE(table) << c.message;
     EXPECT_NE(table.error().message.find(c.message), std::string::npos)
         << "expected: " << c.message << "\ngot: " << table.error().message;

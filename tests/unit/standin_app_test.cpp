@@ -4,20 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <random>
-#include <set>
-#include <sstream>
 #include <thread>
 
-#include "cli/dispatch.h"
+#include "cli/command_table.h"
 #include "core/json.h"
-#include "core/link_protocol.h"
-#include "platform/link_server.h"
-#include "platform/platform.h"
 #include "standin_app/app.h"
 #include "standin_app/commands.h"
 #include "support/files.h"
@@ -45,27 +37,6 @@ std::string one_second_wav() {
   return "RIFF" + le(36 + 16000, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(8000, 4) +
          le(16000, 4) + le(2, 2) + le(16, 2) + "data" + le(16000, 4) + std::string(16000, '\0');
 }
-
-// An environment variable of this process, set for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value)
-      : name_(name), old_(platform::get_env(name)) {
-    put(value);
-  }
-  ~ScopedEnv() { put(old_.value_or("")); }
-
- private:
-  void put(const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name_, value.c_str());
-#else
-    ::setenv(name_, value.c_str(), 1);
-#endif
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class StandinApp : public ::testing::Test {
  protected:
@@ -426,99 +397,6 @@ TEST_F(StandinApp, OpensEveryPageTheUsageTextOffers) {
     EXPECT_EQ(ok("show_page", {{"page", page}})["page"], page);
   }
   EXPECT_NE(usage_text().find("Open a window: " + listed + "\n"), std::string_view::npos);
-}
-
-// The CLI run with each line of its usage text (and the two commands it has
-// beyond it) sends only commands that are rows of the table, with arguments
-// their rules take; and every row is sent so.
-TEST_F(StandinApp, TheCliReachesEveryRowOfTheCommandTable) {
-  start();
-  put_file(dir_ / "talk.wav", one_second_wav());
-  put_file(dir_ / "talk.txt", "Ann: Hello there.");
-  put_file(dir_ / "notes.md", "Notes.");
-  ok("transcribe_meeting", {{"id", ok("import_media", {{"path", path("talk.wav")}})["id"]}});
-  fs::create_directories(dir_ / "run");
-  fs::permissions(dir_ / "run", fs::perms::owner_all);
-  const ScopedEnv runtime("XDG_RUNTIME_DIR", path("run"));
-  const ScopedEnv user("USERNAME", "vellumo-unit-" + std::to_string(std::random_device()()));
-  auto server =
-      platform::LinkServer::listen(platform::link_path(user_tag(platform::get_env("USERNAME"))));
-  ASSERT_TRUE(server) << server.error();
-  std::vector<AppRequest> sent;
-  std::thread serving([&] {
-    while (!app_->quitting()) {
-      auto stream = server->accept();
-      ASSERT_TRUE(stream) << stream.error();
-      std::string line;
-      char c = 0;
-      for (auto got = stream->read(&c, 1); got && *got == 1 && c != '\n';
-           got = stream->read(&c, 1)) {
-        line += c;
-      }
-      if (auto request = parse_request(line)) {
-        sent.push_back(*request);
-      }
-      (void)stream->write_all(app_->answer(line));
-      platform::finish(std::move(*stream));
-    }
-  });
-
-  // The words that must be real for the command to reach the app; the
-  // others go as they are.
-  const std::map<std::string_view, std::string> fill = {{"<id>", "latest"},
-                                                        {"<file>", path("talk.wav")},
-                                                        {"<path>", path("out/x")},
-                                                        {"F", path("notes.md")},
-                                                        {"N", "3"},
-                                                        {"S", "0"},
-                                                        {"key=value", "language=de"}};
-  const std::set<std::string_view> not_sent = {"agents",  "mcp",    "guide",
-                                               "version", "invoke", "quit"};
-  std::vector<std::vector<std::string>> runs = {{"snapshot"}, {"ping"}};
-  std::istringstream usage{std::string(usage_text())};
-  for (std::string line; std::getline(usage, line);) {
-    if (line.size() < 3 || line.rfind("  ", 0) != 0 || line[2] == ' ') {
-      continue;  // not a command
-    }
-    std::vector<std::vector<std::string>> variants = {{}};
-    std::istringstream shape(line.substr(2, line.find("  ", 2) - 2));
-    for (std::string word; shape >> word && word != "|";) {
-      std::erase_if(word, [](char ch) { return ch == '[' || ch == ']'; });
-      std::vector<std::vector<std::string>> longer;
-      for (std::size_t at = 0; word != "..." && at <= word.size();) {
-        const std::size_t bar = std::min(word.find('|', at), word.size());
-        const std::string choice = word.substr(at, bar - at);
-        for (auto words : variants) {
-          words.push_back(fill.contains(choice) ? fill.at(choice) : choice);
-          longer.push_back(std::move(words));
-        }
-        at = bar + 1;
-      }
-      variants = longer.empty() ? variants : longer;
-    }
-    if (!not_sent.contains(variants.front().front())) {
-      runs.insert(runs.end(), variants.begin(), variants.end());
-    }
-  }
-  runs.push_back({"quit"});
-  for (auto words : runs) {
-    words.push_back("--no-launch");
-    (void)run_cli(words);
-  }
-  serving.join();
-
-  std::set<std::string> reached;
-  for (const AppRequest& request : sent) {
-    const CommandSpec* row = App::find_command(request.command);
-    ASSERT_TRUE(row) << request.command;
-    EXPECT_TRUE(check_args(*row, request.args)) << request.command << " " << request.args;
-    reached.insert(request.command);
-  }
-  std::set<std::string> rows;
-  for (const CommandSpec& row : App::command_table()) {
-    rows.emplace(row.name);
-  }
-  EXPECT_EQ(reached, rows);
 }
 
 }  // namespace
