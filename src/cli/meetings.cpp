@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "core/utf8.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -38,19 +39,6 @@ const Json& member(const Json& record, std::string_view key) {
 std::string_view string_member(const Json& record, std::string_view key) {
   const Json& value = member(record, key);
   return value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : "";
-}
-
-// Unicode scalar values in valid UTF-8: every byte that does not continue a
-// sequence starts a character.
-std::uint64_t count_characters(const Json& text) {
-  if (!text.is_string()) {
-    return 0;
-  }
-  std::uint64_t count = 0;
-  for (char c : text.get_ref<const std::string&>()) {
-    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }
-  return count;
 }
 
 CliError unknown_meetings_command(const Words& words) {
@@ -295,8 +283,8 @@ Json meeting_summary(const Json& record) {
         "recognitionWarnings", "error"}) {
     summary[std::string(name)] = member(record, name);
   }
-  summary["transcriptChars"] = count_characters(member(record, "transcript"));
-  summary["notesChars"] = count_characters(member(record, "notes"));
+  summary["transcriptChars"] = count_characters(string_member(record, "transcript"));
+  summary["notesChars"] = count_characters(string_member(record, "notes"));
   return summary;
 }
 

@@ -35,6 +35,7 @@ Strings split(std::string_view text, std::string_view separator) {
   }
 }
 
+// Spaces only, as the usage text is laid out; core's trim is for text from outside.
 std::string trimmed(std::string_view text) {
   const auto start = text.find_first_not_of(' ');
   if (start == std::string_view::npos) {
