@@ -11,9 +11,12 @@
 
 #include "core/utf8.h"
 #include "support/json_kinds.h"
+#include "support/json_text.h"
 
 namespace vellumo {
 namespace {
+
+using test::to_json_pretty;
 
 // The tape must accept exactly what parse_json accepts, refuse with the
 // same message, and give the same value and the same printed text.
