@@ -238,10 +238,6 @@ std::string codex_block(std::string_view cli_path) {
   return block;
 }
 
-CodexFacts codex_facts(std::string_view text, std::string_view cli_path) {
-  return facts_of(Layout(text), cli_path);
-}
-
 TargetState decide_codex(Mode mode, const CodexFacts& facts) {
   if (facts.not_a_table || facts.servers_array) {
     return TargetState::Skipped;

@@ -43,8 +43,6 @@ struct CodexFacts {
   bool servers_array = false;  ///< `mcp_servers` itself is an array of tables
 };
 
-CodexFacts codex_facts(std::string_view text, std::string_view cli_path);
-
 /// The decision table of the Codex block.
 TargetState decide_codex(Mode mode, const CodexFacts& facts);
 

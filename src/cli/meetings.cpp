@@ -10,6 +10,7 @@
 #include "cli/output.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "core/utf8.h"
 #include "platform/platform.h"
 
 namespace vellumo {
@@ -34,16 +35,6 @@ Json member(const JsonNode& record, std::string_view key) {
 std::string_view string_member(const JsonNode& record, std::string_view key) {
   const auto value = record.find(key);
   return value ? value->string() : "";
-}
-
-// Unicode scalar values in valid UTF-8: every byte that does not continue a
-// sequence starts a character.
-std::uint64_t count_characters(std::string_view text) {
-  std::uint64_t count = 0;
-  for (char c : text) {
-    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }
-  return count;
 }
 
 Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nullptr); }

@@ -440,12 +440,6 @@ void write_json_double(std::string& out, double value) {
   out += std::to_string(exponent);
 }
 
-std::string to_json_pretty(const Json& value) {
-  std::string out;
-  write_json_pretty(out, value);
-  return out;
-}
-
 std::string to_json_compact(const Json& value) {
   std::string out;
   write_json_compact(out, value);

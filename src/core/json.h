@@ -71,7 +71,6 @@ void write_json_string(std::string& out, std::string_view text);
 /// ("1e-6", "1e16", "2.5e-10"). Non-finite values are written as null.
 void write_json_double(std::string& out, double value);
 
-std::string to_json_pretty(const Json& value);
 std::string to_json_compact(const Json& value);
 
 }  // namespace vellumo

@@ -618,6 +618,7 @@ class TapeBuilder {
 
   // Steps over one well-formed UTF-8 sequence of two to four bytes at p_
   // (no overlong forms, no surrogates, nothing above U+10FFFF).
+  // decode_utf8's rules again: on the hot path of big replies no scalar value is needed.
   bool skip_utf8() {
     const auto byte = [&](std::ptrdiff_t k) { return static_cast<unsigned char>(p_[k]); };
     const unsigned char b0 = byte(0);

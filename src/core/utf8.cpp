@@ -126,6 +126,14 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
+std::uint64_t count_characters(std::string_view text) {
+  std::uint64_t n = 0;
+  for (char c : text) {
+    n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }
+  return n;
+}
+
 std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@ Utf8Step decode_utf8(std::string_view text, std::size_t i);
 /// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 /// nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
+
+/// The characters (Unicode scalar values) of valid UTF-8: every byte that
+/// does not continue a sequence starts one.
+std::uint64_t count_characters(std::string_view text);
 
 /// Appends the Unicode scalar value `c` as UTF-8.
 void append_utf8(std::string& out, char32_t c);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "standin_app/transcript.h"
+#include "core/utf8.h"
 
 namespace vellumo::standin {
 namespace {

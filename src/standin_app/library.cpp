@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "core/utf8.h"
 #include "standin_app/transcript.h"
 
 namespace vellumo::standin {

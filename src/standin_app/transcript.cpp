@@ -41,6 +41,9 @@ void capitalise(std::string& text) {
   }
 }
 
+// Spaces and tabs only, the white space that parts words here (is_space):
+// core's trim would also drop the Unicode spaces that words_of keeps inside
+// a word, and the line feeds that part lines.
 std::string_view trim_spaces(std::string_view text) {
   while (!text.empty() && is_space(text.front())) {
     text.remove_prefix(1);
@@ -222,22 +225,6 @@ std::optional<Turn> split_turn(std::string_view line) {
     return std::nullopt;
   }
   return Turn{name, trim_spaces(rest)};
-}
-
-std::uint64_t count_characters(std::string_view text) {
-  std::uint64_t n = 0;
-  for (char c : text) {
-    n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }
-  return n;
-}
-
-std::uint64_t count_words(std::string_view text) {
-  std::uint64_t n = 0;
-  for (std::string_view line : pieces(text)) {
-    n += words_of(line).size();
-  }
-  return n;
 }
 
 std::vector<SpeakerStats> speakers_of(std::string_view transcript) {

@@ -69,10 +69,4 @@ inline constexpr std::string_view kNotesHeader =
 /// Notes for a transcript that has text.
 std::string make_notes(NotesPreset preset, std::string_view transcript);
 
-/// Characters (Unicode scalar values) of valid UTF-8.
-std::uint64_t count_characters(std::string_view text);
-
-/// Words separated by white space.
-std::uint64_t count_words(std::string_view text);
-
 }  // namespace vellumo::standin

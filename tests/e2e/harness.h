@@ -16,6 +16,7 @@
 
 #include "core/json.h"
 #include "support/files.h"
+#include "support/json_text.h"
 #include "support/scratch_folder.h"
 
 namespace vellumo::e2e {
@@ -24,6 +25,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::file_bytes;
 using test::put_file;
+using test::to_json_pretty;
 
 /// What the tests run: the native executables, or the Windows ones under
 /// Wine. Chosen once by main.

@@ -13,6 +13,7 @@
 #include "core/utf8.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
+#include "support/json_text.h"
 
 namespace vellumo::fuzz {
 namespace {
@@ -75,7 +76,7 @@ void check_json_value(std::string_view text) {
   auto again = parse_json(compact);
   FUZZ_CHECK(again && *again == *value);
   FUZZ_CHECK(to_json_compact(*again) == compact);
-  auto pretty = parse_json(to_json_pretty(*value));
+  auto pretty = parse_json(test::to_json_pretty(*value));
   FUZZ_CHECK(pretty && *pretty == *value);
 
   const std::size_t depth = depth_of(*value);

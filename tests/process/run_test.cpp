@@ -17,6 +17,7 @@
 #include "core/json.h"
 #include "process/quote_command_line.h"
 #include "support/files.h"
+#include "support/json_text.h"
 #include "support/scratch_folder.h"
 
 #ifdef _WIN32
@@ -33,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::to_json_pretty;
 using test::utf8_of;
 
 #ifdef _WIN32

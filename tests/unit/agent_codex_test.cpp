@@ -70,6 +70,22 @@ TEST(AgentCodex, QuotedPath) {
 
 TEST(AgentCodex, TheFourLines) { EXPECT_EQ(codex_block(kCli), kBlock); }
 
+// What the plans show of the facts about `text`'s first block, for a text
+// whose server is a table of its own and a CLI path that mentions
+// "vellumo-cli": whether there is a block (status: not absent), whether its
+// command mentions the CLI (install: present or updated) and whether it
+// points to it (status: present).
+CodexFacts codex_facts(std::string_view text, std::string_view cli_path) {
+  const CodexPlan status = plan_codex_edit(Mode::Status, text, cli_path);
+  const CodexPlan install = plan_codex_edit(Mode::Install, text, cli_path);
+  EXPECT_EQ(status.reason + install.reason, "") << text;
+  CodexFacts facts;
+  facts.header = status.state != TargetState::Absent;
+  facts.points = status.state == TargetState::Present;
+  facts.mentions = install.state == TargetState::Present || install.state == TargetState::Updated;
+  return facts;
+}
+
 TEST(AgentCodex, Facts) {
   auto facts = codex_facts("", kCli);
   EXPECT_FALSE(facts.header);

@@ -41,18 +41,6 @@ using Names = std::vector<std::string>;
 std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 #endif
 
-TEST(Files, SystemErrorText) {
-#ifdef _WIN32
-  const std::string text = platform::system_error_text(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(text.find('\n'), std::string::npos);
-  EXPECT_EQ(text.find('\r'), std::string::npos);
-  EXPECT_GT(text.size(), std::string(" (os error 2)").size());
-  EXPECT_EQ(text.substr(text.size() - 13), " (os error 2)");
-#else
-  EXPECT_EQ(platform::system_error_text(ENOENT), "No such file or directory (os error 2)");
-#endif
-}
-
 TEST(Files, ReadWholeFile) {
   ScratchFolder folder;
   auto missing = read_whole_file(folder / "nothing.json");

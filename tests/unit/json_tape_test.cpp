@@ -11,9 +11,12 @@
 
 #include "core/utf8.h"
 #include "support/json_kinds.h"
+#include "support/json_text.h"
 
 namespace vellumo {
 namespace {
+
+using test::to_json_pretty;
 
 // An object read member by member from its text, the later value of a key
 // standing.

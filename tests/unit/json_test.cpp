@@ -7,8 +7,12 @@
 #include <random>
 #include <string>
 
+#include "support/json_text.h"
+
 namespace vellumo {
 namespace {
+
+using test::to_json_pretty;
 
 std::string dbl(double d) {
   std::string out;

@@ -42,6 +42,7 @@ TEST(Utf8, Utf16RoundTripAndSurrogates) {
   ASSERT_TRUE(wide);
   EXPECT_EQ(*wide, (std::u16string{u'a', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
   EXPECT_EQ(utf16_to_utf8(*wide), text);
+  EXPECT_EQ(count_characters(text), 4u);  // scalar values, not UTF-16 units
   EXPECT_FALSE(utf8_to_utf16("\xff"));
 
   const std::u16string lone = {u'x', 0xD800, u'y', 0xDC00};
