@@ -16,11 +16,11 @@ constexpr auto kBusyRetryFor = std::chrono::seconds(10);
 constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
 constexpr std::size_t kReplyGrowsLarge = 1 << 16;
 
-PipeError exchange_error(std::string message) {
-  return {PipeErrorKind::Exchange, std::move(message)};
+LinkError exchange_error(std::string message) {
+  return {LinkErrorKind::Exchange, std::move(message)};
 }
 
-PipeError unreadable(std::string_view why) {
+LinkError unreadable(std::string_view why) {
   return exchange_error("Vellumo sent an unreadable reply: " + std::string(why));
 }
 
@@ -29,7 +29,7 @@ bool is_blank(std::string_view text) {
 }
 
 // Opens the link, retrying for a while when all its instances are busy.
-Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path) {
+Result<platform::LinkStream, LinkError> open_with_retry(const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     auto stream = platform::open_link(path);
@@ -37,12 +37,12 @@ Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path)
       return std::move(stream).value();
     }
     if (stream.error().kind == platform::LinkOpenFailure::Untrusted) {
-      return PipeError{PipeErrorKind::Exchange, "Refusing to send the request to " + path + ": " +
+      return LinkError{LinkErrorKind::Exchange, "Refusing to send the request to " + path + ": " +
                                                     stream.error().text + "."};
     }
     if (stream.error().kind != platform::LinkOpenFailure::Busy ||
         std::chrono::steady_clock::now() - start >= kBusyRetryFor) {
-      return PipeError{PipeErrorKind::Unreachable, std::move(stream).error().text};
+      return LinkError{LinkErrorKind::Unreachable, std::move(stream).error().text};
     }
     std::this_thread::sleep_for(kBusyRetryPause);
   }
@@ -50,7 +50,7 @@ Result<platform::LinkStream, PipeError> open_with_retry(const std::string& path)
 
 }  // namespace
 
-Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream, std::size_t limit) {
+Result<std::string, LinkError> read_reply_line(platform::LinkStream& stream, std::size_t limit) {
   std::string line;
   char buffer[kReplyReadBuffer];
   for (;;) {
@@ -82,7 +82,9 @@ Result<std::string, PipeError> read_reply_line(platform::LinkStream& stream, std
   return line;
 }
 
-std::string pipe_name() { return platform::link_path(user_tag(platform::get_env("USERNAME"))); }
+std::string user_link_path() {
+  return platform::link_path(user_tag(platform::get_env("USERNAME")));
+}
 
 std::string serialize_request(const Request& request) {
   std::string out;
@@ -99,7 +101,7 @@ std::string serialize_request(const Request& request) {
   return out;
 }
 
-Result<JsonTape, PipeError> parse_response(std::string line) {
+Result<JsonTape, LinkError> parse_response(std::string line) {
   if (is_blank(line)) {
     return exchange_error("Vellumo closed the connection without replying.");
   }
@@ -138,8 +140,10 @@ Result<JsonTape, PipeError> parse_response(std::string line) {
   return exchange_error(std::string(error->string()));
 }
 
-Result<JsonTape, PipeError> AppLink::send(const Request& request) {
-  auto stream = open_with_retry(pipe_name());
+namespace app_link {
+
+Result<JsonTape, LinkError> send(const Request& request) {
+  auto stream = open_with_retry(user_link_path());
   if (!stream) {
     return std::move(stream).error();
   }
@@ -150,21 +154,21 @@ Result<JsonTape, PipeError> AppLink::send(const Request& request) {
   return parse_response(std::move(line));
 }
 
-Result<JsonTape> AppLink::call_tape(const CliOptions& options, std::string_view command, Json args,
-                                    bool detach) {
+Result<JsonTape> call_tape(Launch launch, std::string_view command, Json args, bool detach) {
   const Request request{std::string(command), std::move(args), detach};
   auto reply = send(request);
   if (reply) {
     return std::move(reply).value();
   }
-  PipeError& error = reply.error();
-  if (error.kind == PipeErrorKind::Exchange) {
+  LinkError& error = reply.error();
+  if (error.kind == LinkErrorKind::Exchange) {
     return CliError::failed(std::move(error.message));
   }
-  if (options.no_launch) {
+  if (launch == Launch::Never) {
     return CliError::not_running("Vellumo is not running (" + error.message + ").");
   }
   return launch_and_resend(request);
 }
 
+}  // namespace app_link
 }  // namespace vellumo

@@ -11,7 +11,7 @@ namespace {
 constexpr auto kReadyLimit = std::chrono::seconds(90);
 constexpr auto kPingPause = std::chrono::milliseconds(500);
 
-bool ping() { return AppLink::send(Request{"ping", Json::object(), false}).ok(); }
+bool ping() { return app_link::send(Request{"ping", Json::object(), false}).ok(); }
 
 }  // namespace
 
@@ -70,11 +70,11 @@ Result<JsonTape> launch_and_resend(const Request& request) {
     TRY(platform::DetachedChild child, launch_app(path));
     TRY_STATUS(wait_until_ready(child));
   }  // the child is released here; the app runs on
-  auto reply = AppLink::send(request);
+  auto reply = app_link::send(request);
   if (reply) {
     return std::move(reply).value();
   }
-  if (reply.error().kind == PipeErrorKind::Exchange) {
+  if (reply.error().kind == LinkErrorKind::Exchange) {
     return CliError::failed(std::move(reply).error().message);
   }
   return CliError::not_running("Vellumo started but is not answering: " + reply.error().message);

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/cli_options.h"
+#include "cli/cli_options.h"
 #include "core/result.h"
 
 namespace vellumo {

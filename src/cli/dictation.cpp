@@ -11,7 +11,8 @@ constexpr std::uint64_t kDefaultHistoryLimit = 20;
 // Start, stop and cancel print only the three members that describe the
 // dictation's state.
 Status send_dictation_command(const CliOptions& options, std::string_view command) {
-  TRY(const JsonTape result, AppLink::call_tape(options, command, Json::object(), options.detach));
+  TRY(const JsonTape result,
+      app_link::call_tape(options.launch(), command, Json::object(), options.detach));
   Json state = Json::object();
   for (const char* name : {"state", "error", "outputText"}) {
     const auto value = result.root().find(name);

@@ -36,7 +36,7 @@ Status print_member(const std::optional<JsonNode>& value) {
 // The app's state stays as read: the commands take from it only the members
 // they show.
 Result<JsonTape> get_state(const CliOptions& options) {
-  return AppLink::call_tape(options, "get_state", Json::object(), false);
+  return app_link::call_tape(options.launch(), "get_state", Json::object(), false);
 }
 
 // The words at each `<id>` of the row's syntax are meeting references.
@@ -106,8 +106,8 @@ Status settings_set(const CliOptions& options, const Words& words) {
     auto parsed = parse_json(text);
     settings[key] = parsed ? std::move(parsed).value() : Json(text);
   }
-  TRY(const JsonTape saved,
-      AppLink::call_tape(options, "save_settings", Json{{"settings", std::move(settings)}}, false));
+  TRY(const JsonTape saved, app_link::call_tape(options.launch(), "save_settings",
+                                                Json{{"settings", std::move(settings)}}, false));
   return print_member(member(saved.root(), "settings"));
 }
 

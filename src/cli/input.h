@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/cli_options.h"
+#include "cli/cli_options.h"
 #include "core/result.h"
 
 namespace vellumo {

@@ -41,13 +41,14 @@ Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nu
 
 // The record stays as read: its users take only the members they need.
 Result<JsonTape> get_meeting(const CliOptions& options, const std::string& id) {
-  return AppLink::call_tape(options, "get_meeting", Json{{"id", id}}, false);
+  return app_link::call_tape(options.launch(), "get_meeting", Json{{"id", id}}, false);
 }
 
 // Prints the result as it comes, except that a meeting record (an object
 // with a `transcript`) is printed as its summary.
 Status send_and_print_meeting(const CliOptions& options, std::string_view command, Json args) {
-  TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
+  TRY(const JsonTape result,
+      app_link::call_tape(options.launch(), command, std::move(args), options.detach));
   const JsonNode value = result.root();
   if (value.is_object() && value.find("transcript")) {
     return print_json(meeting_summary(value));
@@ -172,20 +173,20 @@ Status export_meeting(const CliOptions& options, const Words& words) {
   TRY(const std::string format, export_format(options, words[3]));
   TRY(const std::string id, resolve_meeting_id(options, words[2]));
   TRY(const JsonTape ignored,
-      AppLink::call_tape(options, "export_meeting",
-                         Json{{"id", id},
-                              {"path", path},
-                              {"format", format},
-                              {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
-                         false));
+      app_link::call_tape(options.launch(), "export_meeting",
+                          Json{{"id", id},
+                               {"path", path},
+                               {"format", format},
+                               {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
+                          false));
   return print_json(Json{{"exported", path}, {"format", format}});
 }
 
 Status export_audio(const CliOptions& options, const Words& words) {
   TRY(const std::string path, absolute_path(words[3]));
   TRY(const std::string id, resolve_meeting_id(options, words[2]));
-  TRY(const JsonTape ignored,
-      AppLink::call_tape(options, "export_meeting_audio", Json{{"id", id}, {"path", path}}, false));
+  TRY(const JsonTape ignored, app_link::call_tape(options.launch(), "export_meeting_audio",
+                                                  Json{{"id", id}, {"path", path}}, false));
   return print_json(Json{{"exported", path}});
 }
 
@@ -223,7 +224,8 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
     return reference;
   }
   // The list is only searched: it stays as read, however long it is.
-  TRY(const JsonTape list, AppLink::call_tape(options, "list_meetings", Json::object(), false));
+  TRY(const JsonTape list,
+      app_link::call_tape(options.launch(), "list_meetings", Json::object(), false));
   const auto id_of = [](const JsonNode& meeting) -> std::optional<std::string_view> {
     const auto id = meeting.find("id");
     return id && id->is_string() ? std::optional(id->string()) : std::nullopt;

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/cli_options.h"
+#include "cli/cli_options.h"
 #include "core/json.h"
 #include "core/json_tape.h"
 #include "core/result.h"

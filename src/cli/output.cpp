@@ -56,7 +56,8 @@ Status print_text(std::string_view text) {
 }
 
 Status send_and_print(const CliOptions& options, std::string_view command, Json args) {
-  TRY(const JsonTape result, AppLink::call_tape(options, command, std::move(args), options.detach));
+  TRY(const JsonTape result,
+      app_link::call_tape(options.launch(), command, std::move(args), options.detach));
   return print_json(result.root());
 }
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "core/cli_options.h"
+#include "cli/cli_options.h"
 #include "core/json.h"
 #include "core/json_tape.h"
 #include "core/result.h"

@@ -38,7 +38,7 @@ void check_reader(std::string_view sent, std::size_t limit) {
 
   const std::string_view expected = sent.substr(0, sent.find('\n'));
   if (expected.size() > limit) {
-    FUZZ_CHECK(!line && line.error().kind == PipeErrorKind::Exchange);
+    FUZZ_CHECK(!line && line.error().kind == LinkErrorKind::Exchange);
     FUZZ_CHECK(line.error().message ==
                "Vellumo sent an unreadable reply: the reply is longer than " +
                    std::to_string(limit) + " bytes");
@@ -96,7 +96,7 @@ void check_response(std::string_view line) {
                (parsed->contains("result") ? parsed->at("result") : Json(nullptr)));
     return;
   }
-  FUZZ_CHECK(reply.error().kind == PipeErrorKind::Exchange);
+  FUZZ_CHECK(reply.error().kind == LinkErrorKind::Exchange);
   FUZZ_CHECK(!reply.error().message.empty());
   if (!parsed) {
     FUZZ_CHECK(reply.error().message.starts_with("Vellumo sent an unreadable reply: ") ||

@@ -29,7 +29,7 @@ std::string failure(std::string_view line) {
   if (reply) {
     return "";
   }
-  EXPECT_EQ(reply.error().kind, PipeErrorKind::Exchange);
+  EXPECT_EQ(reply.error().kind, LinkErrorKind::Exchange);
   return reply.error().message;
 }
 

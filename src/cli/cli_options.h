@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "app_link/app_link.h"
 #include "core/numbers.h"
 #include "core/result.h"
 
@@ -20,6 +21,11 @@ struct CliOptions {
   bool no_launch = false;  ///< --no-launch
   bool confirm = false;    ///< --confirm or --yes
   bool cleaned = false;    ///< --cleaned
+
+  /// Whether a request may launch the app when nobody serves the link.
+  app_link::Launch launch() const {
+    return no_launch ? app_link::Launch::Never : app_link::Launch::Allowed;
+  }
 
   /// The value of option `name`, or nullptr when it was not given.
   const std::string* value(std::string_view name) const {
