@@ -1,6 +1,5 @@
 #include "agent_integration/agents.h"
 
-#include <array>
 #include <optional>
 
 #include "agent_integration/agent_paths.h"
@@ -50,48 +49,154 @@ bool runs_from_build_output(std::string_view cli_path) {
   return false;
 }
 
-// opencode reads opencode.json or, when only that exists, opencode.jsonc.
-std::string opencode_file(const std::string& folder) {
-  for (const char* name : {"opencode.json", "opencode.jsonc"}) {
-    std::string path = files::join(folder, name);
-    if (files::is_regular_file(path)) {
-      return path;
-    }
+// The home folder, when it is an existing folder: every target but PATH
+// lives in it.
+std::optional<std::string> existing_home() {
+  auto home = home_folder();
+  if (!home || !files::is_directory(*home)) {
+    return std::nullopt;
   }
-  return files::join(folder, "opencode.json");
+  return home;
+}
+
+// ------------------------------------------------------------ the targets
+
+// A run as each target sees it.
+struct Run {
+  Mode mode;
+  std::string_view cli_path;
+  std::optional<std::string> refused;   // why nothing may be touched
+  std::optional<std::string> no_entry;  // why no entry may name the CLI (the refusal included)
+  std::optional<std::string> home;      // existing_home()
+};
+
+// Where a target keeps what a run writes: the file, and for an agent
+// configured through that file, the agent's folder (no folder, no line).
+struct Place {
+  std::string file;
+  std::string folder = {};
+};
+
+struct Target;
+using LineMaker = std::optional<TargetResult> (*)(const Target& target, const Run& run);
+
+// One target of the agents command: its display name, how its place is
+// found from the home folder (null for one that keeps nothing in a file of
+// its own), its line of a run (none when the agent is not there), and what
+// an interrupted run may have left beside its file.
+struct Target {
+  std::string_view name;
+  std::optional<Place> (*place)(const std::string& home);
+  LineMaker line;
+  files::Leftovers leftovers = files::Leftovers::Files;
+};
+
+TargetResult failed(const Target& target, const std::string& reason) {
+  return {std::string(target.name), TargetState::Failed, reason};
+}
+
+// PATH: the link holds the CLI path's bytes, so a path that is not text
+// does not stop it.
+std::optional<TargetResult> path_line(const Target& target, const Run& run) {
+  return run.refused ? failed(target, *run.refused)
+                     : update_user_path(run.mode, target.name, run.cli_path);
+}
+
+// Claude Code: with no entry to write, the `claude` it finds runs nothing.
+std::optional<TargetResult> claude_code_line(const Target& target, const Run& run) {
+  if (!run.home) {
+    return std::nullopt;
+  }
+  const ProgramRunner runner = [&](const std::string& program,
+                                   const std::vector<std::string>& args) {
+    return run.no_entry ? process::RunOutcome(process::RunError{*run.no_entry})
+                        : process::Run(program, args);
+  };
+  auto line = claude_code_target(run.mode, target.name, run.cli_path, *run.home, runner);
+  if (line && run.no_entry && !run.refused) {
+    line = failed(target, *run.no_entry);
+  }
+  return line;
+}
+
+using FileEditor = TargetResult (*)(Mode mode, std::string_view name, const std::string& file,
+                                    std::string_view cli_path);
+
+// An agent configured through the file of its place, which `edit` edits.
+template <FileEditor edit>
+std::optional<TargetResult> file_line(const Target& target, const Run& run) {
+  const auto place = run.home ? target.place(*run.home) : std::nullopt;
+  if (!place || !files::is_directory(place->folder)) {
+    return std::nullopt;
+  }
+  return run.no_entry ? failed(target, *run.no_entry)
+                      : edit(run.mode, target.name, place->file, run.cli_path);
+}
+
+template <EntryShape shape>
+TargetResult edit_json(Mode mode, std::string_view name, const std::string& file,
+                       std::string_view cli_path) {
+  const char* container = shape == EntryShape::Opencode ? "mcp" : "mcpServers";
+  return edit_json_target(mode, {std::string(name), file, container, shape}, cli_path);
+}
+
+// The file `name` in the agent's folder `folder`.
+std::optional<Place> file_in(std::string folder, const char* name) {
+  std::string file = files::join(folder, name);
+  return Place{std::move(file), std::move(folder)};
+}
+
+// PATH's link, where there is one (user_path_link finds the home folder
+// itself).
+std::optional<Place> path_place(const std::string& /*home*/) {
+  const auto link = user_path_link();
+  return link ? std::optional(Place{*link}) : std::nullopt;
 }
 
 // Codex's folder: CODEX_HOME when set to an absolute path, else .codex in
 // the home folder.
-std::string codex_folder(const std::string& home) {
+std::optional<Place> codex_place(const std::string& home) {
   const auto codex_home = files::env_path("CODEX_HOME");
-  return codex_home ? *codex_home : files::join(home, ".codex");
+  return file_in(codex_home ? *codex_home : files::join(home, ".codex"), "config.toml");
 }
 
-struct JsonRow {
-  std::string folder;  // the agent's folder: no folder, no line
-  JsonTarget target;
+// opencode reads opencode.json or, when only that exists, opencode.jsonc.
+std::optional<Place> opencode_place(const std::string& home) {
+  const std::string folder = files::join(files::join(home, ".config"), "opencode");
+  for (const char* name : {"opencode.json", "opencode.jsonc"}) {
+    if (files::is_regular_file(files::join(folder, name))) {
+      return file_in(folder, name);
+    }
+  }
+  return file_in(folder, "opencode.json");
+}
+
+// The agents whose JSON file holds their servers under `mcpServers`.
+constexpr LineMaker kJsonLine = file_line<edit_json<EntryShape::Plain>>;
+
+// Every target, in the order of the report.
+constexpr Target kTargets[] = {
+    {"PATH", path_place, path_line, files::Leftovers::Links},
+    {"Claude Code", nullptr, claude_code_line},
+    {"Codex", codex_place, file_line<edit_codex>},
+    {"Gemini CLI",
+     [](const std::string& home) { return file_in(files::join(home, ".gemini"), "settings.json"); },
+     kJsonLine},
+    {"Cursor",
+     [](const std::string& home) { return file_in(files::join(home, ".cursor"), "mcp.json"); },
+     kJsonLine},
+    {"Windsurf",
+     [](const std::string& home) {
+       return file_in(files::join(files::join(home, ".codeium"), "windsurf"), "mcp_config.json");
+     },
+     kJsonLine},
+    {"Claude Desktop",
+     [](const std::string& home) {
+       return file_in(claude_desktop_folder(home), "claude_desktop_config.json");
+     },
+     kJsonLine},
+    {"opencode", opencode_place, file_line<edit_json<EntryShape::Opencode>>},
 };
-
-std::array<JsonRow, 5> json_rows(const std::string& home) {
-  const auto in = [](const std::string& folder, const char* name) {
-    return files::join(folder, name);
-  };
-  const std::string gemini = in(home, ".gemini");
-  const std::string cursor = in(home, ".cursor");
-  const std::string windsurf = in(in(home, ".codeium"), "windsurf");
-  const std::string claude = claude_desktop_folder(home);
-  const std::string opencode = in(in(home, ".config"), "opencode");
-  return {{
-      {gemini, {"Gemini CLI", in(gemini, "settings.json"), "mcpServers", EntryShape::Plain}},
-      {cursor, {"Cursor", in(cursor, "mcp.json"), "mcpServers", EntryShape::Plain}},
-      {windsurf, {"Windsurf", in(windsurf, "mcp_config.json"), "mcpServers", EntryShape::Plain}},
-      {claude,
-       {"Claude Desktop", in(claude, "claude_desktop_config.json"), "mcpServers",
-        EntryShape::Plain}},
-      {opencode, {"opencode", opencode_file(opencode), "mcp", EntryShape::Opencode}},
-  }};
-}
 
 // The lock of one run that changes anything: held from reading the marker
 // to writing it. Where no data folder can be had there is no lock, as
@@ -124,16 +229,11 @@ void remove_leftovers(const std::optional<std::string>& data_folder) {
   if (data_folder) {
     files::remove_leftovers(files::join(*data_folder, kMarkerFileName));
   }
-  if (const auto link = user_path_link()) {
-    files::remove_leftovers(*link, files::Leftovers::Links);
-  }
-  const auto home = home_folder();
-  if (!home || !files::is_directory(*home)) {
-    return;
-  }
-  files::remove_leftovers(files::join(codex_folder(*home), "config.toml"));
-  for (const JsonRow& row : json_rows(*home)) {
-    files::remove_leftovers(row.target.file_path);
+  const auto home = existing_home();
+  for (const Target& target : kTargets) {
+    if (const auto place = home && target.place ? target.place(*home) : std::nullopt) {
+      files::remove_leftovers(place->file, target.leftovers);
+    }
   }
 }
 
@@ -164,36 +264,12 @@ std::optional<std::string> other_users_home(const std::optional<std::string>& da
 // handled is "failed" with that reason instead, and nothing is touched.
 std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
                                       const std::optional<std::string>& refused = std::nullopt) {
-  const auto handle = [](const char* target, const std::optional<std::string>& reason,
-                         auto&& act) -> TargetResult {
-    return reason ? TargetResult{target, TargetState::Failed, *reason} : act();
-  };
+  const Run run{mode, cli_path, refused, refused ? refused : unwritable_cli_path(cli_path),
+                existing_home()};
   std::vector<TargetResult> results;
-  results.push_back(handle("PATH", refused, [&] { return update_user_path(mode, cli_path); }));
-  const std::optional<std::string> no_entry = refused ? refused : unwritable_cli_path(cli_path);
-
-  const auto home = home_folder();
-  if (!home || !files::is_directory(*home)) {
-    return results;
-  }
-  const ProgramRunner run = [&](const std::string& program, const std::vector<std::string>& args) {
-    return no_entry ? process::RunOutcome(process::RunError{*no_entry})
-                    : process::Run(program, args);
-  };
-  if (auto claude = claude_code_target(mode, cli_path, *home, run)) {
-    if (no_entry && !refused) {
-      claude = TargetResult{claude->target, TargetState::Failed, no_entry};
-    }
-    results.push_back(std::move(*claude));
-  }
-  const std::string codex = codex_folder(*home);
-  if (files::is_directory(codex)) {
-    results.push_back(handle("Codex", no_entry, [&] { return edit_codex(mode, codex, cli_path); }));
-  }
-  for (const JsonRow& row : json_rows(*home)) {
-    if (files::is_directory(row.folder)) {
-      results.push_back(handle(row.target.display_name.c_str(), no_entry,
-                               [&] { return edit_json_target(mode, row.target, cli_path); }));
+  for (const Target& target : kTargets) {
+    if (auto line = target.line(target, run)) {
+      results.push_back(std::move(*line));
     }
   }
   return results;

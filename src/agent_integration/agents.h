@@ -21,14 +21,13 @@ inline constexpr std::string_view kLockFileName = "agents.lock";
 /// Code step alone may take 45 seconds.
 inline constexpr std::chrono::milliseconds kLockPatience = std::chrono::seconds(120);
 
-/// Reports (status) or changes (install, remove) every target, in order:
-/// PATH, Claude Code, Codex, Gemini CLI, Cursor, Windsurf, Claude Desktop,
-/// opencode. Agents whose folder is missing get no line; a failing target
-/// gets a "failed" line and does not stop the others. A `cli_path` that is
-/// not valid UTF-8 makes every line but PATH's "failed": no entry can name
-/// it. Install and remove
-/// hold the lock in the data folder while they work, and then rewrite the
-/// marker; without a data folder there is neither.
+/// Reports (status) or changes (install, remove) every target, in the order
+/// of the table of targets (agents.cpp). Agents whose folder is missing get
+/// no line; a failing target gets a "failed" line and does not stop the
+/// others. A `cli_path` that is not valid UTF-8 makes every line but PATH's
+/// "failed": no entry can name it. Install and remove hold the lock in the
+/// data folder while they work, and then rewrite the marker; without a data
+/// folder there is neither.
 std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
                                      const std::optional<std::string>& data_folder);
 

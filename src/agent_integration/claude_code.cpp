@@ -10,19 +10,20 @@ namespace {
 
 constexpr std::size_t kMaxDetailCharacters = 300;
 
-TargetResult line(TargetState state, std::optional<std::string> detail = std::nullopt) {
-  return {std::string(kClaudeCodeTarget), state, std::move(detail)};
+TargetResult line(std::string_view name, TargetState state,
+                  std::optional<std::string> detail = std::nullopt) {
+  return {std::string(name), state, std::move(detail)};
 }
 
-TargetResult judge(const process::RunOutcome& outcome, TargetState success) {
+TargetResult judge(std::string_view name, const process::RunOutcome& outcome, TargetState success) {
   if (const auto* error = std::get_if<process::RunError>(&outcome)) {
-    return line(TargetState::Failed, error->message);
+    return line(name, TargetState::Failed, error->message);
   }
   const auto& finished = std::get<process::Finished>(outcome);
   if (finished.success) {
-    return line(success);
+    return line(name, success);
   }
-  return line(TargetState::Failed, failure_detail(finished.output));
+  return line(name, TargetState::Failed, failure_detail(finished.output));
 }
 
 std::optional<std::string> find_claude(const std::string& home) {
@@ -64,13 +65,13 @@ std::string failure_detail(std::string_view output) {
   return std::string(text.substr(0, cut));
 }
 
-std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_path,
-                                               const std::string& home,
+std::optional<TargetResult> claude_code_result(Mode mode, std::string_view name,
+                                               std::string_view cli_path, const std::string& home,
                                                const std::optional<std::string>& claude,
                                                const ProgramRunner& run) {
   if (!claude) {
     if (files::is_regular_file(files::join(home, ".claude.json"))) {
-      return line(TargetState::Skipped, "The claude command was not found.");
+      return line(name, TargetState::Skipped, "The claude command was not found.");
     }
     return std::nullopt;
   }
@@ -82,35 +83,37 @@ std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_p
 
   const process::RunOutcome lookup = run(*claude, {"mcp", "get", "vellumo"});
   if (const auto* error = std::get_if<process::RunError>(&lookup)) {
-    return line(TargetState::Failed, error->message);
+    return line(name, TargetState::Failed, error->message);
   }
   const auto& found = std::get<process::Finished>(lookup);
   if (!found.success) {
-    return mode == Mode::Install ? judge(add(), TargetState::Added) : line(TargetState::Absent);
+    return mode == Mode::Install ? judge(name, add(), TargetState::Added)
+                                 : line(name, TargetState::Absent);
   }
   const bool points_here = found.output.find(cli) != std::string::npos;
   const bool ours = found.output.find("vellumo-cli") != std::string::npos;
   switch (mode) {
     case Mode::Status:
-      return line(points_here ? TargetState::Present : TargetState::Skipped);
+      return line(name, points_here ? TargetState::Present : TargetState::Skipped);
     case Mode::Install:
       if (points_here) {
-        return line(TargetState::Present);
+        return line(name, TargetState::Present);
       }
       if (!ours) {
-        return line(TargetState::Skipped, "Another server is already named vellumo.");
+        return line(name, TargetState::Skipped, "Another server is already named vellumo.");
       }
       remove();  // an old entry; only the add that follows is judged
-      return judge(add(), TargetState::Updated);
+      return judge(name, add(), TargetState::Updated);
     case Mode::Remove:
-      return ours ? judge(remove(), TargetState::Removed) : line(TargetState::Absent);
+      return ours ? judge(name, remove(), TargetState::Removed) : line(name, TargetState::Absent);
   }
   return std::nullopt;
 }
 
-std::optional<TargetResult> claude_code_target(Mode mode, std::string_view cli_path,
-                                               const std::string& home, const ProgramRunner& run) {
-  return claude_code_result(mode, cli_path, home, find_claude(home), run);
+std::optional<TargetResult> claude_code_target(Mode mode, std::string_view name,
+                                               std::string_view cli_path, const std::string& home,
+                                               const ProgramRunner& run) {
+  return claude_code_result(mode, name, cli_path, home, find_claude(home), run);
 }
 
 }  // namespace vellumo::agents

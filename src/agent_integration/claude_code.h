@@ -14,8 +14,6 @@
 
 namespace vellumo::agents {
 
-inline constexpr std::string_view kClaudeCodeTarget = "Claude Code";
-
 /// The folders searched for `claude`, in order: the PATH entries (an empty
 /// one is the current folder, ""), then the home-based and fixed folders.
 std::vector<std::string> claude_search_folders(const std::optional<std::string>& path_value,
@@ -30,16 +28,17 @@ std::string failure_detail(std::string_view output);
 using ProgramRunner = std::function<process::RunOutcome(const std::string& program,
                                                         const std::vector<std::string>& arguments)>;
 
-/// The Claude Code line, given where `claude` was found (nullopt when it was
-/// not): none when Claude Code is not installed, else one result.
-std::optional<TargetResult> claude_code_result(Mode mode, std::string_view cli_path,
-                                               const std::string& home,
+/// The Claude Code line `name`, given where `claude` was found (nullopt when
+/// it was not): none when Claude Code is not installed, else one result.
+std::optional<TargetResult> claude_code_result(Mode mode, std::string_view name,
+                                               std::string_view cli_path, const std::string& home,
                                                const std::optional<std::string>& claude,
                                                const ProgramRunner& run);
 
-/// Finds `claude` and returns the Claude Code line of an agents run, whose
-/// `claude` commands `run` runs.
-std::optional<TargetResult> claude_code_target(Mode mode, std::string_view cli_path,
-                                               const std::string& home, const ProgramRunner& run);
+/// Finds `claude` and returns the Claude Code line `name` of an agents run,
+/// whose `claude` commands `run` runs.
+std::optional<TargetResult> claude_code_target(Mode mode, std::string_view name,
+                                               std::string_view cli_path, const std::string& home,
+                                               const ProgramRunner& run);
 
 }  // namespace vellumo::agents

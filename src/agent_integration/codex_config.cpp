@@ -7,8 +7,6 @@
 #include "agent_integration/toml_check.h"
 #include "agent_integration/toml_lines.h"
 #include "core/text.h"
-#include "core/utf8.h"
-#include "platform/files.h"
 
 namespace vellumo::agents {
 namespace {
@@ -242,36 +240,8 @@ TargetState decide_codex(Mode mode, const CodexFacts& facts) {
   if (facts.not_a_table || facts.servers_array) {
     return TargetState::Skipped;
   }
-  switch (mode) {
-    case Mode::Status:
-      if (facts.points) {
-        return TargetState::Present;
-      }
-      if (!facts.header) {
-        return TargetState::Absent;
-      }
-      return TargetState::Skipped;
-    case Mode::Install:
-      if (facts.points) {
-        return TargetState::Present;
-      }
-      if (!facts.header) {
-        return TargetState::Added;
-      }
-      if (facts.mentions) {
-        return TargetState::Updated;
-      }
-      return TargetState::Skipped;
-    case Mode::Remove:
-      if (facts.mentions || facts.later_mentions) {
-        return TargetState::Removed;
-      }
-      if (!facts.header) {
-        return TargetState::Absent;
-      }
-      return TargetState::Skipped;
-  }
-  return TargetState::Skipped;
+  const bool own = facts.mentions || (mode == Mode::Remove && facts.later_mentions);
+  return decide_entry(mode, {.absent = !facts.header, .equal = facts.points, .own = own});
 }
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path) {
@@ -321,34 +291,17 @@ CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli
   return {state, std::move(out)};
 }
 
-TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path) {
-  const std::string path = files::join(codex_folder, "config.toml");
-  auto failed = [&](std::string detail) {
-    return TargetResult{std::string(kCodexTarget), TargetState::Failed, std::move(detail)};
-  };
+TargetResult edit_codex(Mode mode, std::string_view name, const std::string& config_path,
+                        std::string_view cli_path) {
   const std::string cli = lossy_utf8(cli_path);
-  // Planned again from the new text when the file changes meanwhile.
-  std::optional<CodexPlan> plan;
-  auto edited = files::edit_file(path, [&](const std::optional<std::string>& read) {
-    const std::string_view text = read ? std::string_view(*read) : std::string_view();
-    if (!is_valid_utf8(text)) {
-      plan.reset();
-      return std::optional<std::string>();
+  return edit_target(name, config_path, "", [&](std::string_view text) {
+    CodexPlan plan = plan_codex_edit(mode, text, cli);
+    std::optional<std::string> detail;
+    if (!plan.reason.empty()) {
+      detail = config_path + ": " + plan.reason;
     }
-    plan = plan_codex_edit(mode, text, cli);
-    return plan->new_text;
+    return EditPlan{plan.state, std::move(detail), std::move(plan.new_text)};
   });
-  if (!edited) {
-    return failed(std::move(edited).error());
-  }
-  if (edited->left_alone) {
-    return {std::string(kCodexTarget), TargetState::Skipped, std::move(*edited->left_alone)};
-  }
-  if (!plan) {
-    return failed(std::string(kNotUtf8Text));
-  }
-  return {std::string(kCodexTarget), plan->state,
-          plan->reason.empty() ? path : path + ": " + plan->reason};
 }
 
 }  // namespace vellumo::agents

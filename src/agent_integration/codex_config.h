@@ -21,9 +21,6 @@
 
 namespace vellumo::agents {
 
-/// The display name of the Codex target.
-inline constexpr std::string_view kCodexTarget = "Codex";
-
 /// Q: the CLI path in quotation marks, every `\` doubled and then every `"`
 /// preceded by a `\`.
 std::string codex_quoted_path(std::string_view cli_path);
@@ -43,7 +40,11 @@ struct CodexFacts {
   bool servers_array = false;  ///< `mcp_servers` itself is an array of tables
 };
 
-/// The decision table of the Codex block.
+/// The decision on the Codex block: skipped when the server is not a table
+/// of its own or `mcp_servers` is an array of tables; else decide_entry with
+/// the first block as the entry, equal when its command line points to the
+/// CLI and own when that line mentions vellumo-cli (for a removal, also when
+/// a later block's does: each such block is removed).
 TargetState decide_codex(Mode mode, const CodexFacts& facts);
 
 /// The decision on `text` (the file as read, "" when missing) and, for
@@ -60,16 +61,13 @@ struct CodexPlan {
 
 CodexPlan plan_codex_edit(Mode mode, std::string_view text, std::string_view cli_path);
 
-/// `edit_codex`: edits codex_folder/config.toml. A missing file
-/// counts as empty; a read error gives "failed" with the system error text
-/// (kNotUtf8Text for invalid UTF-8); the file is
-/// edited through files::edit_file (its error, "Cannot write {}: {}", gives
-/// "failed"; a file it leaves alone is "skipped" with its reason as the
-/// detail). `target` is "Codex"; the detail is otherwise the file path
-/// except for "failed", followed by ": " and the plan's reason when it has
-/// one. A
-/// `cli_path` that is not valid UTF-8 is used with U+FFFD in place of what
-/// cannot be represented.
-TargetResult edit_codex(Mode mode, const std::string& codex_folder, std::string_view cli_path);
+/// The target's line: its file `config_path` (Codex's config.toml) edited
+/// by edit_target as plan_codex_edit plans it, a missing file counting as
+/// empty. The detail is the file path, followed by ": " and the plan's
+/// reason when it has one, except for "failed" and a file that edit_file
+/// leaves alone. A `cli_path` that is not valid UTF-8 is used with U+FFFD in
+/// place of what cannot be represented.
+TargetResult edit_codex(Mode mode, std::string_view name, const std::string& config_path,
+                        std::string_view cli_path);
 
 }  // namespace vellumo::agents

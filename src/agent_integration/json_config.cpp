@@ -3,9 +3,6 @@
 #include <algorithm>
 
 #include "core/json.h"
-#include "core/text.h"
-#include "core/utf8.h"
-#include "platform/files.h"
 
 namespace vellumo::agents {
 namespace {
@@ -111,40 +108,7 @@ EntryFacts entry_facts(const std::vector<Member>& servers, EntryShape shape,
   return facts;
 }
 
-TargetState decide_json(Mode mode, const EntryFacts& facts) {
-  switch (mode) {
-    case Mode::Status:
-      if (facts.equal) {
-        return TargetState::Present;
-      }
-      if (facts.absent) {
-        return TargetState::Absent;
-      }
-      return TargetState::Skipped;
-    case Mode::Install:
-      if (facts.equal) {
-        return TargetState::Present;
-      }
-      if (facts.absent) {
-        return TargetState::Added;
-      }
-      if (facts.own) {
-        return TargetState::Updated;
-      }
-      return TargetState::Skipped;
-    case Mode::Remove:
-      if (facts.own) {
-        return TargetState::Removed;
-      }
-      if (facts.absent) {
-        return TargetState::Absent;
-      }
-      return TargetState::Skipped;
-  }
-  return TargetState::Skipped;
-}
-
-JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_path,
+EditPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_path,
                         std::string_view container_key, EntryShape shape,
                         std::string_view cli_path) {
   auto top = read_member_list(text);
@@ -169,14 +133,14 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
     return {TargetState::Skipped, std::move(reason), {}};
   }
 
-  const TargetState state = decide_json(mode, entry_facts(servers, shape, cli_path));
+  const TargetState state = decide_entry(mode, entry_facts(servers, shape, cli_path));
   if (state != TargetState::Added && state != TargetState::Updated &&
       state != TargetState::Removed) {
     return {state, {}, {}};
   }
 
   auto check_failed = [&](std::string error) {
-    return JsonPlan{TargetState::Skipped, std::string(file_path) + ": " + error, {}};
+    return EditPlan{TargetState::Skipped, std::string(file_path) + ": " + error, {}};
   };
   const auto entry = find_member(servers, kEntryName);
   if (state == TargetState::Removed) {
@@ -211,32 +175,10 @@ JsonPlan plan_json_edit(Mode mode, std::string_view text, std::string_view file_
 }
 
 TargetResult edit_json_target(Mode mode, const JsonTarget& target, std::string_view cli_path) {
-  auto failed = [&](std::string detail) {
-    return TargetResult{target.display_name, TargetState::Failed, std::move(detail)};
-  };
-  // Planned again from the new text when the file changes meanwhile.
-  std::optional<JsonPlan> plan;
-  auto edited = files::edit_file(target.file_path, [&](const std::optional<std::string>& read) {
-    const std::string_view text = read ? std::string_view(*read) : std::string_view("{}");
-    if (!is_valid_utf8(text)) {
-      plan.reset();
-      return std::optional<std::string>();
-    }
-    plan =
-        plan_json_edit(mode, text, target.file_path, target.container_key, target.shape, cli_path);
-    return plan->new_text;
+  return edit_target(target.display_name, target.file_path, "{}", [&](std::string_view text) {
+    return plan_json_edit(mode, text, target.file_path, target.container_key, target.shape,
+                          cli_path);
   });
-  if (!edited) {
-    return failed(std::move(edited).error());
-  }
-  if (edited->left_alone) {
-    return {target.display_name, TargetState::Skipped, std::move(*edited->left_alone)};
-  }
-  if (!plan) {
-    return failed(std::string(kNotUtf8Text));
-  }
-  return {target.display_name, plan->state,
-          plan->detail ? std::move(*plan->detail) : target.file_path};
 }
 
 }  // namespace vellumo::agents

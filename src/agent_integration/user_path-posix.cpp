@@ -9,13 +9,6 @@
 #include "platform/files.h"
 
 namespace vellumo::agents {
-namespace {
-
-TargetResult path_line(TargetState state, std::optional<std::string> detail) {
-  return {"PATH", state, std::move(detail)};
-}
-
-}  // namespace
 
 std::optional<std::string> user_path_link() {
   const auto home = home_folder();
@@ -25,7 +18,10 @@ std::optional<std::string> user_path_link() {
   return files::join(files::join(files::join(*home, ".local"), "bin"), "vellumo-cli");
 }
 
-TargetResult update_user_path(Mode mode, std::string_view cli_path) {
+TargetResult update_user_path(Mode mode, std::string_view name, std::string_view cli_path) {
+  const auto path_line = [&](TargetState state, std::optional<std::string> detail) {
+    return TargetResult{std::string(name), state, std::move(detail)};
+  };
   const auto link = user_path_link();
   if (!link) {
     if (mode == Mode::Install) {

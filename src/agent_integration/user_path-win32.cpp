@@ -23,10 +23,6 @@ struct KeyCloser {
 };
 using Key = platform::UniqueHandle<KeyCloser>;
 
-TargetResult path_line(TargetState state, std::string detail) {
-  return {"PATH", state, std::move(detail)};
-}
-
 using win32::error_text;
 
 // Tells running programs (Explorer above all) that the user environment
@@ -40,7 +36,10 @@ void announce_environment_change() {
 
 std::optional<std::string> user_path_link() { return std::nullopt; }
 
-TargetResult update_user_path(Mode mode, std::string_view cli_path) {
+TargetResult update_user_path(Mode mode, std::string_view name, std::string_view cli_path) {
+  const auto path_line = [&](TargetState state, std::string detail) {
+    return TargetResult{std::string(name), state, std::move(detail)};
+  };
   // The folder as text: a name that is not (an unpaired surrogate in it)
   // shows U+FFFD in its place.
   const auto folder = parent_folder(lossy_utf8(cli_path), PathStyle::Windows);

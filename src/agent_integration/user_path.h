@@ -41,8 +41,8 @@ PathPlan plan_user_path(Mode mode, std::string_view value, std::string_view fold
 /// when HOME is an existing folder; on Windows none (the registry).
 std::optional<std::string> user_path_link();
 
-/// The PATH line of an agents run: reports, adds or removes the folder of
-/// `cli_path`.
-TargetResult update_user_path(Mode mode, std::string_view cli_path);
+/// The PATH line `name` of an agents run: reports, adds or removes the
+/// folder of `cli_path`.
+TargetResult update_user_path(Mode mode, std::string_view name, std::string_view cli_path);
 
 }  // namespace vellumo::agents

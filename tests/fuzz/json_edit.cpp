@@ -30,14 +30,14 @@ std::vector<Member>::const_iterator first_named(const std::vector<Member>& membe
                       [&](const Member& m) { return m.key == key; });
 }
 
-agents::JsonPlan plan(Mode mode, std::string_view text, std::string_view key,
+agents::EditPlan plan(Mode mode, std::string_view text, std::string_view key,
                       agents::EntryShape shape, std::string_view cli) {
   return agents::plan_json_edit(mode, text, kPath, key, shape, cli);
 }
 
 void check_edit(Mode mode, std::string_view text, agents::EntryShape shape, std::string_view cli) {
   const std::string_view key = shape == agents::EntryShape::Plain ? "mcpServers" : "mcp";
-  const agents::JsonPlan result = plan(mode, text, key, shape, cli);
+  const agents::EditPlan result = plan(mode, text, key, shape, cli);
   FUZZ_CHECK(result.state != TargetState::Failed);
   const bool writes = result.state == TargetState::Added || result.state == TargetState::Updated ||
                       result.state == TargetState::Removed;
@@ -123,7 +123,7 @@ void check_edit(Mode mode, std::string_view text, agents::EntryShape shape, std:
     }
   } else {
     FUZZ_CHECK(plan(Mode::Status, out, key, shape, cli).state == TargetState::Present);
-    const agents::JsonPlan again = plan(Mode::Install, out, key, shape, cli);
+    const agents::EditPlan again = plan(Mode::Install, out, key, shape, cli);
     FUZZ_CHECK(again.state == TargetState::Present && !again.new_text);
   }
 }

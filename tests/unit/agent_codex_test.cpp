@@ -363,15 +363,15 @@ TEST(AgentCodex, AnEditThatWouldNotParseIsNotMade) {
 TEST(AgentCodexFile, InstallCreatesConfigToml) {
   ScratchFolder folder;
   const std::string path = files::join(folder.str(), "config.toml");
-  EXPECT_EQ(edit_codex(Mode::Status, folder.str(), kCli),
+  EXPECT_EQ(edit_codex(Mode::Status, "Codex", path, kCli),
             (TargetResult{"Codex", TargetState::Absent, path}));
   EXPECT_TRUE(folder.names().empty());
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+  EXPECT_EQ(edit_codex(Mode::Install, "Codex", path, kCli),
             (TargetResult{"Codex", TargetState::Added, path}));
   EXPECT_EQ(file_bytes(path), kBlock);
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+  EXPECT_EQ(edit_codex(Mode::Install, "Codex", path, kCli),
             (TargetResult{"Codex", TargetState::Present, path}));
-  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli),
+  EXPECT_EQ(edit_codex(Mode::Remove, "Codex", path, kCli),
             (TargetResult{"Codex", TargetState::Removed, path}));
   EXPECT_EQ(file_bytes(path), "\n");
   EXPECT_EQ(folder.names(), std::vector<std::string>{"config.toml"});
@@ -383,18 +383,18 @@ TEST(AgentCodexFile, ForeignBlockKeepsItsBytes) {
   const std::string original = "[mcp_servers.vellumo]\r\ncommand = \"node\"\r\n";
   put_file(path, original);
   for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-    EXPECT_EQ(edit_codex(mode, folder.str(), kCli),
+    EXPECT_EQ(edit_codex(mode, "Codex", path, kCli),
               (TargetResult{"Codex", TargetState::Skipped, path}));
   }
   EXPECT_EQ(file_bytes(path), original);
   // A reason follows the path.
   put_file(path, "mcp_servers = []\n");
-  const TargetResult result = edit_codex(Mode::Install, folder.str(), kCli);
+  const TargetResult result = edit_codex(Mode::Install, "Codex", path, kCli);
   ASSERT_TRUE(result.detail);
   EXPECT_TRUE(result.detail->starts_with(path + ": the edit would not parse as TOML ("))
       << *result.detail;
   put_file(path, "mcp_servers.vellumo = 1\n");
-  EXPECT_EQ(edit_codex(Mode::Remove, folder.str(), kCli).detail,
+  EXPECT_EQ(edit_codex(Mode::Remove, "Codex", path, kCli).detail,
             path + ": `mcp_servers.vellumo` is not a table of its own, left alone");
   EXPECT_EQ(file_bytes(path), "mcp_servers.vellumo = 1\n");
 }
@@ -403,7 +403,7 @@ TEST(AgentCodexFile, InvalidUtf8Fails) {
   ScratchFolder folder;
   const std::string path = files::join(folder.str(), "config.toml");
   put_file(path, "a = \"\xFF\"\n");
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), kCli),
+  EXPECT_EQ(edit_codex(Mode::Install, "Codex", path, kCli),
             (TargetResult{"Codex", TargetState::Failed, "stream did not contain valid UTF-8"}));
   EXPECT_EQ(file_bytes(path), "a = \"\xFF\"\n");
 }
@@ -413,7 +413,7 @@ TEST(AgentCodexFile, FolderInPlaceOfTheFileIsLeftAlone) {
   std::filesystem::create_directory(folder.path() / "config.toml");
   const std::string path = files::join(folder.str(), "config.toml");
   EXPECT_EQ(
-      edit_codex(Mode::Install, folder.str(), kCli),
+      edit_codex(Mode::Install, "Codex", path, kCli),
       (TargetResult{"Codex", TargetState::Skipped, path + ": not a regular file, left alone"}));
   EXPECT_TRUE(std::filesystem::is_empty(folder.path() / "config.toml"));
 }
@@ -421,7 +421,7 @@ TEST(AgentCodexFile, FolderInPlaceOfTheFileIsLeftAlone) {
 TEST(AgentCodexFile, CliPathThatIsNotUnicodeIsWrittenLossily) {
   ScratchFolder folder;
   const std::string path = files::join(folder.str(), "config.toml");
-  EXPECT_EQ(edit_codex(Mode::Install, folder.str(), "/opt/\xFF/vellumo-cli").state,
+  EXPECT_EQ(edit_codex(Mode::Install, "Codex", path, "/opt/\xFF/vellumo-cli").state,
             TargetState::Added);
   EXPECT_EQ(file_bytes(path), codex_block("/opt/\xEF\xBF\xBD/vellumo-cli"));
 }

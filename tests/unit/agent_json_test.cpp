@@ -34,7 +34,7 @@ const std::string kOpencodeEntry =
     R"({"command":["C:\\Tools\\vellumo-cli.exe","mcp"],"enabled":true,"type":"local"})";
 const std::string kPath = "/home/u/.gemini/settings.json";
 
-JsonPlan plan(Mode mode, std::string_view text, EntryShape shape = EntryShape::Plain,
+EditPlan plan(Mode mode, std::string_view text, EntryShape shape = EntryShape::Plain,
               std::string_view cli = kCli) {
   return plan_json_edit(mode, text, kPath, shape == EntryShape::Plain ? "mcpServers" : "mcp", shape,
                         cli);
@@ -268,35 +268,35 @@ TEST(AgentJsonEntry, DecisionTable) {
   const EntryFacts equal_not_own{false, true,
                                  false};  // cannot come from a real entry; order of rules
 
-  EXPECT_EQ(decide_json(Mode::Status, equal), TargetState::Present);
-  EXPECT_EQ(decide_json(Mode::Status, absent), TargetState::Absent);
-  EXPECT_EQ(decide_json(Mode::Status, own), TargetState::Skipped);
-  EXPECT_EQ(decide_json(Mode::Status, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_json(Mode::Status, equal_not_own), TargetState::Present);
+  EXPECT_EQ(decide_entry(Mode::Status, equal), TargetState::Present);
+  EXPECT_EQ(decide_entry(Mode::Status, absent), TargetState::Absent);
+  EXPECT_EQ(decide_entry(Mode::Status, own), TargetState::Skipped);
+  EXPECT_EQ(decide_entry(Mode::Status, foreign), TargetState::Skipped);
+  EXPECT_EQ(decide_entry(Mode::Status, equal_not_own), TargetState::Present);
 
-  EXPECT_EQ(decide_json(Mode::Install, equal), TargetState::Present);
-  EXPECT_EQ(decide_json(Mode::Install, absent), TargetState::Added);
-  EXPECT_EQ(decide_json(Mode::Install, own), TargetState::Updated);
-  EXPECT_EQ(decide_json(Mode::Install, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_json(Mode::Install, equal_not_own), TargetState::Present);
+  EXPECT_EQ(decide_entry(Mode::Install, equal), TargetState::Present);
+  EXPECT_EQ(decide_entry(Mode::Install, absent), TargetState::Added);
+  EXPECT_EQ(decide_entry(Mode::Install, own), TargetState::Updated);
+  EXPECT_EQ(decide_entry(Mode::Install, foreign), TargetState::Skipped);
+  EXPECT_EQ(decide_entry(Mode::Install, equal_not_own), TargetState::Present);
 
-  EXPECT_EQ(decide_json(Mode::Remove, equal), TargetState::Removed);
-  EXPECT_EQ(decide_json(Mode::Remove, absent), TargetState::Absent);
-  EXPECT_EQ(decide_json(Mode::Remove, own), TargetState::Removed);
-  EXPECT_EQ(decide_json(Mode::Remove, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_json(Mode::Remove, equal_not_own), TargetState::Skipped);
+  EXPECT_EQ(decide_entry(Mode::Remove, equal), TargetState::Removed);
+  EXPECT_EQ(decide_entry(Mode::Remove, absent), TargetState::Absent);
+  EXPECT_EQ(decide_entry(Mode::Remove, own), TargetState::Removed);
+  EXPECT_EQ(decide_entry(Mode::Remove, foreign), TargetState::Skipped);
+  EXPECT_EQ(decide_entry(Mode::Remove, equal_not_own), TargetState::Skipped);
 }
 
 // --------------------------------------------------------------- planning
 
-void expect_no_write(const JsonPlan& p, TargetState state) {
+void expect_no_write(const EditPlan& p, TargetState state) {
   EXPECT_EQ(p.state, state);
   EXPECT_FALSE(p.new_text.has_value());
   EXPECT_FALSE(p.detail.has_value());
 }
 
 TEST(AgentJsonPlan, InstallIntoMissingFile) {
-  const JsonPlan p = plan(Mode::Install, "{}");
+  const EditPlan p = plan(Mode::Install, "{}");
   EXPECT_EQ(p.state, TargetState::Added);
   EXPECT_FALSE(p.detail);
   ASSERT_TRUE(p.new_text);
@@ -308,7 +308,7 @@ TEST(AgentJsonPlan, InstallIntoMissingFile) {
             "}\n");
   expect_no_write(plan(Mode::Status, *p.new_text), TargetState::Present);
   expect_no_write(plan(Mode::Install, *p.new_text), TargetState::Present);
-  const JsonPlan removed = plan(Mode::Remove, *p.new_text);
+  const EditPlan removed = plan(Mode::Remove, *p.new_text);
   EXPECT_EQ(removed.state, TargetState::Removed);
   EXPECT_EQ(removed.new_text, "{}\n");
 }
@@ -322,7 +322,7 @@ TEST(AgentJsonPlan, StatusAndRemoveOfNothing) {
 }
 
 TEST(AgentJsonPlan, InstallIntoEmptyContainer) {
-  const JsonPlan p = plan(Mode::Install, "{\"a\": 1, \"mcpServers\": {}, \"z\": 2}");
+  const EditPlan p = plan(Mode::Install, "{\"a\": 1, \"mcpServers\": {}, \"z\": 2}");
   EXPECT_EQ(p.state, TargetState::Added);
   EXPECT_EQ(*p.new_text, "{\n  \"a\": 1,\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
                              "\n  },\n  \"z\": 2\n}\n");
@@ -341,7 +341,7 @@ const char* const kSpreadLf =
     "}";
 
 TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
-  const JsonPlan p = plan(Mode::Install, kSpreadLf);
+  const EditPlan p = plan(Mode::Install, kSpreadLf);
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
   EXPECT_EQ(*p.new_text,
@@ -359,7 +359,7 @@ TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
                 "  \"n\": 1\n"
                 "}\n");
   // Removing it again gives the re-indented text without the entry.
-  const JsonPlan back = plan(Mode::Remove, *p.new_text);
+  const EditPlan back = plan(Mode::Remove, *p.new_text);
   EXPECT_EQ(back.state, TargetState::Removed);
   EXPECT_EQ(*back.new_text,
             "{\n"
@@ -386,7 +386,7 @@ std::string crlf(std::string_view lf) {
 }
 
 TEST(AgentJsonPlan, CrlfFilesKeepCrlf) {
-  const JsonPlan p = plan(Mode::Install, crlf(kSpreadLf));
+  const EditPlan p = plan(Mode::Install, crlf(kSpreadLf));
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
   EXPECT_EQ(*p.new_text, crlf("{\n"
@@ -403,11 +403,11 @@ TEST(AgentJsonPlan, CrlfFilesKeepCrlf) {
                               "  \"n\": 1\n"
                               "}\n"));
   // A single pair anywhere is enough, even inside a nested value.
-  const JsonPlan mixed = plan(Mode::Install, "{\"a\": [1,\r\n2]}");
+  const EditPlan mixed = plan(Mode::Install, "{\"a\": [1,\r\n2]}");
   EXPECT_EQ(*mixed.new_text,
             "{\r\n  \"a\": [1,\r\n2],\r\n  \"mcpServers\": {\r\n    \"vellumo\": " + kPlainEntry +
                 "\r\n  }\r\n}\r\n");
-  const JsonPlan emptied = plan(
+  const EditPlan emptied = plan(
       Mode::Remove, crlf("{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry + "\n  }\n}\n"));
   EXPECT_EQ(emptied.state, TargetState::Removed);
   EXPECT_EQ(emptied.new_text, "{}\r\n");
@@ -418,11 +418,11 @@ TEST(AgentJsonPlan, OwnEntryIsUpdatedInPlaceAndRemoved) {
       "{\"mcpServers\": {\"a\": 1, \"vellumo\": {\"command\": \"D:\\\\Old\\\\VELLUMO-CLI.EXE\", "
       "\"args\": [\"mcp\"]}, \"b\": 2}, \"z\": true}";
   expect_no_write(plan(Mode::Status, text), TargetState::Skipped);
-  const JsonPlan updated = plan(Mode::Install, text);
+  const EditPlan updated = plan(Mode::Install, text);
   EXPECT_EQ(updated.state, TargetState::Updated);
   EXPECT_EQ(*updated.new_text, "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"vellumo\": " +
                                    kPlainEntry + ",\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
-  const JsonPlan removed = plan(Mode::Remove, text);
+  const EditPlan removed = plan(Mode::Remove, text);
   EXPECT_EQ(removed.state, TargetState::Removed);
   EXPECT_EQ(*removed.new_text,
             "{\n  \"mcpServers\": {\n    \"a\": 1,\n    \"b\": 2\n  },\n  \"z\": true\n}\n");
@@ -441,14 +441,14 @@ TEST(AgentJsonPlan, EntryWithExtraMemberIsReplacedExactly) {
       "exe\","
       "\"env\":{\"A\":\"1\"}}}}";
   expect_no_write(plan(Mode::Status, text), TargetState::Skipped);
-  const JsonPlan p = plan(Mode::Install, text);
+  const EditPlan p = plan(Mode::Install, text);
   EXPECT_EQ(p.state, TargetState::Updated);
   EXPECT_EQ(*p.new_text, "{\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry + "\n  }\n}\n");
 }
 
 TEST(AgentJsonPlan, RemovingTheOnlyServerDropsTheContainer) {
   const std::string text = "{\"x\": {\"y\" :1},\"mcpServers\":{\"vellumo\":" + kPlainEntry + "}}";
-  const JsonPlan p = plan(Mode::Remove, text);
+  const EditPlan p = plan(Mode::Remove, text);
   EXPECT_EQ(p.state, TargetState::Removed);
   EXPECT_EQ(*p.new_text, "{\n  \"x\": {\"y\" :1}\n}\n");
 }
@@ -465,7 +465,7 @@ TEST(AgentJsonPlan, NotPlainJsonIsSkippedInEveryMode) {
   };
   for (const char* text : texts) {
     for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-      const JsonPlan p = plan(mode, text);
+      const EditPlan p = plan(mode, text);
       EXPECT_EQ(p.state, TargetState::Skipped) << text;
       EXPECT_EQ(p.detail, kPath + ": not plain JSON, left alone") << text;
       EXPECT_FALSE(p.new_text) << text;
@@ -477,19 +477,19 @@ TEST(AgentJsonPlan, ContainerThatIsNotAnObject) {
   for (const char* text :
        {R"({"mcpServers": []})", R"({"mcpServers": "x"})", R"({"mcpServers": null})"}) {
     for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-      const JsonPlan p = plan(mode, text);
+      const EditPlan p = plan(mode, text);
       EXPECT_EQ(p.state, TargetState::Skipped) << text;
       EXPECT_EQ(p.detail, kPath + ": `mcpServers` is not an object") << text;
       EXPECT_FALSE(p.new_text);
     }
   }
-  const JsonPlan p = plan_json_edit(Mode::Install, R"({"mcp": 3})", "/c/opencode.json", "mcp",
+  const EditPlan p = plan_json_edit(Mode::Install, R"({"mcp": 3})", "/c/opencode.json", "mcp",
                                     EntryShape::Opencode, kCli);
   EXPECT_EQ(p.detail, "/c/opencode.json: `mcp` is not an object");
 }
 
 TEST(AgentJsonPlan, Opencode) {
-  const JsonPlan added = plan(Mode::Install, "{\"$schema\": \"https://opencode.ai/config.json\"}",
+  const EditPlan added = plan(Mode::Install, "{\"$schema\": \"https://opencode.ai/config.json\"}",
                               EntryShape::Opencode);
   EXPECT_EQ(added.state, TargetState::Added);
   EXPECT_EQ(*added.new_text,
@@ -501,15 +501,15 @@ TEST(AgentJsonPlan, Opencode) {
   const std::string old =
       R"({"mcp":{"vellumo":{"type":"local","command":["C:\\x\\vellumo-cli.exe","mcp"],"enabled":true}}})";
   expect_no_write(plan(Mode::Status, old, EntryShape::Opencode), TargetState::Skipped);
-  const JsonPlan updated = plan(Mode::Install, old, EntryShape::Opencode);
+  const EditPlan updated = plan(Mode::Install, old, EntryShape::Opencode);
   EXPECT_EQ(updated.state, TargetState::Updated);
   EXPECT_EQ(*updated.new_text,
             "{\n  \"mcp\": {\n    \"vellumo\": " + kOpencodeEntry + "\n  }\n}\n");
-  const JsonPlan removed = plan(Mode::Remove, old, EntryShape::Opencode);
+  const EditPlan removed = plan(Mode::Remove, old, EntryShape::Opencode);
   EXPECT_EQ(removed.state, TargetState::Removed);
   EXPECT_EQ(*removed.new_text, "{}\n");
   // opencode's container is `mcp`: an mcpServers member is someone else's.
-  const JsonPlan other =
+  const EditPlan other =
       plan(Mode::Install, "{\"mcpServers\": {\"vellumo\": 1}}", EntryShape::Opencode);
   EXPECT_EQ(*other.new_text,
             "{\n  \"mcpServers\": {\"vellumo\": 1},\n  \"mcp\": {\n    \"vellumo\": " +
@@ -518,7 +518,7 @@ TEST(AgentJsonPlan, Opencode) {
 
 TEST(AgentJsonPlan, DuplicateMembers) {
   // Duplicate top-level keys other than the container stay in their places.
-  const JsonPlan p = plan(Mode::Install, R"({"a":1,"mcpServers":{"x":1},"a":2})");
+  const EditPlan p = plan(Mode::Install, R"({"a":1,"mcpServers":{"x":1},"a":2})");
   EXPECT_EQ(p.state, TargetState::Added);
   EXPECT_EQ(*p.new_text, "{\n  \"a\": 1,\n  \"mcpServers\": {\n    \"x\": 1,\n    \"vellumo\": " +
                              kPlainEntry + "\n  },\n  \"a\": 2\n}\n");
@@ -536,35 +536,35 @@ TEST(AgentJsonPlan, DuplicateMembers) {
   };
   for (const auto& [text, key] : doubled) {
     for (Mode mode : {Mode::Status, Mode::Install, Mode::Remove}) {
-      const JsonPlan p = plan(mode, text);
+      const EditPlan p = plan(mode, text);
       EXPECT_EQ(p.state, TargetState::Skipped) << text;
       EXPECT_EQ(p.detail, kPath + ": `" + key + "` appears more than once, left alone") << text;
       EXPECT_FALSE(p.new_text) << text;
     }
   }
   // Duplicates nested deeper are kept as written.
-  const JsonPlan nested = plan(Mode::Install, R"({"o":{"d":1,"d":2}})");
+  const EditPlan nested = plan(Mode::Install, R"({"o":{"d":1,"d":2}})");
   EXPECT_EQ(*nested.new_text,
             "{\n  \"o\": {\"d\":1,\"d\":2},\n  \"mcpServers\": {\n    \"vellumo\": " + kPlainEntry +
                 "\n  }\n}\n");
 }
 
 TEST(AgentJsonPlan, KeysAreWrittenInJsonStringForm) {
-  const JsonPlan p = plan(Mode::Install, R"({"\u0041\/b": "\u0041\/b"})");
+  const EditPlan p = plan(Mode::Install, R"({"\u0041\/b": "\u0041\/b"})");
   EXPECT_EQ(*p.new_text, "{\n  \"A/b\": \"\\u0041\\/b\",\n  \"mcpServers\": {\n    \"vellumo\": " +
                              kPlainEntry + "\n  }\n}\n");
 }
 
 TEST(AgentJsonPlan, CliPathThatIsNotUnicodeIsNeverWritten) {
   const std::string bad_cli = "/opt/\xFF/vellumo-cli";
-  const JsonPlan p = plan(Mode::Install, "{}", EntryShape::Plain, bad_cli);
+  const EditPlan p = plan(Mode::Install, "{}", EntryShape::Plain, bad_cli);
   EXPECT_EQ(p.state, TargetState::Skipped);
   ASSERT_TRUE(p.detail);
   EXPECT_EQ(p.detail->rfind(kPath + ": ", 0), 0u) << *p.detail;
   EXPECT_GT(p.detail->size(), kPath.size() + 2);
   EXPECT_FALSE(p.new_text);
   // Removing an own entry needs no pointer entry.
-  const JsonPlan removed =
+  const EditPlan removed =
       plan(Mode::Remove, R"({"mcpServers":{"vellumo":{"command":"/old/vellumo-cli"}}})",
            EntryShape::Plain, bad_cli);
   EXPECT_EQ(removed.state, TargetState::Removed);
