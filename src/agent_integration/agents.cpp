@@ -112,8 +112,10 @@ std::optional<TargetResult> claude_code_line(const Target& target, const Run& ru
     return run.no_entry ? process::RunOutcome(process::RunError{*run.no_entry})
                         : process::Run(program, args);
   };
+  // Whatever it would have said (a `claude` that is not found included),
+  // a run that may write nothing fails the line with the reason.
   auto line = claude_code_target(run.mode, target.name, run.cli_path, *run.home, runner);
-  if (line && run.no_entry && !run.refused) {
+  if (line && run.no_entry) {
     line = failed(target, *run.no_entry);
   }
   return line;

@@ -523,11 +523,13 @@ TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
   }
   make_agent_folders();
   put_file(gemini_file(), "{}\n");
+  // Claude Code seems installed but `claude` is not found: failed too.
+  put_file(home() / ".claude.json", "{}");
   ASSERT_EQ(::chown(home().c_str(), 4242, 4242), 0);
   std::vector<std::string> targets = kEveryTarget;
   std::erase(targets, "Claude Code");
   std::vector<ReportLine> refused;
-  for (const std::string& name : targets) {
+  for (const std::string& name : kEveryTarget) {
     refused.push_back({name, "failed",
                        home().string() + " belongs to another user: run vellumo-cli as that user"});
   }
@@ -537,7 +539,10 @@ TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
     expect_failed_report(cli({"agents", mode}), refused);
     EXPECT_EQ(tree(dir()), before);
   }
-  expect_report(cli({"agents", "status"}), report("absent", targets));
+  std::vector<ReportLine> status = report("absent", targets);
+  status.insert(status.begin() + 1,
+                {"Claude Code", "skipped", "The claude command was not found."});
+  expect_report(cli({"agents", "status"}), status);
 }
 
 // What an interrupted run left beside the files a run edits goes, once
