@@ -1,7 +1,6 @@
 #include "app_link/app_link.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "app_link/launch.h"
@@ -14,7 +13,6 @@ namespace {
 
 constexpr auto kBusyRetryFor = std::chrono::seconds(10);
 constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
-constexpr std::size_t kReplyGrowsLarge = 1 << 16;
 
 LinkError exchange_error(std::string message) {
   return {LinkErrorKind::Exchange, std::move(message)};
@@ -51,35 +49,18 @@ Result<platform::LinkStream, LinkError> open_with_retry(const std::string& path)
 }  // namespace
 
 Result<std::string, LinkError> read_reply_line(platform::LinkStream& stream, std::size_t limit) {
-  std::string line;
-  char buffer[kReplyReadBuffer];
-  for (;;) {
-    auto got = stream.read(buffer, sizeof buffer);
-    if (!got) {
-      return exchange_error("Vellumo closed the connection: " + got.error());
-    }
-    if (*got == 0) {
-      break;
-    }
-    const auto* feed = static_cast<const char*>(std::memchr(buffer, '\n', *got));
-    const std::size_t take = feed ? static_cast<std::size_t>(feed - buffer) : *got;
-    if (line.size() + take > limit) {
+  auto line = stream.read_line(limit);
+  if (!line) {
+    if (line.error().kind == platform::LineError::Kind::TooLong) {
       return unreadable("the reply is longer than " + std::to_string(limit) + " bytes");
     }
-    if (line.size() + take > kReplyGrowsLarge && line.capacity() < limit) {
-      // A large reply gets room for the largest at once rather than being
-      // copied at every doubling; the pages it never fills cost nothing.
-      line.reserve(limit);
-    }
-    line.append(buffer, take);
-    if (feed) {
-      break;
-    }
+    return exchange_error("Vellumo closed the connection: " + line.error().text);
   }
-  if (!is_valid_utf8(line)) {
+  std::string text = std::move(line).value().value_or(std::string());
+  if (!is_valid_utf8(text)) {
     return exchange_error("Vellumo closed the connection: " + std::string(kNotUtf8Text));
   }
-  return line;
+  return text;
 }
 
 std::string user_link_path() {

@@ -18,9 +18,7 @@ namespace platform {
 class LinkStream;
 }
 
-/// Replies are read through a buffer of this size...
-inline constexpr std::size_t kReplyReadBuffer = 8192;
-/// ...and may be at most this long (32 MiB, line feed not counted).
+/// Replies may be at most this long (32 MiB, line feed not counted).
 inline constexpr std::size_t kMaxReplyBytes = 33554432;
 
 /// One request to the app.

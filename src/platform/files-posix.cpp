@@ -41,6 +41,7 @@ Failure failure(int code) {
 
 using posix::Fd;
 using posix::open_retrying;
+using posix::write_all;
 
 ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
   ssize_t got;
@@ -48,21 +49,6 @@ ssize_t read_retrying(int fd, char* buffer, std::size_t size) {
     got = ::read(fd, buffer, size);
   } while (got < 0 && errno == EINTR);
   return got;
-}
-
-// 0, or the errno of the failed write.
-int write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) {
-      continue;
-    }
-    if (put <= 0) {
-      return put < 0 ? errno : EIO;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return 0;
 }
 
 // Reads from `fd` into `bytes` until the end of the file or `limit` bytes.

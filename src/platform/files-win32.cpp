@@ -36,6 +36,7 @@ using platform::last_error_text;
 using win32::as_handle;
 using win32::error_text;
 using win32::Handle;
+using win32::write_all;
 
 Failure failure(DWORD code) {
   const auto kind = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? Failure::Missing
@@ -92,22 +93,6 @@ Result<DWORD, std::string> read_some(HANDLE file, char* buffer, DWORD size) {
     return error_text(code);
   }
   return got;
-}
-
-// 0, or the error code of the failed write.
-DWORD write_all(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x40000000u));
-    DWORD put = 0;
-    if (!WriteFile(file, bytes.data(), chunk, &put, nullptr)) {
-      return GetLastError();
-    }
-    if (put == 0) {
-      return ERROR_WRITE_FAULT;
-    }
-    bytes.remove_prefix(put);
-  }
-  return 0;
 }
 
 // Gives `file` the attributes of `like`, and its access list when that has

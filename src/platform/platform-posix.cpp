@@ -23,6 +23,7 @@
 #include "core/link_trust.h"
 #include "core/utf8.h"
 #include "platform/platform.h"
+#include "platform/posix.h"
 
 extern char** environ;
 
@@ -32,31 +33,6 @@ const PathStyle kPathStyle = PathStyle::Posix;
 constinit const std::string_view kAppExecutableNames[2] = {"Vellumo", "vellumo"};
 
 namespace {
-
-#if defined(MSG_NOSIGNAL)
-constexpr int kSendFlags = MSG_NOSIGNAL;
-#else
-constexpr int kSendFlags = 0;
-#endif
-
-// Writes all of `bytes` to `fd`. Returns 0, or the errno of the write that
-// failed.
-int write_fd(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      return errno;
-    }
-    if (n == 0) {
-      return EIO;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
 
 // A path as text: unchanged when it is UTF-8. A path that is not was
 // written in some other encoding, in which even the bytes that happen to
@@ -133,14 +109,14 @@ void init_standard_streams() {
 }
 
 Result<void, OutputError> write_stdout(std::string_view bytes) {
-  const int code = write_fd(STDOUT_FILENO, bytes);
+  const int code = posix::write_all(STDOUT_FILENO, bytes);
   if (code == 0) {
     return {};
   }
   return OutputError{code == EPIPE, system_error_text(code)};
 }
 
-bool write_stderr(std::string_view bytes) { return write_fd(STDERR_FILENO, bytes) == 0; }
+bool write_stderr(std::string_view bytes) { return posix::write_all(STDERR_FILENO, bytes) == 0; }
 
 Result<std::size_t, std::string> read_stdin(char* buffer, std::size_t size) {
   for (;;) {
@@ -222,19 +198,8 @@ std::string link_path(std::string_view tag) {
 void SystemHandle::close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
-  const int fd = static_cast<int>(handle_.get());
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), kSendFlags);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      return last_error_text();
-    }
-    if (n == 0) {
-      return std::string("the connection accepted no bytes");
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+  if (const int code = posix::write_all(static_cast<int>(handle_.get()), bytes, true); code != 0) {
+    return system_error_text(code);
   }
   return {};
 }

@@ -46,6 +46,9 @@ DWORD write_handle(DWORD which, std::string_view bytes) {
     if (!text) {
       return ERROR_NO_UNICODE_TRANSLATION;
     }
+    // Not WriteFile, nor its block: a console call shares a buffer of
+    // 64 KiB with the console host on older Windows and fails with
+    // ERROR_NOT_ENOUGH_MEMORY past it, so 16384 UTF-16 units at a time.
     const wchar_t* data = text->data();
     std::size_t left = text->size();
     while (left > 0) {
@@ -62,18 +65,7 @@ DWORD write_handle(DWORD which, std::string_view bytes) {
     }
     return ERROR_SUCCESS;
   }
-  while (!bytes.empty()) {
-    DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    if (!::WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
-      return ::GetLastError();
-    }
-    if (written == 0) {
-      return ERROR_WRITE_FAULT;
-    }
-    bytes.remove_prefix(written);
-  }
-  return ERROR_SUCCESS;
+  return win32::write_all(handle, bytes);
 }
 
 // The user (SID in string form) and integrity level of a process.
@@ -302,16 +294,8 @@ std::string link_path(std::string_view tag) {
 void SystemHandle::close(std::intptr_t handle) { ::CloseHandle(as_handle(handle)); }
 
 Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
-  while (!bytes.empty()) {
-    DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    if (!::WriteFile(as_handle(handle_.get()), bytes.data(), chunk, &written, nullptr)) {
-      return last_error_text();
-    }
-    if (written == 0) {
-      return std::string("the connection accepted no bytes");
-    }
-    bytes.remove_prefix(written);
+  if (const DWORD code = win32::write_all(as_handle(handle_.get()), bytes); code != 0) {
+    return system_error_text(static_cast<long>(code));
   }
   return {};
 }

@@ -2,7 +2,8 @@
 
 // The operating-system layer. Everything the program needs from the system
 // is declared here and implemented twice, in platform-posix.cpp and
-// platform-win32.cpp; the build picks one. Texts are UTF-8 on both sides:
+// platform-win32.cpp; the build picks one (LinkStream::read_line, which
+// only reads, is written once). Texts are UTF-8 on both sides:
 // the Windows layer converts to and from UTF-16 at each call.
 
 #include <cstddef>
@@ -86,6 +87,16 @@ Result<std::string, std::string> executable_name();
 /// nobody else can use, else /tmp/vellumo-<uid>.
 std::string link_path(std::string_view tag);
 
+/// Why LinkStream::read_line gave no line.
+struct LineError {
+  enum class Kind {
+    Read,     ///< a read failed; `text` is the system error text
+    TooLong,  ///< the line runs past the limit
+  };
+  Kind kind;
+  std::string text;
+};
+
 /// One open connection on the app link (either end). Closed on destruction.
 class LinkStream {
  public:
@@ -98,6 +109,13 @@ class LinkStream {
 
   /// Reads up to `size` bytes; 0 means the other end closed the stream.
   Result<std::size_t, std::string> read(char* buffer, std::size_t size);
+
+  /// Reads one line: up to the first line feed (not kept) or the end of the
+  /// stream; nullopt when the stream ends before its first byte. A line
+  /// that runs past `limit` bytes is refused as soon as that is clear, so
+  /// that memory stays bounded whatever the other end sends. The one part
+  /// of this header written once for both systems (link_stream.cpp).
+  Result<std::optional<std::string>, LineError> read_line(std::size_t limit);
 
   std::intptr_t native_handle() const { return handle_.get(); }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <type_traits>
 
 #include "core/utf8.h"
@@ -35,6 +37,26 @@ std::string to_utf8_marked(std::wstring_view text) { return utf16_to_utf8_marked
 
 std::optional<std::string> to_utf8_exact(std::wstring_view text) {
   return utf16_to_utf8(units(text));
+}
+
+// WriteFile takes at most a DWORD of bytes, and a write of many megabytes
+// at once can fail for want of system resources (on a pipe or a network
+// file); a block of 1 MiB, the file layer's block, is neither.
+constexpr std::size_t kWriteBlock = std::size_t{1} << 20;
+
+unsigned long write_all(void* handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD block = static_cast<DWORD>(std::min(bytes.size(), kWriteBlock));
+    DWORD put = 0;
+    if (!::WriteFile(handle, bytes.data(), block, &put, nullptr)) {
+      return ::GetLastError();
+    }
+    if (put == 0) {
+      return ERROR_WRITE_FAULT;
+    }
+    bytes.remove_prefix(put);
+  }
+  return ERROR_SUCCESS;
 }
 
 Handle open_null_device() {

@@ -2,7 +2,8 @@
 
 // What the Windows halves of the system pairs (the *-win32.cpp files)
 // share: texts between UTF-8 and UTF-16 at the W functions, an owned
-// HANDLE, the null device, and the system error text of a code. Only those
+// HANDLE, the null device, the system error text of a code, and the one
+// loop that writes all of a text. Only those
 // files and Windows-only tests and helpers include it. It stays free of
 // <windows.h>: a HANDLE is a void*, a DWORD an unsigned long.
 
@@ -51,6 +52,11 @@ class Handle : public platform::UniqueHandle<platform::SystemHandle> {
   void* get() const { return as_handle(UniqueHandle::get()); }
   void* release() { return as_handle(UniqueHandle::release()); }
 };
+
+/// Writes all of `bytes` to `handle` with WriteFile, going on after a
+/// partial write: 0 (ERROR_SUCCESS), or the error code of the write that
+/// failed (ERROR_WRITE_FAULT for one that took no bytes).
+unsigned long write_all(void* handle, std::string_view bytes);
 
 /// The null device, open for reading and writing and inheritable: the
 /// standard streams of a child that gets nothing else on them. None when

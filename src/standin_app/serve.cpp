@@ -1,6 +1,5 @@
 #include "standin_app/serve.h"
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -89,35 +88,6 @@ class Workers {
   std::vector<Worker> workers_;
 };
 
-// One request line: up to the first line feed or the end of the stream.
-// nullopt when the client sent nothing (the wake-up connection does that).
-std::optional<std::string> read_line(platform::LinkStream& stream, bool& too_long) {
-  std::string line;
-  char buffer[65536];
-  bool any = false;
-  for (;;) {
-    auto got = stream.read(buffer, sizeof buffer);
-    if (!got || *got == 0) {
-      break;
-    }
-    any = true;
-    std::string_view chunk(buffer, *got);
-    const std::size_t end = chunk.find('\n');
-    if (line.size() + std::min(chunk.size(), end) > kMaxRequestBytes) {
-      too_long = true;
-      return line;
-    }
-    line.append(chunk.substr(0, end));
-    if (end != std::string_view::npos) {
-      break;
-    }
-  }
-  if (!any) {
-    return std::nullopt;
-  }
-  return line;
-}
-
 // Set once a quitting app has let go of what the next instance needs: its
 // link, its library (saved) and its instance lock. Replies written after
 // the app began to quit wait for it, so that a command run after `quit`
@@ -143,15 +113,16 @@ class Released {
 
 // `before_reply` runs once the reply is ready and before it is written.
 void serve(App& app, platform::LinkStream stream, const std::function<void()>& before_reply) {
-  bool too_long = false;
-  auto line = read_line(stream, too_long);
-  if (!line) {
+  // A client that sends nothing (the wake-up connection does that), or
+  // whose stream fails, gets no reply.
+  auto line = stream.read_line(kMaxRequestBytes);
+  if (line ? !line->has_value() : line.error().kind == platform::LineError::Kind::Read) {
     return;
   }
   const std::string reply =
-      too_long ? reply_line(Result<Json, std::string>(Err{
-                     "The request is longer than " + std::to_string(kMaxRequestBytes) + " bytes."}))
-               : app.answer(*line);
+      line ? app.answer(**line)
+           : reply_line(Result<Json, std::string>(Err{
+                 "The request is longer than " + std::to_string(kMaxRequestBytes) + " bytes."}));
   before_reply();
   (void)stream.write_all(reply);
   platform::finish(std::move(stream));
