@@ -694,16 +694,18 @@ TEST(AgentJsonTarget, ChangeMeanwhileIsNotLost) {
     put_file(target.file_path, keep_time ? other("y") : "{}");
     int calls = 0;
     std::string theirs;
-    files::inject_change_before_rename([&](const std::string& path) {
-      if (calls++ < changes) {  // each text longer than the one before, so that it shows
-        theirs = other(std::string(calls, 'x'));
-        if (keep_time) {
-          rewrite_keeping_time(path, theirs);
-        } else {
-          put_file(path, theirs);
-        }
-      }
-    });
+    // Captured by name: structured bindings are not, before clang 16.
+    files::inject_change_before_rename(
+        [&, changes = changes, keep_time = keep_time](const std::string& path) {
+          if (calls++ < changes) {  // each text longer than the one before, so that it shows
+            theirs = other(std::string(calls, 'x'));
+            if (keep_time) {
+              rewrite_keeping_time(path, theirs);
+            } else {
+              put_file(path, theirs);
+            }
+          }
+        });
     const TargetResult result = edit_json_target(Mode::Install, target, kCli);
     files::inject_change_before_rename({});
     if (changes == 1) {
