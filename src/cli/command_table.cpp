@@ -7,7 +7,6 @@
 #include "cli/dispatch.h"
 #include "cli/meetings.h"
 #include "cli/output.h"
-#include "cli/syntax.h"
 #include "core/link_protocol.h"
 #include "core/text.h"
 #include "mcp/mcp_server.h"
@@ -271,7 +270,7 @@ constexpr bool rows_fit() {
 }
 static_assert(rows_fit());
 static_assert(std::ranges::all_of(kRows, [](const CommandRow& row) {
-  return read_syntax(row.syntax).error.empty() && row.handler != nullptr;
+  return row.form.error.empty() && row.handler != nullptr;
 }));
 
 }  // namespace

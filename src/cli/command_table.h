@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/syntax.h"
 #include "core/result.h"
 
 namespace vellumo {
@@ -35,6 +36,17 @@ enum class Shown : std::uint8_t {
 };
 
 struct CommandRow {
+  constexpr CommandRow(const UsageSection* section, std::string_view syntax, CommandHandler handler,
+                       std::string_view column = {}, std::string_view sentence = {},
+                       Shown shown = Shown::Column)
+      : section(section),
+        syntax(syntax),
+        form(read_syntax(syntax)),
+        handler(handler),
+        column(column),
+        sentence(sentence),
+        shown(shown) {}
+
   /// The section that lists the row; nullptr for a form the texts do not
   /// show (another name of a command, a family's answer to words that fit
   /// none of its rows).
@@ -42,14 +54,16 @@ struct CommandRow {
   /// The command words, then the arguments and options, in the notation of
   /// the usage text: "meetings labels <id> on|off [--confirm]".
   std::string_view syntax;
+  /// The syntax as read, once, when the table is compiled.
+  Syntax form;
   CommandHandler handler;
   /// The usage text's words beside the syntax; a line feed continues them
   /// on a line of their own, in the same column. The manual page describes
   /// the row with them, on one line.
-  std::string_view column = {};
+  std::string_view column;
   /// The manual page's description of a row without column text.
-  std::string_view sentence = {};
-  Shown shown = Shown::Column;
+  std::string_view sentence;
+  Shown shown;
 };
 
 /// Every row, in the order of the usage text; the syntax of each reads, and

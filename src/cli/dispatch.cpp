@@ -129,9 +129,8 @@ Status dispatch(const Words& words, const CliOptions& options) {
     given[0] = "meetings";  // the family's other name
   }
   for (const CommandRow& row : command_table()) {
-    const Syntax syntax = read_syntax(row.syntax);
-    if (fits(syntax, given)) {
-      TRY_STATUS(check_references(syntax, given));
+    if (fits(row.form, given)) {
+      TRY_STATUS(check_references(row.form, given));
       return row.handler(options, given);
     }
   }

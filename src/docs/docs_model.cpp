@@ -21,8 +21,6 @@ Strings split(std::string_view text, std::string_view separator) {
   }
 }
 
-std::string trimmed(std::string_view text) { return std::string(trim(text)); }
-
 Error at_line(std::size_t number, std::string_view what, std::string_view line) {
   return Error{"usage text, line " + std::to_string(number) + ": expected " + std::string(what) +
                ", found `" + std::string(line) + "`"};
@@ -174,7 +172,10 @@ Result<Manual, Error> read_manual(std::string_view text) {
       if (body == nullptr) {
         return Error{"manual, line " + std::to_string(number) + ": text without a key above it"};
       }
-      *body += (body->empty() ? "" : " ") + trimmed(line);
+      if (!body->empty()) {
+        *body += ' ';
+      }
+      *body += trim(line);
       continue;
     }
     TRY_STATUS(close(number));
