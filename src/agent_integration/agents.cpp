@@ -200,37 +200,46 @@ constexpr Target kTargets[] = {
     {"opencode", opencode_place, file_line<edit_json<EntryShape::Opencode>>},
 };
 
-// The lock of one run that changes anything: held from reading the marker
-// to writing it. Where no data folder can be had there is no lock, as
-// there is no marker; but a lock file in the data folder that cannot be
-// made, opened or locked stops the run, as a lock that stays taken does,
-// and so does a data folder in which others could plant what we would
-// take for our own files.
-Result<std::optional<files::FileLock>, std::string> lock_run(
-    const std::optional<std::string>& data_folder) {
-  if (!data_folder || !files::create_own_folders(*data_folder)) {
-    return std::optional<files::FileLock>();
+// What a run that changes anything holds from reading the marker to
+// writing it: the data folder, open, and the lock in it.
+struct Held {
+  files::Folder data;
+  files::FileLock lock;
+};
+
+// Takes the data folder and the lock of a run. Where no data folder can be
+// had there is no lock, as there is no marker; but a data folder in which
+// others could plant what we would take for our own files, or a lock file
+// in it that cannot be made, opened or locked, stops the run, as a lock
+// that stays taken does.
+Result<std::optional<Held>, std::string> lock_run(const std::optional<std::string>& data_folder) {
+  if (!data_folder) {
+    return std::optional<Held>();
   }
   const std::string path = files::join(*data_folder, kLockFileName);
-  if (files::others_can_change(*data_folder)) {
-    return "Cannot lock " + path + ": " + *data_folder + " can be changed by other users";
+  const auto refused = [&](const files::OwnError& error) {
+    return "Cannot lock " + path + ": " +
+           (error.changeable ? *error.changeable + " can be changed by other users" : error.text);
+  };
+  auto data = files::open_own_folder(*data_folder);
+  if (!data) {
+    return data.error().changeable ? Result<std::optional<Held>, std::string>(refused(data.error()))
+                                   : std::optional<Held>();
   }
-  auto lock = files::FileLock::acquire(path, kLockPatience);
+  auto lock = files::FileLock::acquire(*data, std::string(kLockFileName), kLockPatience);
   if (!lock) {
-    return "Cannot lock " + path + ": " + lock.error();
+    return refused(lock.error());
   }
   if (!*lock) {
     return "Cannot lock " + path + ": another vellumo-cli run holds it.";
   }
-  return std::move(lock).value();
+  return std::optional<Held>(Held{std::move(data).value(), std::move(**lock)});
 }
 
 // Deletes what an interrupted run left beside the files this run may
 // edit. Only under the lock, which every run that writes them holds.
-void remove_leftovers(const std::optional<std::string>& data_folder) {
-  if (data_folder) {
-    files::remove_leftovers(files::join(*data_folder, kMarkerFileName));
-  }
+void remove_leftovers(const Held& held) {
+  files::remove_own_leftovers(held.data, std::string(kMarkerFileName));
   const auto home = existing_home();
   for (const Target& target : kTargets) {
     if (const auto place = home && target.place ? target.place(*home) : std::nullopt) {
@@ -280,14 +289,13 @@ std::vector<TargetResult> run_targets(Mode mode, std::string_view cli_path,
 // An install or removal, under the lock when there is one; the marker is
 // written last.
 std::vector<TargetResult> change_targets(Mode mode, std::string_view cli_path,
-                                         const std::optional<std::string>& data_folder,
-                                         const std::optional<files::FileLock>& lock) {
-  if (lock) {
-    remove_leftovers(data_folder);
+                                         const std::optional<Held>& held) {
+  if (held) {
+    remove_leftovers(*held);
   }
   std::vector<TargetResult> results = run_targets(mode, cli_path);
-  if (data_folder) {
-    write_marker(*data_folder, cli_path, mode == Mode::Remove);
+  if (held) {
+    write_marker(held->data, cli_path, mode == Mode::Remove);
   }
   return results;
 }
@@ -304,11 +312,11 @@ std::vector<TargetResult> run_agents(Mode mode, std::string_view cli_path,
   if (auto refused = other_users_home(data_folder)) {
     return run_targets(mode, cli_path, refused);
   }
-  auto lock = lock_run(data_folder);
-  if (!lock) {
-    return run_targets(mode, cli_path, lock.error());
+  auto held = lock_run(data_folder);
+  if (!held) {
+    return run_targets(mode, cli_path, held.error());
   }
-  return change_targets(mode, cli_path, data_folder, *lock);
+  return change_targets(mode, cli_path, *held);
 }
 
 std::vector<TargetResult> ensure_integration(std::string_view cli_path,
@@ -319,16 +327,16 @@ std::vector<TargetResult> ensure_integration(std::string_view cli_path,
   if (auto refused = other_users_home(data_folder)) {
     return run_targets(Mode::Install, cli_path, refused);
   }
-  auto lock = lock_run(data_folder);
-  if (!lock) {
-    return run_targets(Mode::Install, cli_path, lock.error());
+  auto held = lock_run(data_folder);
+  if (!held) {
+    return run_targets(Mode::Install, cli_path, held.error());
   }
-  if (const auto marker = data_folder ? read_marker(*data_folder) : std::nullopt) {
+  if (const auto marker = *held ? read_marker((*held)->data) : std::nullopt) {
     if (marker->removed || same_path(marker->cli, cli_path)) {
       return {};
     }
   }
-  return change_targets(Mode::Install, cli_path, data_folder, *lock);
+  return change_targets(Mode::Install, cli_path, *held);
 }
 
 }  // namespace vellumo::agents

@@ -55,20 +55,18 @@ std::optional<Marker> parse_marker(std::string_view text) {
   return std::nullopt;
 }
 
-void write_marker(const std::string& data_folder, std::string_view cli_path, bool removed) {
+void write_marker(const files::Folder& data, std::string_view cli_path, bool removed) {
   if (!is_valid_utf8(cli_path)) {
     return;
   }
-  (void)files::create_own_folders(data_folder);
-  // Replaced, never truncated: a full disk leaves the old marker. A link
-  // at its name is replaced too, never followed; something else that is no
-  // file to replace is left alone, as any other failure.
-  (void)files::write_own_file(files::join(data_folder, kMarkerFileName),
-                              marker_text(cli_path, removed));
+  // Replaced, never truncated: a full disk leaves the old marker. What is
+  // no marker of ours (a link at its name, a file someone else made) is
+  // replaced too, never followed; a failure leaves things as they were.
+  (void)files::write_own_file(data, std::string(kMarkerFileName), marker_text(cli_path, removed));
 }
 
-std::optional<Marker> read_marker(const std::string& data_folder) {
-  auto read = files::read_for_edit(files::join(data_folder, kMarkerFileName), files::Owner::Own);
+std::optional<Marker> read_marker(const files::Folder& data) {
+  auto read = files::read_own_file(data, std::string(kMarkerFileName));
   if (!read || !read->text) {
     return std::nullopt;
   }

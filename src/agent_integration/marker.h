@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace vellumo::agents {
 
 /// The name of the marker file inside the data folder.
@@ -28,14 +30,14 @@ std::string marker_text(std::string_view cli_path, bool removed);
 /// ignored), or the two-element array [cli, removed]. nullopt otherwise.
 std::optional<Marker> parse_marker(std::string_view text);
 
-/// Writes the marker into `data_folder` (created with its parents when
-/// missing, private to the user), replacing the file as a whole by a file
-/// of its own (files::write_own_file). Does nothing when `cli_path` is not
-/// valid UTF-8; every error is ignored.
-void write_marker(const std::string& data_folder, std::string_view cli_path, bool removed);
+/// Writes the marker into the data folder `data`, replacing the file as a
+/// whole by a file of its own (files::write_own_file). Does nothing when
+/// `cli_path` is not valid UTF-8; every error is ignored.
+void write_marker(const files::Folder& data, std::string_view cli_path, bool removed);
 
-/// The marker in `data_folder`, or nullopt when the file cannot be opened,
-/// read or understood, or is no regular file (a link at its name is none).
-std::optional<Marker> read_marker(const std::string& data_folder);
+/// The marker in the data folder `data`, or nullopt when the file cannot
+/// be opened, read or understood, or is no regular file of this user's (a
+/// link at its name, or a file someone else made, is none).
+std::optional<Marker> read_marker(const files::Folder& data);
 
 }  // namespace vellumo::agents

@@ -74,12 +74,12 @@ int read_into(int fd, std::string& bytes, std::size_t limit) {
   return 0;
 }
 
-// The text of the symbolic link at `path`, whose lstat gave `info`; the
-// error is an errno.
-Result<std::string, int> link_text(const std::string& path, const struct stat& info) {
+// The text of the symbolic link `name` of the folder `at` (AT_FDCWD: a
+// path), whose lstat gave `info`; the error is an errno.
+Result<std::string, int> link_text(int at, const std::string& name, const struct stat& info) {
   std::string text(std::max<std::size_t>(PATH_MAX, static_cast<std::size_t>(info.st_size) + 1),
                    '\0');
-  const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+  const ssize_t length = ::readlinkat(at, name.c_str(), text.data(), text.size());
   if (length < 0) {
     return Err{errno};
   }
@@ -125,6 +125,63 @@ bool can_give_owner_of(const struct stat& info) {
   const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
   groups.resize(static_cast<std::size_t>(std::max(count, 0)));
   return std::find(groups.begin(), groups.end(), info.st_gid) != groups.end();
+}
+
+// The flags of a folder held open: O_PATH where there is one, which asks
+// for no read permission (a walk only searches its folders, as the
+// kernel's own walk does), never through a link.
+#if defined(O_PATH)
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW;
+#endif
+
+// openat() with O_CLOEXEC, retried while a signal interrupts it.
+int open_at(int folder, const char* name, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::openat(folder, name, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+int folder_fd(const Folder& folder) { return static_cast<int>(folder.handle()); }
+
+// Whether someone other than this process's user, or root, could change
+// what the folder of `info` holds: its owner, or those its permissions let
+// write. A root-owned folder with the sticky bit lets no one take away or
+// swap another's entries. As root, only root's own folders count.
+bool others_could_change(const struct stat& info) {
+  const uid_t user = ::geteuid();
+  if (info.st_uid != user && info.st_uid != 0) {
+    return true;
+  }
+  if (info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0) {
+    return false;
+  }
+  return (info.st_mode & S_IWOTH) != 0 ||
+         ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid());
+}
+
+// Whether the program's own folder of `info` is ours alone.
+bool own_folder(const struct stat& info) {
+  const FolderFacts facts{S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
+                          static_cast<std::uint32_t>(info.st_mode & 07777),
+                          static_cast<std::uint32_t>(info.st_gid)};
+  return !unsafe_folder_reason(facts, ::geteuid(), true, ::getegid());
+}
+
+// Gives the folder `name` of `at`, just made, exactly `mode`: the umask
+// may have taken bits away, the owner's too. That folder, never what a
+// link put in its place meanwhile would lead to.
+void set_mode_of_new_folder(int at, const std::string& name, std::uint32_t mode) {
+  if (::fchmodat(at, name.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) != 0 &&
+      errno == EOPNOTSUPP) {  // a C library that cannot do so without following
+    struct stat info {};
+    if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+      (void)::fchmodat(at, name.c_str(), static_cast<mode_t>(mode), 0);
+    }
+  }
 }
 
 // The names of the extended attributes of `fd`, each ended by a NUL (none
@@ -196,10 +253,11 @@ int copy_attributes(int from, int to) {
 
 // The temporary files being written, where a signal handler can read
 // them: fixed slots of plain bytes, each free (0), being filled (1) or
-// holding a path (2).
+// holding a folder and a name in it (2).
 struct TemporarySlot {
   std::atomic<int> state{0};
-  char path[PATH_MAX];
+  int folder = -1;
+  char name[PATH_MAX];
 };
 TemporarySlot temporary_slots[8];
 
@@ -247,7 +305,7 @@ bool replaced_actions[NSIG] = {};
 extern "C" void delete_temporaries_and_end(int signal) {
   for (TemporarySlot& slot : temporary_slots) {
     if (slot.state.load() == 2) {
-      (void)::unlink(slot.path);
+      (void)::unlinkat(slot.folder, slot.name, 0);
     }
   }
   struct sigaction fallback {};
@@ -305,14 +363,15 @@ class EndingSignalsHeld {
 
 }  // namespace
 
-void remember_temporary(const std::string& path, std::intptr_t) {
-  if (path.size() >= PATH_MAX) {
+void remember_temporary(const Folder& folder, const std::string& name, std::intptr_t) {
+  if (name.size() >= PATH_MAX) {
     return;  // left to the next run's sweep
   }
   for (TemporarySlot& slot : temporary_slots) {
     int free = 0;
     if (slot.state.compare_exchange_strong(free, 1)) {
-      std::memcpy(slot.path, path.c_str(), path.size() + 1);
+      slot.folder = folder_fd(folder);
+      std::memcpy(slot.name, name.c_str(), name.size() + 1);
       slot.state.store(2);
       const std::lock_guard lock(handlers_mutex);
       if (remembered++ == 0) {
@@ -328,9 +387,9 @@ void holding_interruptions(const std::function<void()>& work) {
   work();
 }
 
-void forget_temporary(const std::string& path) {
+void forget_temporary(const Folder& folder, const std::string& name) {
   for (TemporarySlot& slot : temporary_slots) {
-    if (slot.state.load() == 2 && path == slot.path) {
+    if (slot.state.load() == 2 && slot.folder == folder_fd(folder) && name == slot.name) {
       slot.state.store(0);
       const std::lock_guard lock(handlers_mutex);
       if (--remembered == 0) {
@@ -341,51 +400,42 @@ void forget_temporary(const std::string& path) {
   }
 }
 
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
-                                            Owner owner) {
+Result<Snapshot, std::string> read_snapshot(const Folder& folder, const std::string& name,
+                                            std::uint64_t limit, Owner owner) {
   Snapshot snapshot;
-  // The file the replacement would take the place of, with no link left
-  // on its way; what final_path cannot resolve is left to the system to
-  // report.
-  std::string file = path;
-  bool resolved = owner == Owner::Own;
-  if (owner == Owner::Other) {
-    if (auto final = final_path(path)) {
-      if (final->foreign_link) {
-        snapshot.kind = Snapshot::ForeignLink;
-        return snapshot;
-      }
-      file = std::move(final->path);
-      resolved = true;
-    }
-  }
+  const int at = folder_fd(folder);
   // Only a regular file is opened: opening a device may do something of
   // its own.
   struct stat info {};
-  if ((resolved ? ::lstat(file.c_str(), &info) : ::stat(file.c_str(), &info)) != 0) {
+  if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) {
       return snapshot;
     }
     return Err{error_text(errno)};
   }
-  if (owner == Owner::Own && S_ISLNK(info.st_mode)) {
-    return snapshot;  // no file of ours: replaced, never followed
+  // The program's own file is a regular file that this user made; anything
+  // else there is no file of ours, to be replaced.
+  const auto not_ours = [&] { return !S_ISREG(info.st_mode) || info.st_uid != ::geteuid(); };
+  if (owner == Owner::Own && not_ours()) {
+    return snapshot;
   }
   if (!S_ISREG(info.st_mode)) {
     snapshot.kind = Snapshot::NotRegular;
     return snapshot;
   }
   // Without waiting: what is there now may be a FIFO that no one writes.
-  const Fd fd(
-      open_retrying(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | (resolved ? O_NOFOLLOW : 0)));
+  const Fd fd(open_at(at, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
   if (fd.get() < 0) {
-    if (errno == ENOENT) {
+    if (errno == ENOENT || (owner == Owner::Own && errno == ELOOP)) {
       return snapshot;
     }
     return Err{error_text(errno)};
   }
   if (::fstat(fd.get(), &info) != 0) {
     return Err{error_text(errno)};
+  }
+  if (owner == Owner::Own && not_ours()) {
+    return snapshot;
   }
   if (!S_ISREG(info.st_mode)) {
     snapshot.kind = Snapshot::NotRegular;
@@ -418,9 +468,9 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
   return snapshot;
 }
 
-Result<Identity, std::string> identity_of(const std::string& path) {
+Result<Identity, std::string> identity_of(const Folder& folder, const std::string& name) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  if (::fstatat(folder_fd(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) {
       return Identity{};
     }
@@ -456,39 +506,50 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
   return FileFacts{true, S_ISDIR(info.st_mode), static_cast<std::uint64_t>(info.st_size)};
 }
 
-NameLimit name_limit(const std::string& folder) {
-  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+NameLimit name_limit(const Folder& folder) {
+  const long limit = ::fpathconf(folder_fd(folder), _PC_NAME_MAX);
   return {limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX}, false};
 }
 
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode, bool exact) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode) {
   if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
     return failure(errno);
   }
-  // The umask may have taken bits away, the owner's too. The folder just
-  // made, never what a link put in its place meanwhile would lead to.
-  if (exact &&
-      ::fchmodat(AT_FDCWD, path.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) != 0 &&
-      errno == EOPNOTSUPP) {  // a C library that cannot do so without following
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-      (void)::chmod(path.c_str(), static_cast<mode_t>(mode));
-    }
-  }
   return {};
 }
 
-Result<void, Failure> make_link(const std::string& target, const std::string& path) {
-  if (::symlink(target.c_str(), path.c_str()) != 0) {
+Result<void, Failure> make_link(const Folder& folder, const std::string& name,
+                                const std::string& target) {
+  if (::symlinkat(target.c_str(), folder_fd(folder), name.c_str()) != 0) {
     return failure(errno);
   }
   return {};
 }
 
-void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+Result<void, std::string> rename_in(const Folder& folder, const std::string& from,
+                                    const std::string& to) {
+  if (::renameat(folder_fd(folder), from.c_str(), folder_fd(folder), to.c_str()) != 0) {
+    return error_text(errno);
+  }
+  return {};
+}
+
+Result<void, std::string> remove_in(const Folder& folder, const std::string& name) {
+  if (::unlinkat(folder_fd(folder), name.c_str(), 0) != 0) {
+    return error_text(errno);
+  }
+  return {};
+}
+
+void remove_owned(const Folder& folder, const std::function<bool(std::string_view)>& matches,
                   bool links) {
-  DIR* const listing = ::opendir(folder.c_str());
+  // Listed through a descriptor of its own, opened for reading.
+  const int listed = open_at(folder_fd(folder), ".", O_RDONLY | O_DIRECTORY);
+  DIR* const listing = listed < 0 ? nullptr : ::fdopendir(listed);
   if (listing == nullptr) {
+    if (listed >= 0) {
+      ::close(listed);
+    }
     return;
   }
   std::vector<std::string> names;
@@ -497,7 +558,7 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
       names.emplace_back(entry->d_name);
     }
   }
-  const int at = ::dirfd(listing);
+  const int at = folder_fd(folder);
   for (const std::string& name : names) {
     struct stat info {};
     if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -508,9 +569,31 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
   ::closedir(listing);
 }
 
-Result<FinalPath, std::string> final_path(const std::string& path) {
-  // Walked one name at a time, as the kernel walks it, so that a link among
-  // the folders is seen as well as one at the end.
+namespace {
+
+// How a walk ends.
+enum class WalkTo {
+  File,        // the folders, then the last name, followed while it is a link
+  FileItself,  // the folders; the last name as it is
+  Folder,      // every name a folder, down to the first that is missing
+};
+
+// Where a walk got to: the last folder it entered, held open, with its
+// path, and the names below it that it did not walk: the file's name, or
+// the missing folders from the first down.
+struct Walked {
+  Fd folder;
+  std::string path;
+  std::vector<std::string> rest;
+};
+
+// Walks `path` one name at a time, as the kernel walks it, each folder
+// entered through the one above it and held open, so that a link among the
+// folders is seen as well as one at the end and no name is looked up by
+// path twice. A link is followed only when this user or root owns it.
+// With `judge`, each folder entered, from the root down, must be one that
+// no one else could change (Changeable otherwise).
+Result<Walked, Failure> walk(const std::string& path, WalkTo to, bool judge) {
   struct Name {
     std::string text;
     bool from_link;  // a name in a link's text
@@ -528,16 +611,39 @@ Result<FinalPath, std::string> final_path(const std::string& path) {
     }
     rest.insert(rest.end(), names.rbegin(), names.rend());
   };
-  // The names after `at`, as given.
+  // What is walked so far: folders and no links, so that ".." is its
+  // parent; relative to the current folder when `path` is.
+  std::string done = path.starts_with('/') ? "/" : "";
+  const auto below = [&](const std::string& name) {
+    return done.empty() ? name : join_path(done, name, PathStyle::Posix);
+  };
   const auto with_rest = [&](std::string at) {
     for (auto name = rest.rbegin(); name != rest.rend(); ++name) {
       at = join_path(at, name->text, PathStyle::Posix);
     }
     return at;
   };
-  // What is walked so far: folders and no links, so that ".." is its
-  // parent; relative to the current folder when `path` is.
-  std::string done = path.starts_with('/') ? "/" : "";
+  Fd at;
+  const auto enter = [&](Fd folder) -> std::optional<Failure> {
+    if (folder.get() < 0) {
+      return failure(errno);
+    }
+    at = std::move(folder);
+    struct stat info {};
+    if (!judge) {
+      return std::nullopt;
+    }
+    if (::fstat(at.get(), &info) != 0) {
+      return failure(errno);
+    }
+    if (others_could_change(info)) {
+      return Failure{Failure::Changeable, done.empty() ? "." : done};
+    }
+    return std::nullopt;
+  };
+  if (auto stop = enter(Fd(open_retrying(done.empty() ? "." : "/", kFolderFlags)))) {
+    return *stop;
+  }
   push(path, false);
   for (int links = 0; !rest.empty();) {
     const Name name = std::move(rest.back());
@@ -545,67 +651,132 @@ Result<FinalPath, std::string> final_path(const std::string& path) {
     if (name.text == ".") {
       continue;
     }
-    if (name.text == ".." && !done.empty() && done != ".." && !done.ends_with("/..")) {
-      done = parent_folder(done, PathStyle::Posix).value_or(done == "/" ? "/" : "");
+    const bool last = rest.empty();
+    if (name.text == "..") {
+      done = !done.empty() && done != ".." && !done.ends_with("/..")
+                 ? parent_folder(done, PathStyle::Posix).value_or(done == "/" ? "/" : "")
+                 : below(name.text);
+      if (auto stop = enter(Fd(open_at(at.get(), "..", kFolderFlags)))) {
+        return *stop;
+      }
       continue;
     }
-    std::string next = done.empty() ? name.text : join_path(done, name.text, PathStyle::Posix);
     struct stat info {};
-    if (name.text != ".." && ::lstat(next.c_str(), &info) != 0) {
-      if (errno == ENOENT && name.from_link) {
-        return Err{"it is a link to " + with_rest(std::move(next)) + ", which does not exist"};
+    if (::fstatat(at.get(), name.text.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      const int error = errno;
+      if (error == ENOENT && name.from_link) {
+        return Failure{Failure::Missing,
+                       "it is a link to " + with_rest(below(name.text)) + ", which does not exist"};
       }
-      if (errno == ENOENT) {
-        return FinalPath{with_rest(std::move(next))};  // a new file
+      if (error != ENOENT || (!last && to != WalkTo::Folder)) {
+        return failure(error);
       }
-      return Err{error_text(errno)};
+      Walked walked{std::move(at), done.empty() ? "." : done, {name.text}};
+      for (auto next = rest.rbegin(); next != rest.rend(); ++next) {
+        walked.rest.push_back(next->text);
+      }
+      return walked;
     }
-    if (name.text == ".." || !S_ISLNK(info.st_mode)) {
-      done = std::move(next);
+    if (S_ISLNK(info.st_mode) && !(last && to == WalkTo::FileItself)) {
+      if (!trusted_link(info)) {
+        return Failure{Failure::ForeignLink, below(name.text)};
+      }
+      if (++links > kMaxLinks) {
+        return failure(ELOOP);
+      }
+      auto text = link_text(at.get(), name.text, info);
+      if (!text) {
+        return failure(text.error());
+      }
+      if (text->starts_with('/')) {
+        done.assign(1, '/');
+        if (auto stop = enter(Fd(open_retrying("/", kFolderFlags)))) {
+          return *stop;
+        }
+      }
+      push(*text, true);
       continue;
     }
-    if (!trusted_link(info)) {
-      return FinalPath{{}, true};
+    if (last && to != WalkTo::Folder) {
+      return Walked{std::move(at), done.empty() ? "." : done, {name.text}};
     }
-    if (++links > kMaxLinks) {
-      return Err{error_text(ELOOP)};
+    // A file on the way is ENOTDIR here, and a link put in the folder's
+    // place since it was looked at ELOOP.
+    done = below(name.text);
+    if (auto stop = enter(Fd(open_at(at.get(), name.text.c_str(), kFolderFlags)))) {
+      return *stop;
     }
-    auto read = link_text(next, info);
-    if (!read) {
-      return Err{error_text(read.error())};
-    }
-    if (read->starts_with('/')) {
-      done.assign(1, '/');
-    }
-    push(*read, true);
   }
-  return FinalPath{done.empty() ? "." : done};
+  return Walked{std::move(at), done.empty() ? "." : done, {}};
 }
 
-Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
+}  // namespace
+
+Result<Place, Failure> locate(const std::string& path, Last last) {
+  TRY(Walked walked, walk(path, last == Last::Followed ? WalkTo::File : WalkTo::FileItself, false));
+  // A path that ends in a folder ("/", "a/..") names that folder itself.
+  std::string name = walked.rest.empty() ? "." : std::move(walked.rest.front());
+  return Place{Folder(walked.folder.release(), std::move(walked.path)), std::move(name)};
+}
+
+Result<Folder, Failure> open_own_folder(const std::string& path, std::uint32_t mode) {
+  // Judged down to the last existing folder before anything is made.
+  TRY(Walked walked, walk(path, WalkTo::Folder, true));
+  Fd at = std::move(walked.folder);
+  std::string done = std::move(walked.path);
+  for (const std::string& name : walked.rest) {
+    if (::mkdirat(at.get(), name.c_str(), static_cast<mode_t>(mode)) == 0) {
+      set_mode_of_new_folder(at.get(), name, mode);
+    } else if (errno != EEXIST) {  // else made meanwhile, by another run of ours
+      return failure(errno);
+    }
+    Fd next(open_at(at.get(), name.c_str(), kFolderFlags));
+    if (next.get() < 0) {
+      return failure(errno);
+    }
+    at = std::move(next);
+    done = join_path(done, name, PathStyle::Posix);
+  }
+  // The folder itself is ours alone: nobody else may so much as add to it.
+  struct stat info {};
+  if (::fstat(at.get(), &info) != 0) {
+    return failure(errno);
+  }
+  if (!own_folder(info)) {
+    return Failure{Failure::Changeable, path};
+  }
+  return Folder(at.release(), std::move(done));
+}
+
+Result<NewFile, Failure> NewFile::create(const Folder& folder, std::string name,
+                                         const std::string& like) {
   struct stat original {};
-  const bool replaces = ::stat(like.c_str(), &original) == 0;
+  const bool replaces =
+      ::fstatat(folder_fd(folder), like.c_str(), &original, AT_SYMLINK_NOFOLLOW) == 0;
   // From before the file exists until its cleanup is armed: a signal that
   // comes in between is delivered after, and finds the file remembered.
   const EndingSignalsHeld held;
   // Readable by nobody else until it has the original's permissions; a new
   // file gets 0666 less the umask, as any new file.
-  const int fd =
-      open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, replaces ? 0600 : 0666);
+  const int fd = open_at(folder_fd(folder), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                         replaces ? 0600 : 0666);
   if (fd < 0) {
     return failure(errno);
   }
-  NewFile file(fd, path);
-  after_create(path);
-  remember_temporary(path, fd);
+  NewFile file(fd, folder, std::move(name));
+  after_create(folder.path_of(file.name()));
+  remember_temporary(folder, file.name(), fd);
   return file;
 }
 
 Result<void, std::string> NewFile::adopt(const std::string& like) {
-  // Read without waiting, whatever it is now.
-  const Fd original(open_retrying(like.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+  // Read without waiting, whatever it is now, and never through a link: a
+  // link put there since the file was read has nothing to give, and the
+  // look before the rename finds it.
+  const Fd original(
+      open_at(folder_fd(folder()), like.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
   if (original.get() < 0) {
-    return errno == ENOENT ? Result<void, std::string>() : error_text(errno);
+    return errno == ENOENT || errno == ELOOP ? Result<void, std::string>() : error_text(errno);
   }
   struct stat info {};
   if (::fstat(original.get(), &info) != 0) {
@@ -631,8 +802,8 @@ Result<void, std::string> NewFile::adopt(const std::string& like) {
 
 void NewFile::Discard::close(std::intptr_t handle) const {
   ::close(static_cast<int>(handle));
-  (void)::unlink(path.c_str());
-  forget_temporary(path);
+  (void)::unlinkat(folder_fd(*folder), name.c_str(), 0);
+  forget_temporary(*folder, name);
 }
 
 Result<void, std::string> NewFile::write(std::string_view bytes) {
@@ -683,25 +854,25 @@ Result<void, std::string> NewFile::flush() {
 }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
+  const int at = folder_fd(folder());
   if (::close(static_cast<int>(handle_.release())) != 0 && errno != EINTR) {
     const int error = errno;
-    (void)::unlink(path().c_str());
-    forget_temporary(path());
+    (void)::unlinkat(at, name().c_str(), 0);
+    forget_temporary(folder(), name());
     return error_text(error);
   }
-  const bool renamed = ::rename(path().c_str(), target.c_str()) == 0;
+  const bool renamed = ::renameat(at, name().c_str(), at, target.c_str()) == 0;
   const int error = errno;
   if (!renamed) {
-    (void)::unlink(path().c_str());
+    (void)::unlinkat(at, name().c_str(), 0);
   }
-  forget_temporary(path());
+  forget_temporary(folder(), name());
   if (!renamed) {
     return error_text(error);
   }
   // The new entry reaches the disk too. The file is in place already, so a
   // folder that cannot be flushed is no reason to report a failure.
-  const auto folder = parent_folder(target, PathStyle::Posix);
-  const Fd dir(open_retrying(folder ? folder->c_str() : ".", O_RDONLY | O_DIRECTORY));
+  const Fd dir(open_at(at, ".", O_RDONLY | O_DIRECTORY));
   if (dir.get() >= 0) {
     (void)::fsync(dir.get());
   }
@@ -719,6 +890,28 @@ Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
     (void)::fchmod(fd, 0600);
   }
   return std::intptr_t{fd};
+}
+
+Result<std::intptr_t, Failure> open_own_lock_file(const Folder& folder, const std::string& name) {
+  // Without waiting: a FIFO put there would block the open.
+  Fd fd(open_at(folder_fd(folder), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600));
+  if (fd.get() < 0) {
+    return failure(errno);
+  }
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) {
+    return failure(errno);
+  }
+  // A file someone else made, they may hold locked, or take away and put
+  // back: no lock of ours.
+  if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+    return Failure{Failure::Changeable, folder.path_of(name)};
+  }
+  // A umask that takes the owner's bits would keep our next run out.
+  if ((info.st_mode & 07777) != 0600) {
+    (void)::fchmod(fd.get(), 0600);
+  }
+  return std::intptr_t{fd.release()};
 }
 
 Result<bool, std::string> try_lock(std::intptr_t handle) {
@@ -769,20 +962,6 @@ Result<void, std::string> remove_file(const std::string& path) {
   return {};
 }
 
-bool others_can_change(const std::string& path) {
-  if (reached_through_foreign_link(path)) {
-    return true;
-  }
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return false;
-  }
-  const FolderFacts facts{S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
-                          static_cast<std::uint32_t>(info.st_mode & 07777),
-                          static_cast<std::uint32_t>(info.st_gid)};
-  return unsafe_folder_reason(facts, ::geteuid(), true, ::getegid()).has_value();
-}
-
 std::optional<std::string> other_users_folder(const std::string& path) {
   if (::geteuid() != 0) {
     return std::nullopt;
@@ -809,7 +988,7 @@ Result<LinkFacts, std::string> inspect_link(const std::string& path) {
   if (!S_ISLNK(info.st_mode)) {
     return LinkFacts{true, std::nullopt};
   }
-  auto text = system::link_text(path, info);
+  auto text = system::link_text(AT_FDCWD, path, info);
   if (!text) {
     return platform::system_error_text(text.error());
   }

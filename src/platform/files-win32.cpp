@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/paths.h"
 #include "platform/files_system.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -295,10 +296,10 @@ void disarm() {
 
 }  // namespace
 
-void remember_temporary(const std::string& path, std::intptr_t handle) {
+void remember_temporary(const Folder& folder, const std::string& name, std::intptr_t handle) {
   {
     const std::lock_guard lock(temporaries_mutex);
-    temporaries.push_back({path, as_handle(handle)});
+    temporaries.push_back({folder.path_of(name), as_handle(handle)});
   }
   arm();
 }
@@ -314,7 +315,8 @@ void holding_interruptions(const std::function<void()>& work) {
   disarm();
 }
 
-void forget_temporary(const std::string& path) {
+void forget_temporary(const Folder& folder, const std::string& name) {
+  const std::string path = folder.path_of(name);
   {
     const std::lock_guard lock(temporaries_mutex);
     const auto found = std::find_if(temporaries.begin(), temporaries.end(),
@@ -327,9 +329,9 @@ void forget_temporary(const std::string& path) {
   disarm();
 }
 
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
-                                            Owner owner) {
-  TRY(const std::wstring wide, widen(path));
+Result<Snapshot, std::string> read_snapshot(const Folder& folder, const std::string& name,
+                                            std::uint64_t limit, Owner owner) {
+  TRY(const std::wstring wide, widen(folder.path_of(name)));
   Snapshot snapshot;
   // A link at the name of a file of our own is no file of ours: replaced,
   // never followed.
@@ -387,8 +389,8 @@ Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64
   return snapshot;
 }
 
-Result<Identity, std::string> identity_of(const std::string& path) {
-  TRY(const std::wstring wide, widen(path));
+Result<Identity, std::string> identity_of(const Folder& folder, const std::string& name) {
+  TRY(const std::wstring wide, widen(folder.path_of(name)));
   const Handle file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -444,9 +446,9 @@ Result<FileFacts, std::string> inspect(const std::string& path) {
 
 // The file systems of Windows (NTFS, ReFS, exFAT, FAT's long names) take
 // names of up to 255 UTF-16 units.
-NameLimit name_limit(const std::string&) { return {255, true}; }
+NameLimit name_limit(const Folder&) { return {255, true}; }
 
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t, bool) {
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t) {
   auto wide = widen(path);
   if (!wide) {
     return Failure{Failure::Other, std::move(wide).error()};
@@ -457,9 +459,10 @@ Result<void, Failure> make_folder(const std::string& path, std::uint32_t, bool) 
   return {};
 }
 
-Result<void, Failure> make_link(const std::string& target, const std::string& path) {
+Result<void, Failure> make_link(const Folder& folder, const std::string& name,
+                                const std::string& target) {
   auto wide_target = win32::to_wide(target);
-  auto wide = widen(path);
+  auto wide = widen(folder.path_of(name));
   if (!wide || !wide_target) {
     return Failure{Failure::Other, !wide ? wide.error() : wide_target.error()};
   }
@@ -471,9 +474,18 @@ Result<void, Failure> make_link(const std::string& target, const std::string& pa
   return {};
 }
 
-void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+Result<void, std::string> rename_in(const Folder& folder, const std::string& from,
+                                    const std::string& to) {
+  return rename_replacing(folder.path_of(from), folder.path_of(to));
+}
+
+Result<void, std::string> remove_in(const Folder& folder, const std::string& name) {
+  return remove_file(folder.path_of(name));
+}
+
+void remove_owned(const Folder& folder, const std::function<bool(std::string_view)>& matches,
                   bool links) {
-  auto wide_folder = widen(folder);
+  auto wide_folder = widen(folder.path());
   if (!wide_folder) {
     return;
   }
@@ -517,21 +529,27 @@ void remove_owned(const std::string& folder, const std::function<bool(std::strin
   }
 }
 
-Result<FinalPath, std::string> final_path(const std::string& path) {
-  TRY(const std::wstring wide, widen(path));
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return FinalPath{path};  // a new file, or no link
+namespace {
+
+// The file `path` leads to: the end of its links, when it is one.
+Result<std::string, Failure> final_path(const std::string& path) {
+  auto wide = widen(path);
+  if (!wide) {
+    return Failure{Failure::Other, std::move(wide).error()};
   }
-  const Handle file(CreateFileW(wide.c_str(), 0,
+  const DWORD attributes = GetFileAttributesW(wide->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return path;  // a new file, or no link
+  }
+  const Handle file(CreateFileW(wide->c_str(), 0,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      return Err{std::string("it is a link to a file that does not exist")};
+      return Failure{Failure::Missing, "it is a link to a file that does not exist"};
     }
-    return Err{error_text(error)};
+    return failure(error);
   }
   std::wstring target(MAX_PATH, L'\0');
   for (;;) {
@@ -539,7 +557,7 @@ Result<FinalPath, std::string> final_path(const std::string& path) {
         GetFinalPathNameByHandleW(file.get(), target.data(), static_cast<DWORD>(target.size()),
                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) {
-      return Err{last_error_text()};
+      return failure(GetLastError());
     }
     if (length < target.size()) {
       target.resize(length);
@@ -552,12 +570,38 @@ Result<FinalPath, std::string> final_path(const std::string& path) {
   } else if (target.rfind(L"\\\\?\\", 0) == 0) {
     target = target.substr(4);
   }
-  return FinalPath{win32::to_utf8(target)};
+  return win32::to_utf8(target);
 }
 
-Result<NewFile, Failure> NewFile::create(const std::string& path, const std::string& like) {
+}  // namespace
+
+// A profile's folders are the user's by their access lists: a place is
+// its path, split into the folder and the name.
+Result<Place, Failure> locate(const std::string& path, Last last) {
+  std::string file = path;
+  if (last == Last::Followed) {
+    TRY(file, final_path(path));
+  }
+  const auto folder = parent_folder(file, PathStyle::Windows);
+  const auto name = file_name(file, PathStyle::Windows);
+  if (!folder || !name) {
+    return Failure{Failure::Other, error_text(ERROR_INVALID_NAME)};
+  }
+  return Place{Folder(-1, *folder), std::string(*name)};
+}
+
+Result<Folder, Failure> open_own_folder(const std::string& path, std::uint32_t mode) {
+  if (auto made = create_folders(path, mode); !made) {
+    return Failure{Failure::Other, std::move(made).error()};
+  }
+  return Folder(-1, path);
+}
+
+Result<NewFile, Failure> NewFile::create(const Folder& folder, std::string name,
+                                         const std::string& like) {
+  const std::string path = folder.path_of(name);
   auto wide = widen(path);
-  auto wide_like = widen(like);
+  auto wide_like = widen(folder.path_of(like));
   if (!wide || !wide_like) {
     return Failure{Failure::Other, !wide ? wide.error() : wide_like.error()};
   }
@@ -571,12 +615,12 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
       return;
     }
     after_create(path);
-    remember_temporary(path, win32::as_value(handle));
+    remember_temporary(folder, name, win32::as_value(handle));
   });
   if (handle == INVALID_HANDLE_VALUE) {
     return failure(error);
   }
-  NewFile file(win32::as_value(handle), path);
+  NewFile file(win32::as_value(handle), folder, std::move(name));
   if (const DWORD error = take_over(handle, *wide_like); error != 0) {
     return Failure{Failure::Other, error_text(error)};
   }
@@ -584,9 +628,9 @@ Result<NewFile, Failure> NewFile::create(const std::string& path, const std::str
 }
 
 void NewFile::Discard::close(std::intptr_t handle) const {
-  forget_temporary(path);
+  forget_temporary(*folder, name);
   CloseHandle(as_handle(handle));
-  if (auto wide = widen(path)) {
+  if (auto wide = widen(folder->path_of(name))) {
     DeleteFileW(wide->c_str());
   }
 }
@@ -640,12 +684,13 @@ Result<void, std::string> NewFile::adopt(const std::string&) { return {}; }
 Result<void, std::string> NewFile::make_private() { return {}; }
 
 Result<void, std::string> NewFile::commit(const std::string& target) {
-  forget_temporary(path());
+  const std::string path = folder().path_of(name());
+  forget_temporary(folder(), name());
   const bool closed = CloseHandle(as_handle(handle_.release())) != 0;
-  auto renamed =
-      closed ? rename_replacing(path(), target) : Result<void, std::string>(last_error_text());
+  auto renamed = closed ? rename_replacing(path, folder().path_of(target))
+                        : Result<void, std::string>(last_error_text());
   if (!renamed) {
-    if (auto wide = widen(path())) {
+    if (auto wide = widen(path)) {
       DeleteFileW(wide->c_str());
     }
   }
@@ -670,6 +715,14 @@ Result<std::intptr_t, std::string> open_lock_file(const std::string& path) {
     return error_text(ERROR_CANT_RESOLVE_FILENAME);
   }
   return win32::as_value(file.release());
+}
+
+Result<std::intptr_t, Failure> open_own_lock_file(const Folder& folder, const std::string& name) {
+  auto opened = open_lock_file(folder.path_of(name));
+  if (!opened) {
+    return Failure{Failure::Other, std::move(opened).error()};
+  }
+  return *opened;
 }
 
 Result<bool, std::string> try_lock(std::intptr_t handle) {
@@ -749,8 +802,6 @@ Result<void, std::string> rename_replacing(const std::string& from, const std::s
 // Windows has no folder of ours that others may change by its mode, and
 // no superuser running with another user's profile: who may write is the
 // folder's access list, which its owner chose.
-bool others_can_change(const std::string&) { return false; }
-
 std::optional<std::string> other_users_folder(const std::string&) { return std::nullopt; }
 
 Result<void, std::string> remove_file(const std::string& path) {

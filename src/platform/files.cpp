@@ -18,6 +18,7 @@ namespace vellumo::files {
 namespace {
 
 std::atomic<int> injected_step{-1};
+std::function<void(ReplaceStep)> injected_before;
 std::function<void(const std::string&)> injected_change;
 std::function<void(const std::string&)> injected_creation;
 
@@ -67,21 +68,17 @@ std::size_t kept_of_name(std::string_view name, const system::NameLimit& limit) 
   return name.size();
 }
 
-// The start of the temporary names for the file at `path`: the path with
-// its name cut to what of it they copy.
-std::string_view temporary_stem(std::string_view path) {
-  const auto name = file_name(path, platform::kPathStyle);
-  if (!name || !path.ends_with(*name)) {
-    return path;
-  }
-  const auto folder = parent_folder(path, platform::kPathStyle);
-  const std::size_t kept = kept_of_name(*name, system::name_limit(folder ? *folder : "."));
-  return path.substr(0, path.size() - (name->size() - kept));
+// How much of the name of the file `name` of `folder` its temporary names
+// copy.
+std::string_view temporary_stem(const Folder& folder, std::string_view name) {
+  return name.substr(0, kept_of_name(name, system::name_limit(folder)));
 }
 
-// A temporary sibling's name for `target`, taken by no one with luck.
-std::string temporary_name(const std::string& target) {
-  return std::string(temporary_stem(target)) + "." + random_part() + std::string(kTemporarySuffix);
+// A temporary sibling's name for the file `name` of `folder`, taken by no
+// one with luck.
+std::string temporary_name(const Folder& folder, std::string_view name) {
+  return std::string(temporary_stem(folder, name)) + "." + random_part() +
+         std::string(kTemporarySuffix);
 }
 
 // Whether `name` is one that temporary_name gives for a file whose name
@@ -96,12 +93,14 @@ bool is_temporary_name(std::string_view name, std::string_view stem) {
   return random.find_first_not_of(kAlphabet) == std::string_view::npos;
 }
 
-// Creates a new temporary sibling of `target`, taking over what of `target`
-// must survive; a name that is taken is replaced by another.
-Result<system::NewFile, std::string> create_temporary(const std::string& target) {
+// Creates a new temporary sibling of the file `name` of `folder`, taking
+// over what of it must survive; a name that is taken is replaced by
+// another.
+Result<system::NewFile, std::string> create_temporary(const Folder& folder,
+                                                      const std::string& name) {
   TRY_STATUS(injected(ReplaceStep::CreateTemporary));
   for (int attempt = 0;; ++attempt) {
-    auto created = system::NewFile::create(temporary_name(target), target);
+    auto created = system::NewFile::create(folder, temporary_name(folder, name), name);
     if (created) {
       return std::move(created).value();
     }
@@ -140,27 +139,30 @@ enum class Replaced { Done, Stopped, Changed };
 
 constexpr std::string_view kForeignLink = "reached through a link owned by another user";
 
-// Fills a temporary sibling of the final file of `path` through `fill`,
-// then puts it in that file's place; with `expected`, only while that file
-// is still the one it names (Changed when not, and when the way to it now
-// goes through a link of another user's). An Owner::Own file is `path`
-// itself, made private, and takes over nothing of the file it replaces.
-template <class Fill>
-auto replace_through_temporary(const std::string& path, Fill&& fill,
-                               const system::Identity* expected = nullptr,
-                               Owner owner = Owner::Other) -> Result<Replaced, std::string> {
-  std::string target = path;
-  if (owner == Owner::Other) {
-    TRY(system::FinalPath final, system::final_path(path));
-    if (final.foreign_link) {
-      if (expected) {
-        return Replaced::Changed;  // read again, which tells why it is left alone
-      }
-      return std::string(kForeignLink);
-    }
-    target = std::move(final.path);
+// The folder of the file `path` leads to, held open, and the file's name
+// there; why not, as the reason of "Cannot write {path}: {why}".
+Result<system::Place, std::string> place_of(const std::string& path) {
+  auto place = system::locate(path, system::Last::Followed);
+  if (!place && place.error().kind == system::Failure::ForeignLink) {
+    return Err{std::string(kForeignLink)};
   }
-  TRY(system::NewFile temporary, create_temporary(target));
+  if (!place) {
+    return Err{std::move(place.error().text)};
+  }
+  return std::move(place).value();
+}
+
+// Fills a temporary sibling of the file `name` of `folder` through `fill`,
+// then puts it in that file's place; with `expected`, only while that file
+// is still the one read (Changed when not). Every step is made in
+// `folder`. An Owner::Own file is made private, and takes over nothing of
+// the file it replaces.
+template <class Fill>
+auto replace_through_temporary(const Folder& folder, const std::string& name, Fill&& fill,
+                               const system::Identity* expected = nullptr,
+                               system::Owner owner = system::Owner::Other)
+    -> Result<Replaced, std::string> {
+  TRY(system::NewFile temporary, create_temporary(folder, name));
   TRY(const bool whole, fill(temporary));
   if (!whole) {
     return Replaced::Stopped;
@@ -169,36 +171,36 @@ auto replace_through_temporary(const std::string& path, Fill&& fill,
   if (auto failed = injected(ReplaceStep::Attributes); !failed) {
     return "cannot keep its attributes: " + failed.error();
   }
-  if (owner == Owner::Own) {
+  if (owner == system::Owner::Own) {
     TRY_STATUS(temporary.make_private());
   } else {
-    TRY_STATUS(temporary.adopt(target));
+    TRY_STATUS(temporary.adopt(name));
   }
   if (expected) {
     if (injected_change) {
-      injected_change(target);
+      injected_change(folder.path_of(name));
     }
-    TRY(const system::Identity now, system::identity_of(target));
+    TRY(const system::Identity now, system::identity_of(folder, name));
     if (now != *expected) {
       return Replaced::Changed;
     }
   }
   TRY_STATUS(injected(ReplaceStep::Rename));
-  TRY_STATUS(temporary.commit(target));
+  TRY_STATUS(temporary.commit(name));
   return Replaced::Done;
 }
 
-// The snapshot read for an edit, or why the file is left alone.
-Result<system::Snapshot, std::string> read_snapshot(const std::string& path,
+// The file `name` of `folder` read for an edit, or why it is left alone
+// (saying `path`).
+Result<system::Snapshot, std::string> read_snapshot(const Folder& folder, const std::string& name,
+                                                    const std::string& path,
                                                     std::optional<std::string>& left_alone,
-                                                    Owner owner = Owner::Other) {
-  TRY(system::Snapshot snapshot, system::read_snapshot(path, kMaxEditedSize, owner));
+                                                    system::Owner owner = system::Owner::Other) {
+  TRY(system::Snapshot snapshot, system::read_snapshot(folder, name, kMaxEditedSize, owner));
   if (snapshot.kind == system::Snapshot::NotRegular) {
     left_alone = path + ": not a regular file, left alone";
   } else if (snapshot.kind == system::Snapshot::TooLarge) {
     left_alone = path + ": larger than 64 MiB, left alone";
-  } else if (snapshot.kind == system::Snapshot::ForeignLink) {
-    left_alone = foreign_link_left_alone(path);
   }
   return snapshot;
 }
@@ -208,7 +210,7 @@ Result<system::Snapshot, std::string> read_snapshot(const std::string& path,
 // new one is ours.
 std::optional<std::string> kept_from_replacing(const std::string& path,
                                                const system::Snapshot& snapshot,
-                                               Owner owner = Owner::Other) {
+                                               system::Owner owner = system::Owner::Other) {
   if (snapshot.kind != system::Snapshot::Regular) {
     return std::nullopt;
   }
@@ -218,18 +220,20 @@ std::optional<std::string> kept_from_replacing(const std::string& path,
   if (snapshot.other_links) {
     return path + ": has other hard links, left alone";
   }
-  if (snapshot.foreign_owner && owner == Owner::Other) {
+  if (snapshot.foreign_owner && owner == system::Owner::Other) {
     return path + ": owned by another user or group, left alone";
   }
   return std::nullopt;
 }
 
-// Replaces the file at `path` by `text`; see replace_through_temporary.
-Result<Replaced, std::string> replace_by_text(const std::string& path, std::string_view text,
+// Replaces the file `name` of `folder` by `text`; see
+// replace_through_temporary. The error says `path`.
+Result<Replaced, std::string> replace_by_text(const Folder& folder, const std::string& name,
+                                              const std::string& path, std::string_view text,
                                               const system::Identity* expected = nullptr,
-                                              Owner owner = Owner::Other) {
+                                              system::Owner owner = system::Owner::Other) {
   auto replaced = replace_through_temporary(
-      path,
+      folder, name,
       [&](system::NewFile& file) -> Result<bool, std::string> {
         TRY_STATUS(injected(ReplaceStep::Write));
         TRY_STATUS(file.write(text));
@@ -242,22 +246,27 @@ Result<Replaced, std::string> replace_by_text(const std::string& path, std::stri
   return *replaced;
 }
 
-// create_folders, with the kind of the failure; with `exact`, each folder
-// made gets `mode` whatever the umask.
-Result<void, system::Failure> make_folders(const std::string& path, std::uint32_t mode,
-                                           bool exact) {
+// What open_own_folder and FileLock::acquire tell of a failure.
+OwnError own_error(system::Failure failure) {
+  const bool changeable =
+      failure.kind == system::Failure::Changeable || failure.kind == system::Failure::ForeignLink;
+  return changeable ? OwnError{std::move(failure.text), {}} : OwnError{{}, std::move(failure.text)};
+}
+
+// create_folders, with the kind of the failure.
+Result<void, system::Failure> make_folders(const std::string& path, std::uint32_t mode) {
   if (path.empty() || is_directory(path)) {
     return {};
   }
   if (auto parent = parent_folder(path, platform::kPathStyle)) {
-    auto above = make_folders(*parent, mode, exact);
+    auto above = make_folders(*parent, mode);
     // A file in the way is reported by the folder made in it ("not a
     // directory"), which says more than "file exists".
     if (!above && above.error().kind != system::Failure::Exists) {
       return above;
     }
   }
-  auto made = system::make_folder(path, mode, exact);
+  auto made = system::make_folder(path, mode);
   if (!made && !is_directory(path)) {  // else made meanwhile, or "a/b/" after "a/b"
     return made;
   }
@@ -333,22 +342,25 @@ Result<std::string, std::string> read_head(const std::string& path, std::size_t 
 }
 
 Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode) {
-  if (auto made = make_folders(path, mode, false); !made) {
+  if (auto made = make_folders(path, mode); !made) {
     return std::move(made.error().text);
   }
   return {};
 }
 
-Result<void, std::string> create_own_folders(const std::string& path, std::uint32_t mode) {
-  if (auto made = make_folders(path, mode, true); !made) {
-    return std::move(made.error().text);
+std::string Folder::path_of(std::string_view name) const { return join(path_, name); }
+
+Result<Folder, OwnError> open_own_folder(const std::string& path, std::uint32_t mode) {
+  auto folder = system::open_own_folder(path, mode);
+  if (!folder) {
+    return own_error(std::move(folder).error());
   }
-  return {};
+  return std::move(folder).value();
 }
 
 bool reached_through_foreign_link(const std::string& path) {
-  auto final = system::final_path(path);
-  return final && final->foreign_link;
+  auto place = system::locate(path, system::Last::Followed);
+  return !place && place.error().kind == system::Failure::ForeignLink;
 }
 
 std::string foreign_link_left_alone(std::string_view path) {
@@ -356,25 +368,35 @@ std::string foreign_link_left_alone(std::string_view path) {
 }
 
 Result<void, std::string> write_file_replacing(const std::string& path, std::string_view text) {
-  TRY_STATUS(replace_by_text(path, text));
-  return {};
-}
-
-Result<ReadForEdit, std::string> read_for_edit(const std::string& path, Owner owner) {
-  ReadForEdit read;
-  TRY(system::Snapshot snapshot, read_snapshot(path, read.left_alone, owner));
-  if (snapshot.kind == system::Snapshot::Regular) {
-    read.text = std::move(snapshot.text);
+  auto place = place_of(path);
+  if (!place) {
+    return "Cannot write " + path + ": " + place.error();
   }
-  return read;
+  TRY_STATUS(replace_by_text(place->folder, place->name, path, text));
+  return {};
 }
 
 Result<Edited, std::string> edit_file(const std::string& path, const EditTransform& transform) {
   for (int attempt = 0; attempt < kEditAttempts; ++attempt) {
     Edited edited;
-    TRY(system::Snapshot snapshot, read_snapshot(path, edited.left_alone));
-    if (edited.left_alone) {
+    // Found again at each attempt, so that a link put on the way meanwhile
+    // is seen; then every step stays in the folder found.
+    auto place = system::locate(path, system::Last::Followed);
+    if (!place && place.error().kind == system::Failure::ForeignLink) {
+      edited.left_alone = foreign_link_left_alone(path);
       return edited;
+    }
+    // A missing folder, or a link that leads nowhere, is no file to read;
+    // a write there fails below.
+    if (!place && place.error().kind != system::Failure::Missing) {
+      return Err{std::move(place.error().text)};
+    }
+    system::Snapshot snapshot;
+    if (place) {
+      TRY(snapshot, read_snapshot(place->folder, place->name, path, edited.left_alone));
+      if (edited.left_alone) {
+        return edited;
+      }
     }
     const system::Identity read_identity = snapshot.identity;
     const std::optional<std::string> text =
@@ -394,7 +416,11 @@ Result<Edited, std::string> edit_file(const std::string& path, const EditTransfo
     if (edited.left_alone) {
       return edited;
     }
-    TRY(const Replaced replaced, replace_by_text(path, *text, &read_identity));
+    if (!place) {
+      return Err{"Cannot write " + path + ": " + place.error().text};
+    }
+    TRY(const Replaced replaced,
+        replace_by_text(place->folder, place->name, path, *text, &read_identity));
     if (replaced == Replaced::Done) {
       edited.written = true;
       return edited;
@@ -403,36 +429,54 @@ Result<Edited, std::string> edit_file(const std::string& path, const EditTransfo
   return Err{"Cannot write " + path + ": it kept changing while being edited"};
 }
 
-Result<Edited, std::string> write_own_file(const std::string& path, std::string_view text) {
+Result<ReadForEdit, std::string> read_own_file(const Folder& folder, const std::string& name) {
+  ReadForEdit read;
+  TRY(system::Snapshot snapshot,
+      read_snapshot(folder, name, folder.path_of(name), read.left_alone, system::Owner::Own));
+  if (snapshot.kind == system::Snapshot::Regular) {
+    read.text = std::move(snapshot.text);
+  }
+  return read;
+}
+
+Result<Edited, std::string> write_own_file(const Folder& folder, const std::string& name,
+                                           std::string_view text) {
+  const std::string path = folder.path_of(name);
   Edited edited;
-  TRY(const system::Snapshot snapshot, read_snapshot(path, edited.left_alone, Owner::Own));
+  TRY(const system::Snapshot snapshot,
+      read_snapshot(folder, name, path, edited.left_alone, system::Owner::Own));
   if (!edited.left_alone) {
-    edited.left_alone = kept_from_replacing(path, snapshot, Owner::Own);
+    edited.left_alone = kept_from_replacing(path, snapshot, system::Owner::Own);
   }
   if (edited.left_alone) {
     return edited;
   }
-  TRY(const Replaced replaced, replace_by_text(path, text, nullptr, Owner::Own));
+  TRY(const Replaced replaced,
+      replace_by_text(folder, name, path, text, nullptr, system::Owner::Own));
   edited.written = replaced == Replaced::Done;
   return edited;
 }
 
 Result<bool, std::string> copy_file_replacing(const std::string& from, const std::string& to,
                                               const std::function<bool()>& keep_going) {
+  auto place = place_of(to);
+  if (!place) {
+    return Err{"Cannot write " + to + ": " + place.error()};
+  }
   std::optional<std::string> read_error;
-  auto copied =
-      replace_through_temporary(to, [&](system::NewFile& file) -> Result<bool, std::string> {
-        TRY_STATUS(injected(ReplaceStep::Write));
-        auto appended = file.append_file(from, keep_going);
-        if (!appended && appended.error().reading) {
-          read_error = std::move(appended.error().text);
-          return std::string();
-        }
-        if (!appended) {
-          return std::move(appended.error().text);
-        }
-        return *appended;
-      });
+  auto copied = replace_through_temporary(place->folder, place->name,
+                                          [&](system::NewFile& file) -> Result<bool, std::string> {
+                                            TRY_STATUS(injected(ReplaceStep::Write));
+                                            auto appended = file.append_file(from, keep_going);
+                                            if (!appended && appended.error().reading) {
+                                              read_error = std::move(appended.error().text);
+                                              return std::string();
+                                            }
+                                            if (!appended) {
+                                              return std::move(appended.error().text);
+                                            }
+                                            return *appended;
+                                          });
   if (read_error) {
     return Err{"Cannot read " + from + ": " + *read_error};
   }
@@ -442,34 +486,43 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
   return *copied == Replaced::Done;
 }
 
-void remove_leftovers(const std::string& path, Leftovers kind) {
-  std::string file = path;
-  if (kind == Leftovers::Files) {
-    auto target = system::final_path(path);
-    if (!target || target->foreign_link) {
-      return;
-    }
-    file = std::move(target->path);
-  }
-  const auto folder = parent_folder(file, platform::kPathStyle);
-  const auto name = file_name(file, platform::kPathStyle);
-  if (!folder || !name || (kind == Leftovers::Links && reached_through_foreign_link(*folder))) {
-    return;
-  }
-  const std::string_view stem = name->substr(0, kept_of_name(*name, system::name_limit(*folder)));
+namespace {
+
+// Deletes the leftovers of the file `name` of `folder`; see remove_leftovers.
+void remove_leftovers_in(const Folder& folder, std::string_view name, bool links) {
+  const std::string_view stem = temporary_stem(folder, name);
   system::remove_owned(
-      *folder, [&](std::string_view entry) { return is_temporary_name(entry, stem); },
-      kind == Leftovers::Links);
+      folder, [&](std::string_view entry) { return is_temporary_name(entry, stem); }, links);
+}
+
+}  // namespace
+
+void remove_leftovers(const std::string& path, Leftovers kind) {
+  const auto place = system::locate(
+      path, kind == Leftovers::Files ? system::Last::Followed : system::Last::Itself);
+  if (place) {
+    remove_leftovers_in(place->folder, place->name, kind == Leftovers::Links);
+  }
+}
+
+void remove_own_leftovers(const Folder& folder, const std::string& name) {
+  remove_leftovers_in(folder, name, false);
 }
 
 Result<void, std::string> place_link(const std::string& target, const std::string& link) {
+  auto place = system::locate(link, system::Last::Itself);
+  if (!place) {
+    return place.error().kind == system::Failure::ForeignLink ? std::string(kForeignLink)
+                                                              : std::move(place.error().text);
+  }
+  const Folder& folder = place->folder;
   for (int attempt = 0;; ++attempt) {
-    const std::string temporary = temporary_name(link);
+    const std::string temporary = temporary_name(folder, place->name);
     Result<void, system::Failure> made;
     system::holding_interruptions([&] {
-      made = system::make_link(target, temporary);
+      made = system::make_link(folder, temporary, target);
       if (made) {
-        system::remember_temporary(temporary, -1);
+        system::remember_temporary(folder, temporary, -1);
       }
     });
     if (!made) {
@@ -478,23 +531,30 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
       }
       continue;
     }
-    auto renamed = rename_replacing(temporary, link);
+    auto renamed = system::rename_in(folder, temporary, place->name);
     if (!renamed) {
-      (void)remove_file(temporary);
+      (void)system::remove_in(folder, temporary);
     }
-    system::forget_temporary(temporary);
+    system::forget_temporary(folder, temporary);
     return renamed;
   }
 }
 
-Result<std::optional<FileLock>, std::string> FileLock::acquire(const std::string& path,
-                                                               std::chrono::milliseconds patience) {
-  TRY(const std::intptr_t handle, system::open_lock_file(path));
-  FileLock lock(handle);
+Result<std::optional<FileLock>, OwnError> FileLock::acquire(const Folder& folder,
+                                                            const std::string& name,
+                                                            std::chrono::milliseconds patience) {
+  auto opened = system::open_own_lock_file(folder, name);
+  if (!opened) {
+    return own_error(std::move(opened).error());
+  }
+  FileLock lock(*opened);
   Backoff backoff(patience);
   do {
-    TRY(const bool locked, system::try_lock(handle));
-    if (locked) {
+    auto locked = system::try_lock(*opened);
+    if (!locked) {
+      return OwnError{{}, std::move(locked).error()};
+    }
+    if (*locked) {
       return std::optional<FileLock>(std::move(lock));
     }
   } while (backoff.wait());
@@ -535,6 +595,9 @@ void FileLock::Release::close(std::intptr_t handle) const {
 }
 
 Result<void, std::string> system::injected(ReplaceStep step) {
+  if (injected_before) {
+    injected_before(step);
+  }
   if (injected_step.load(std::memory_order_relaxed) == static_cast<int>(step)) {
     return std::string("injected failure");
   }
@@ -543,6 +606,10 @@ Result<void, std::string> system::injected(ReplaceStep step) {
 
 void inject_replace_failure(std::optional<ReplaceStep> step) {
   injected_step.store(step ? static_cast<int>(*step) : -1, std::memory_order_relaxed);
+}
+
+void inject_before_step(std::function<void(ReplaceStep step)> before) {
+  injected_before = std::move(before);
 }
 
 void inject_change_before_rename(std::function<void(const std::string& path)> change) {

@@ -71,17 +71,47 @@ Result<std::string, std::string> read_head(const std::string& path, std::size_t 
 /// exists already.
 Result<void, std::string> create_folders(const std::string& path, std::uint32_t mode = 0777);
 
-/// Like create_folders, for the program's own folders: each folder made
-/// here gets exactly `mode`, whatever the umask (POSIX), which may take
-/// bits away from the owner too. Folders that exist keep theirs.
-Result<void, std::string> create_own_folders(const std::string& path, std::uint32_t mode = 0700);
+/// A folder held open where it was found: what is done in it is done in
+/// that very folder, whatever is put at its path later. POSIX: an open
+/// descriptor; Windows: none (-1), the path being used instead (a
+/// profile's folders are the user's by their access lists).
+class Folder {
+ public:
+  Folder() = default;
+  Folder(std::intptr_t handle, std::string path) : handle_(handle), path_(std::move(path)) {}
 
-/// POSIX: whether users other than this process's can change what the
-/// folder `path` holds: it is reached through a link of theirs, belongs to
-/// another user, or can be written by others or by a group other than our
-/// primary group. Always false on Windows and for a path that cannot be
-/// looked at.
-bool others_can_change(const std::string& path);
+  std::intptr_t handle() const { return handle_.get(); }
+  /// Its path, with no link left in it (POSIX): for messages, and where
+  /// Windows opens what is in it.
+  const std::string& path() const { return path_; }
+  /// The path of `name` in it.
+  std::string path_of(std::string_view name) const;
+
+ private:
+  platform::UniqueHandle<platform::SystemHandle> handle_;
+  std::string path_;
+};
+
+/// Why the program's own folder or file could not be had.
+struct OwnError {
+  /// What someone other than this user or root could change: a folder on
+  /// the way, the folder itself, a link of theirs, the file itself.
+  std::optional<std::string> changeable;
+  std::string text;  ///< else: the system error text
+};
+
+/// The program's own folder at `path` (its data folder), held open. Walked
+/// one name at a time from the root, each existing folder judged before
+/// anything is made: a folder on the way that someone other than this user
+/// or root could change (owned by another user, or writable by others or
+/// by a group other than our primary group; a root-owned folder with the
+/// sticky bit, such as /tmp, is safe), a link of another user's on the way,
+/// or the folder itself when it is not ours alone (see
+/// unsafe_folder_reason) is `changeable`, the first from the root down.
+/// Only then are the missing folders made, each below the last, with
+/// exactly `mode` whatever the umask, and held open. POSIX; on Windows the
+/// folders are made by path and none is changeable.
+Result<Folder, OwnError> open_own_folder(const std::string& path, std::uint32_t mode = 0700);
 
 /// POSIX, as the superuser: the first of `path` and the folders above it
 /// that exists, when it belongs to another user, which says that we run
@@ -115,7 +145,9 @@ Result<void, std::string> remove_file(const std::string& path);
 ///   to its final file (a loop, or a link that leads nowhere, is an error),
 ///   which is replaced; the link stays. On POSIX only a link of this
 ///   process's user or of root is followed: another one is the error
-///   "reached through a link owned by another user";
+///   "reached through a link owned by another user". The folder of the
+///   final file is found once, name by name, and held open: every later
+///   step is made in that folder, whatever is put at its path meanwhile;
 /// - the new text goes into a temporary sibling of that file with a name of
 ///   its own ("<name>.<random>.vellumo-tmp", <name> cut short by whole
 ///   characters where the folder's limit on a name asks), created
@@ -146,24 +178,11 @@ struct ReadForEdit {
   std::optional<std::string> left_alone;
 };
 
-/// Whose file a path names.
-enum class Owner {
-  Other,  ///< another program's: reached through links as write_file_replacing says
-  Own,    ///< the program's own: the name itself, a link there being no file of ours
-};
-
-/// Reads the file at `path` the way edit_file does: opened without waiting
-/// (a FIFO or a device never blocks the read), and read only when the open
-/// file is a regular file (for Owner::Other a link to one counts) of at
-/// most kMaxEditedSize bytes. A missing file is no error; any other failure
-/// is the system error text.
-Result<ReadForEdit, std::string> read_for_edit(const std::string& path, Owner owner = Owner::Other);
-
 /// What edit_file did.
 struct Edited {
   bool written = false;
   /// Why the file was not touched, when it was left alone: the reasons of
-  /// read_for_edit, and, when a write was due, "{path}: would grow past
+  /// ReadForEdit, and, when a write was due, "{path}: would grow past
   /// 64 MiB, left alone" (the new text is larger than kMaxEditedSize),
   /// "{path}: read-only, left alone", "{path}: has other hard links, left
   /// alone" or "{path}: owned by another user or group, left alone" (a
@@ -177,7 +196,9 @@ using EditTransform =
     std::function<std::optional<std::string>(const std::optional<std::string>& text)>;
 
 /// Edits the file at `path`, which belongs to another program: reads it
-/// (read_for_edit), asks `transform` for the new text, and when there is
+/// (opened without waiting, so that a FIFO or a device never blocks it, and
+/// read only when it is a regular file of at most kMaxEditedSize bytes),
+/// asks `transform` for the new text, and when there is
 /// one and the file can be replaced without taking anything away, writes
 /// it as write_file_replacing does. Just before the rename the file is
 /// looked at again; when it changed since it was read (another program
@@ -187,14 +208,20 @@ using EditTransform =
 /// "Cannot write {path}: it kept changing while being edited" among them.
 Result<Edited, std::string> edit_file(const std::string& path, const EditTransform& transform);
 
-/// Writes `text` as the program's own file at `path`, through a temporary
-/// sibling as write_file_replacing does, but as a file of its own: a link
-/// at `path` is replaced, never followed; the new file is this user's and
-/// readable and writable by its owner only (0600 on POSIX, whatever the
-/// umask and the old file's permissions). What edit_file leaves alone
-/// (something that is not a regular file, a file over 64 MiB, read-only or
-/// with other hard links) is left alone here too.
-Result<Edited, std::string> write_own_file(const std::string& path, std::string_view text);
+/// Reads the program's own file `name` of `folder` as edit_file reads;
+/// anything there but a regular file of this user's (a link, a FIFO, a file
+/// that someone else made) is no file of ours: no text.
+Result<ReadForEdit, std::string> read_own_file(const Folder& folder, const std::string& name);
+
+/// Writes `text` as the program's own file `name` of `folder`, through a
+/// temporary sibling as write_file_replacing does, but as a file of its
+/// own: what read_own_file takes for no file of ours is replaced, a link
+/// never followed; the new file is this user's and readable and writable
+/// by its owner only (0600 on POSIX, whatever the umask and the old file's
+/// permissions). A file of ours over 64 MiB, read-only or with other hard
+/// links is left alone, as edit_file leaves it.
+Result<Edited, std::string> write_own_file(const Folder& folder, const std::string& name,
+                                           std::string_view text);
 
 /// Copies the file `from` over `to` in large blocks, through a temporary
 /// sibling as write_file_replacing does, asking `keep_going` before each
@@ -218,6 +245,9 @@ enum class Leftovers {
 /// passed over: whatever is left is left.
 void remove_leftovers(const std::string& path, Leftovers kind = Leftovers::Files);
 
+/// remove_leftovers for the program's own file `name` of `folder`.
+void remove_own_leftovers(const Folder& folder, const std::string& name);
+
 /// What is at `path` itself, a link not followed (POSIX only).
 struct LinkFacts {
   bool exists = false;
@@ -237,13 +267,16 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
 /// deleted.
 class FileLock {
  public:
-  /// Locks the file at `path`, waiting up to `patience` for another holder.
-  /// nullopt when the wait ran out; the error (the system error text) when
-  /// the file cannot be made, opened or locked for any other reason. The
-  /// file is never opened through a link (POSIX O_NOFOLLOW; on Windows a
-  /// reparse point is refused).
-  static Result<std::optional<FileLock>, std::string> acquire(const std::string& path,
-                                                              std::chrono::milliseconds patience);
+  /// Locks the file `name` of the program's own `folder`, waiting up to
+  /// `patience` for another holder. nullopt when the wait ran out; the
+  /// error when the file cannot be made, opened or locked for any other
+  /// reason: `changeable` (POSIX) when it is not a regular file of this
+  /// user's, which someone else could hold or swap. The file is opened
+  /// without waiting and never through a link (POSIX O_NOFOLLOW; on Windows
+  /// a reparse point is refused).
+  static Result<std::optional<FileLock>, OwnError> acquire(const Folder& folder,
+                                                           const std::string& name,
+                                                           std::chrono::milliseconds patience);
 
   /// Like acquire, for a lock whose file is there only while it is held:
   /// once locked, the file holds `note` alone (say, the holder's process
@@ -273,6 +306,11 @@ enum class ReplaceStep { CreateTemporary, Write, Flush, Attributes, Rename };
 /// Makes the next replacements fail at `step` (nullopt: none), as the
 /// system would. For tests only.
 void inject_replace_failure(std::optional<ReplaceStep> step);
+
+/// Has every replacement call `before` just before each of its steps, as
+/// another program would come in between (an empty function: none). For
+/// tests only.
+void inject_before_step(std::function<void(ReplaceStep step)> before);
 
 /// Has every edit_file call `change` with the final path of the file it
 /// edits after reading it and before the rename, as another program's

@@ -29,9 +29,39 @@ inline std::size_t block_after(const std::string& bytes) {
 
 /// A failed call, with what the callers tell apart.
 struct Failure {
-  enum Kind { Other, Missing, Exists } kind = Other;
-  std::string text;  ///< the system error text
+  enum Kind {
+    Other,
+    Missing,
+    Exists,
+    ForeignLink,  ///< a link of another user's on the way; `text` is its path
+    Changeable,   ///< a folder that others could change on the way; `text` is its path
+  } kind = Other;
+  std::string text;  ///< the system error text, or the path of what stopped a walk
 };
+
+/// A file as a walk found it: the folder that holds it, held open, and its
+/// name there.
+struct Place {
+  Folder folder;
+  std::string name;
+};
+
+/// How a walk takes the last name of its path.
+enum class Last {
+  Followed,  ///< a link there is followed (when trusted) to the file it leads to
+  Itself,    ///< the name itself, a link there being what is named
+};
+
+/// Walks `path` one name at a time, from the root (or the current folder
+/// for a relative path) through folders held open, to the folder that
+/// holds its last name. A symbolic link on the way is followed only when
+/// it is this process's user's or root's (ForeignLink otherwise, naming
+/// the link); a link that leads nowhere or a missing folder on the way is
+/// Missing, a loop or any other failure Other.
+Result<Place, Failure> locate(const std::string& path, Last last);
+
+/// open_own_folder, with the kind of the failure.
+Result<Folder, Failure> open_own_folder(const std::string& path, std::uint32_t mode);
 
 /// At most `limit` bytes of the file at `path`, read in large blocks.
 Result<std::string, Failure> read_bytes(const std::string& path, std::size_t limit);
@@ -52,9 +82,15 @@ struct Identity {
   friend bool operator==(const Identity&, const Identity&) = default;
 };
 
+/// Whose file a name names.
+enum class Owner {
+  Other,  ///< another program's: reached through links as write_file_replacing says
+  Own,    ///< the program's own: the name itself, anything but a regular file of ours no file
+};
+
 /// A file as read for an edit.
 struct Snapshot {
-  enum Kind { Missing, Regular, NotRegular, TooLarge, ForeignLink } kind = Missing;
+  enum Kind { Missing, Regular, NotRegular, TooLarge } kind = Missing;
   std::string text;   ///< the content of a Regular file
   Identity identity;  ///< of the file read; exists is false for Missing
   // What a replacement of a Regular file could not keep.
@@ -63,24 +99,24 @@ struct Snapshot {
   bool foreign_owner = false;  ///< an owner or group this process cannot give
 };
 
-/// Opens `path` without waiting and reads it when the open file is a
-/// regular file of at most `limit` bytes. Owner::Other: the file the path
-/// leads to, as final_path finds it (ForeignLink when it says so);
-/// Owner::Own: the name itself, a link there being Missing. Only a missing
-/// file is Missing; other failures are the system error text.
-Result<Snapshot, std::string> read_snapshot(const std::string& path, std::uint64_t limit,
-                                            Owner owner);
+/// Opens the file `name` of `folder` without waiting, never through a link,
+/// and reads it when the open file is a regular file of at most `limit`
+/// bytes. Owner::Own: anything but a regular file of this user's is
+/// Missing, no file of ours. Only a missing file is Missing; other failures
+/// are the system error text.
+Result<Snapshot, std::string> read_snapshot(const Folder& folder, const std::string& name,
+                                            std::uint64_t limit, Owner owner);
 
-/// The identity of the file at `path` (links followed); exists is false
-/// when there is none.
-Result<Identity, std::string> identity_of(const std::string& path);
+/// The identity of the entry `name` of `folder` (a link not followed);
+/// exists is false when there is none.
+Result<Identity, std::string> identity_of(const Folder& folder, const std::string& name);
 
 /// How long a name a file in `folder` may have, in the system's units.
 struct NameLimit {
   std::size_t units = 255;
   bool utf16 = false;  ///< counted in UTF-16 code units (Windows), else in bytes
 };
-NameLimit name_limit(const std::string& folder);
+NameLimit name_limit(const Folder& folder);
 
 /// The failure inject_replace_failure asked for at `step`, as the system
 /// would report one. NewFile::flush asks for its own next to its system
@@ -88,29 +124,38 @@ NameLimit name_limit(const std::string& folder);
 /// a test sees.
 Result<void, std::string> injected(ReplaceStep step);
 
-/// Creates the one folder `path` (mode less the umask; with `exact`, mode
-/// itself); its parent must exist.
-Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode, bool exact);
+/// Creates the one folder `path` (mode less the umask); its parent must
+/// exist.
+Result<void, Failure> make_folder(const std::string& path, std::uint32_t mode);
 
-/// Creates the symbolic link `path` with the text `target`; Exists when
-/// something is at `path`.
-Result<void, Failure> make_link(const std::string& target, const std::string& path);
+/// Creates the symbolic link `name` in `folder` with the text `target`;
+/// Exists when something is there.
+Result<void, Failure> make_link(const Folder& folder, const std::string& name,
+                                const std::string& target);
+
+/// Renames the entry `from` of `folder` over its entry `to`.
+Result<void, std::string> rename_in(const Folder& folder, const std::string& from,
+                                    const std::string& to);
+
+/// Deletes the entry `name` of `folder` (a link itself, never a folder).
+Result<void, std::string> remove_in(const Folder& folder, const std::string& name);
 
 /// Deletes the entries of `folder` whose names `matches` accepts and that
 /// are regular files (with `links`, symbolic links too) owned by this
 /// user. Failures are passed over.
-void remove_owned(const std::string& folder, const std::function<bool(std::string_view)>& matches,
+void remove_owned(const Folder& folder, const std::function<bool(std::string_view)>& matches,
                   bool links);
 
-/// Until forget_temporary(path): should the process be ended by a signal
+/// Until forget_temporary: should the process be ended by a signal
 /// (POSIX: any whose default action ends the process, but for the faults
 /// of the program itself) or by Ctrl+C or Ctrl+Break (Windows), the
-/// temporary file at `path`, open as `handle` (Windows; -1 for none), is
-/// deleted first. Meanwhile SIGXFSZ is ignored (POSIX), so that a write
-/// past the file size limit fails with EFBIG instead of ending the
-/// process. Call forget_temporary before the handle is closed.
-void remember_temporary(const std::string& path, std::intptr_t handle);
-void forget_temporary(const std::string& path);
+/// temporary file `name` of `folder`, open as `handle` (Windows; -1 for
+/// none), is deleted first, in that folder. Meanwhile SIGXFSZ is ignored
+/// (POSIX), so that a write past the file size limit fails with EFBIG
+/// instead of ending the process. Call forget_temporary before the handle
+/// is closed, and before `folder` is.
+void remember_temporary(const Folder& folder, const std::string& name, std::intptr_t handle);
+void forget_temporary(const Folder& folder, const std::string& name);
 
 /// Runs `work`, which creates a temporary file and remembers it, with what
 /// ends the process held back until it returns: on POSIX the signals
@@ -123,21 +168,6 @@ void holding_interruptions(const std::function<void()>& work);
 /// is remembered: the seam of inject_after_create.
 void after_create(const std::string& path);
 
-/// Where a path leads.
-struct FinalPath {
-  std::string path;  ///< the final file
-  /// POSIX: a link on the way belongs to neither this process's user nor
-  /// root, and was not followed (`path` is then empty).
-  bool foreign_link = false;
-};
-
-/// The file `path` leads to: `path` itself unless it is a symbolic link,
-/// else the end of its chain of links; on POSIX the links among its folders
-/// are resolved too, each only when trusted (see FinalPath). A path that
-/// does not exist is its own final file; a link that leads nowhere, or a
-/// loop, is the error.
-Result<FinalPath, std::string> final_path(const std::string& path);
-
 /// A failed copy: `reading` tells whether the source or the copy failed.
 struct CopyFailure {
   bool reading = false;
@@ -148,12 +178,13 @@ struct CopyFailure {
 /// when destroyed before commit() succeeded.
 class NewFile {
  public:
-  /// Creates `path`, which must not exist (Exists when it does; never
-  /// through a link): readable by its owner only when the file `like`
-  /// exists, else with the usual permissions of a new file. On Windows it
-  /// takes over the attributes and the access entries of its own of
-  /// `like` here.
-  static Result<NewFile, Failure> create(const std::string& path, const std::string& like);
+  /// Creates the file `name` in `folder`, which must not exist (Exists when
+  /// it does; never through a link) and outlives the NewFile: readable by
+  /// its owner only when the file `like` there exists, else with the usual
+  /// permissions of a new file. On Windows it takes over the attributes and
+  /// the access entries of its own of `like` here.
+  static Result<NewFile, Failure> create(const Folder& folder, std::string name,
+                                         const std::string& like);
 
   Result<void, std::string> write(std::string_view bytes);
   /// Appends the file `from` in large blocks, asking `keep_going` before
@@ -170,23 +201,26 @@ class NewFile {
   /// the one before: owner and group (where allowed), every extended
   /// attribute, the permissions with their set-ID bits. A failed attribute
   /// is the error "cannot keep its attributes: {why}". Nothing when `like`
-  /// does not exist, and on Windows (done by create).
+  /// does not exist or is a link now, and on Windows (done by create).
   Result<void, std::string> adopt(const std::string& like);
-  /// Closes the file and renames it over `target`; on POSIX the folder is
-  /// flushed after the rename. The file is no longer ours to delete when
-  /// this succeeds.
+  /// Closes the file and renames it over `target` in its folder; on POSIX
+  /// the folder is flushed after the rename. The file is no longer ours to
+  /// delete when this succeeds.
   Result<void, std::string> commit(const std::string& target);
 
  private:
   /// Closes the file and deletes it.
   struct Discard {
     static constexpr std::intptr_t invalid = -1;
-    std::string path;
+    const Folder* folder = nullptr;
+    std::string name;
     void close(std::intptr_t handle) const;
   };
 
-  NewFile(std::intptr_t handle, std::string path) : handle_(handle, Discard{std::move(path)}) {}
-  const std::string& path() const { return handle_.closer().path; }
+  NewFile(std::intptr_t handle, const Folder& folder, std::string name)
+      : handle_(handle, Discard{&folder, std::move(name)}) {}
+  const Folder& folder() const { return *handle_.closer().folder; }
+  const std::string& name() const { return handle_.closer().name; }
 
   platform::UniqueHandle<Discard> handle_;
 };
@@ -197,6 +231,12 @@ Result<bool, std::string> try_lock(std::intptr_t handle);
 
 /// Opens (creating with mode 0600) the lock file at `path`.
 Result<std::intptr_t, std::string> open_lock_file(const std::string& path);
+
+/// Opens (creating with mode 0600) the lock file `name` of `folder`, never
+/// through a link and without waiting. On POSIX a file that is not a
+/// regular file of this user's is Changeable: someone else may hold it or
+/// swap it.
+Result<std::intptr_t, Failure> open_own_lock_file(const Folder& folder, const std::string& name);
 
 /// Whether `path` still names the open file `handle`: false once the file
 /// was deleted, or another took its name.

@@ -459,17 +459,23 @@ TEST_F(AgentsCommand, DataFolderOnlyWhereAbsolute) {
 }
 
 // A lock that cannot be had for another reason than another run stops the
-// run, and says why: a link planted at the lock, or a lock or data folder
-// left behind by a run of root's, met by another user.
+// run, and says why, before anything is made: a link planted at the lock, a
+// lock or data folder left behind by a run of root's, met by another user,
+// a lock that someone else could hold or swap, or a folder on the way that
+// others could change.
 TEST_F(AgentsCommand, LockThatCannotBeHad) {
   if (target().wine || machine_has_claude()) {
     GTEST_SKIP() << "runs the native CLI as another user; needs no claude on the machine";
   }
   fs::create_directories(home() / ".gemini");
   fs::permissions(dir(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  const fs::path data = dir() / "localappdata" / "Vellumo";
+  const fs::path above = dir() / "localappdata";
+  const fs::path data = above / "Vellumo";
   const fs::path lock = data / "agents.lock";
-  const std::string shared = data.string() + " can be changed by other users";
+  const auto changeable = [](const fs::path& path) {
+    return path.string() + " can be changed by other users";
+  };
+  const std::string shared = changeable(data);
   const auto give = [](const fs::path& path, uid_t user, gid_t group, int mode) {
     ASSERT_EQ(::chown(path.c_str(), user, group), 0);
     fs::permissions(path, fs::perms(mode));
@@ -493,13 +499,35 @@ TEST_F(AgentsCommand, LockThatCannotBeHad) {
       {"a data folder that others can write", [&] { give(data, 0, 0, 0757); }, false, shared},
       {"a data folder that another group can write", [&] { give(data, 0, 4242, 0775); }, false,
        shared},
+      {"a lock of another user's",
+       [&] {
+         put_file(lock, "");
+         give(lock, 4242, 4242, 0666);
+       },
+       false, changeable(lock)},
+      {"a FIFO at the lock", [&] { ::mkfifo(lock.c_str(), 0666); }, false, changeable(lock)},
+      // Judged before the data folder is made in it.
+      {"a folder above that others can write",
+       [&] {
+         fs::remove(data);
+         give(above, 0, 0, 0777);
+       },
+       false, changeable(above)},
+      {"a folder above that is a link of another user's",
+       [&] {
+         fs::remove_all(above);
+         fs::create_directories(dir() / "theirs");
+         fs::create_symlink(dir() / "theirs", above);
+         ASSERT_EQ(::lchown(above.c_str(), 4242, 4242), 0);
+       },
+       false, changeable(above)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(data);
+    fs::remove_all(above);
     fs::create_directories(data);
     c.make();
-    const auto held = tree(data);
+    const auto held = tree(dir());
     const RunResult run = c.nobody ? this->run("/usr/bin/setpriv",
                                                {"--reuid=65534", "--regid=65534", "--clear-groups",
                                                 cli_path().string(), "agents", "install"})
@@ -509,7 +537,7 @@ TEST_F(AgentsCommand, LockThatCannotBeHad) {
                                {"Codex", "failed", detail},
                                {"Gemini CLI", "failed", detail}});
     EXPECT_FALSE(fs::exists(dir() / "elsewhere"));
-    EXPECT_EQ(tree(data), held);
+    EXPECT_EQ(tree(dir()), held);
     EXPECT_FALSE(fs::exists(home() / ".local"));
     EXPECT_TRUE(fs::is_empty(home() / ".gemini"));
   }
@@ -729,7 +757,7 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
   const std::vector<LeftAloneRow> rows = {
       {"a FIFO", false,
        [](const fs::path& path, const std::string&) { ::mkfifo(path.c_str(), 0644); },
-       "not a regular file", true},
+       "not a regular file", true, kAgentFiles},
       {"a link to a device", false,
        [](const fs::path& path, const std::string&) { fs::create_symlink("/dev/zero", path); },
        "not a regular file", true, kAgentFiles},
@@ -741,7 +769,16 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
          ASSERT_EQ(::lchown(path.c_str(), 4242, 4242), 0);
        },
        "reached through a link owned by another user", true, kAgentFiles},
+      // Nothing but a regular file of the user's own is a marker: what
+      // else is there is replaced.
       {"a marker that is a link", false, put_link_to_file, "", true, {""}, true},
+      {"a marker that is a FIFO",
+       false,
+       [](const fs::path& path, const std::string&) { ::mkfifo(path.c_str(), 0644); },
+       "",
+       true,
+       {""},
+       true},
       {"a file over 64 MiB", true,
        [](const fs::path& path, const std::string& text) {
          put_file(path, text);
@@ -987,6 +1024,13 @@ TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
         "{\"cli\": " + json_string(self) + ", \"removed\": false, \"removed\": true}"}) {
     SCOPED_TRACE("marker " + marker_content);
     put_file(marker(), marker_content);
+    expect_report(cli({"agents", "ensure"}), present);
+    EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
+  }
+  // A marker that someone else made says nothing, not even "removed".
+  if (!target().wine) {
+    put_file(marker(), "{\"cli\": " + json_string(self) + ", \"removed\": true}");
+    ASSERT_EQ(::chown(marker().c_str(), 4242, 4242), 0);
     expect_report(cli({"agents", "ensure"}), present);
     EXPECT_EQ(file_bytes(marker()), marker_text(self, false));
   }

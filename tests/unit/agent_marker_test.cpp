@@ -64,6 +64,19 @@ TEST(AgentMarker, RefusesEverythingElse) {
   }
 }
 
+// The data folder, made where missing; a folder that cannot be made or
+// opened reads no marker and takes none.
+std::optional<Marker> read_marker(const std::string& path) {
+  auto data = files::open_own_folder(path);
+  return data ? agents::read_marker(*data) : std::nullopt;
+}
+
+void write_marker(const std::string& path, std::string_view cli_path, bool removed) {
+  if (auto data = files::open_own_folder(path)) {
+    agents::write_marker(*data, cli_path, removed);
+  }
+}
+
 TEST(AgentMarker, WriteCreatesTheFolderAndReadsBack) {
   ScratchFolder folder;
   const std::string data = files::join(files::join(folder.str(), "Local"), "Vellumo");
@@ -79,8 +92,7 @@ TEST(AgentMarker, WriteCreatesTheFolderAndReadsBack) {
 
 TEST(AgentMarker, CliPathThatIsNotUnicodeWritesNothing) {
   ScratchFolder folder;
-  const std::string data = files::join(folder.str(), "Vellumo");
-  write_marker(data, "/opt/\xFF/vellumo-cli", false);
+  write_marker(folder.str(), "/opt/\xFF/vellumo-cli", false);
   EXPECT_TRUE(folder.names().empty());
 }
 

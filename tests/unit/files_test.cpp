@@ -348,14 +348,16 @@ TEST(Files, CopyStoppedOnTheWayLeavesTheTargetAlone) {
 TEST(Files, OneLockHolderAtATime) {
   ScratchFolder folder;
   const std::string path = folder / "agents.lock";
+  auto data = open_own_folder(folder.str());
+  ASSERT_TRUE(data);
   {
-    auto first = FileLock::acquire(path, std::chrono::milliseconds(0));
+    auto first = FileLock::acquire(*data, "agents.lock", std::chrono::milliseconds(0));
     ASSERT_TRUE(first && first->has_value());
-    auto second = FileLock::acquire(path, std::chrono::milliseconds(30));
+    auto second = FileLock::acquire(*data, "agents.lock", std::chrono::milliseconds(30));
     ASSERT_TRUE(second);
     EXPECT_FALSE(second->has_value());
   }
-  auto again = FileLock::acquire(path, std::chrono::milliseconds(0));
+  auto again = FileLock::acquire(*data, "agents.lock", std::chrono::milliseconds(0));
   ASSERT_TRUE(again && again->has_value());
   EXPECT_EQ(folder.names(), Names{"agents.lock"});
 #ifndef _WIN32
@@ -460,6 +462,43 @@ TEST(Files, LinkOfAnotherUserSwappedInDuringAnEdit) {
             settings + ": reached through a link owned by another user, left alone");
   EXPECT_EQ(file_bytes(folder / "theirs.json"), "{}");
   EXPECT_EQ(folder.names(), (Names{"settings.json", "theirs.json"}));
+}
+
+// The folder of a file being edited, swapped for a link of another user's
+// just before any step of the replacement: every step stays in the folder
+// that was found, and what the link leads to is never touched.
+TEST(Files, FolderSwappedForALinkDuringAnEdit) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "needs the superuser to give a link away";
+  }
+  for (const ReplaceStep step :
+       {ReplaceStep::CreateTemporary, ReplaceStep::Write, ReplaceStep::Flush,
+        ReplaceStep::Attributes, ReplaceStep::Rename}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    ScratchFolder folder;
+    const std::string agent = folder / "agent";
+    std::filesystem::create_directories(agent);
+    std::filesystem::create_directories(folder / "theirs");
+    put_file(agent + "/settings.json", "old");
+    put_file(folder / "theirs" + "/settings.json", "theirs");
+    inject_before_step([&](ReplaceStep now) {
+      if (now == step) {
+        std::filesystem::rename(agent, folder / "held");
+        std::filesystem::create_symlink(folder / "theirs", agent);
+        EXPECT_EQ(::lchown(agent.c_str(), 4242, 4242), 0);
+      }
+    });
+    auto edited = edit_file(agent + "/settings.json",
+                            [](const std::optional<std::string>&) { return std::string("new"); });
+    inject_before_step({});
+    ASSERT_TRUE(edited && edited->written) << (edited ? "left alone" : edited.error());
+    EXPECT_EQ(file_bytes(folder / "held" + "/settings.json"), "new");
+    EXPECT_EQ(file_bytes(folder / "theirs" + "/settings.json"), "theirs");
+    for (const char* kept : {"theirs", "held"}) {
+      const std::filesystem::directory_iterator entries(folder.path() / kept);
+      EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << kept << ": a temporary left";
+    }
+  }
 }
 
 // Every extended attribute goes over to the replacement, the access list
