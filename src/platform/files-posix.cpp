@@ -948,6 +948,11 @@ Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text) {
 
 namespace vellumo::files {
 
+void starting_threads(const std::function<void()>& work) {
+  const system::EndingSignalsHeld held;
+  work();
+}
+
 Result<void, std::string> rename_replacing(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) {
     return platform::system_error_text(errno);

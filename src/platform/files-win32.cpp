@@ -771,6 +771,8 @@ Result<void, std::string> rewrite(std::intptr_t handle, std::string_view text) {
 
 namespace vellumo::files {
 
+void starting_threads(const std::function<void()>& work) { work(); }
+
 Result<void, std::string> rename_replacing(const std::string& from, const std::string& to) {
   TRY(const std::wstring wide_from, system::widen(from));
   TRY(const std::wstring wide_to, system::widen(to));

@@ -322,4 +322,14 @@ void inject_change_before_rename(std::function<void(const std::string& path)> ch
 /// function: none). For tests only.
 void inject_after_create(std::function<void(const std::string& path)> created);
 
+/// Runs `work`, which starts threads, so that those threads never take a
+/// signal that ends the process (POSIX): the signals remember_temporary
+/// handles are blocked in this thread meanwhile, and a thread started
+/// inside inherits them blocked. Such a signal then waits for the main
+/// thread, which holds it back only while arming a temporary file's
+/// cleanup; taken by another thread in that moment, it would end the
+/// process with the file left behind. On Windows `work` just runs: Ctrl+C
+/// is handled on a thread of its own.
+void starting_threads(const std::function<void()>& work);
+
 }  // namespace vellumo::files

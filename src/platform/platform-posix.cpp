@@ -228,10 +228,13 @@ Result<LinkStream, LinkOpenError> open_link(const std::string& path) {
       path[fallback.size()] == '/') {
     // The fallback sits in a world-writable place: use it only when it is
     // a real folder of ours that nobody else can write to. A missing one is
-    // left to connect(), which reports it like a missing socket.
+    // left to connect(), which reports it like a missing socket. One that
+    // is not safe is a refusal, not an app that is not running: an app we
+    // launched would find the same folder.
     if (const auto facts = folder_facts(fallback)) {
       if (auto unsafe = unsafe_folder_reason(*facts, ::getuid(), true)) {
-        return fail("the socket folder " + fallback + " " + *unsafe + ", so it is not used");
+        return fail("the socket folder " + fallback + " " + *unsafe + ", so it is not used",
+                    LinkOpenFailure::Untrusted);
       }
     }
   }

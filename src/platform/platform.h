@@ -131,7 +131,8 @@ enum class LinkOpenFailure {
   /// EAGAIN from connect): the one failure worth retrying.
   Busy,
   /// It is served by a process that must not get our request (another
-  /// user, or a lower integrity level). Not a case for launching the app.
+  /// user, or a lower integrity level), or its folder is not safe to use
+  /// (POSIX). Not a case for launching the app.
   Untrusted,
 };
 

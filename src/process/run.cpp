@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/files.h"
 #include "process/capture.h"
 #include "process/child.h"
 
@@ -58,11 +59,16 @@ void read_to_end(detail::PipeReader pipe, Capture& capture) {
 // One pipe and the thread that drains it.
 class Reader {
  public:
-  explicit Reader(detail::PipeReader pipe)
-      : capture_(std::make_shared<Capture>()),
-        thread_([pipe = std::move(pipe), capture = capture_]() mutable {
-          read_to_end(std::move(pipe), *capture);
-        }) {}
+  // The thread leaves the signals that end the process to the main thread:
+  // taken here, one could end the process while the main thread is between
+  // making a temporary file and arming its cleanup.
+  explicit Reader(detail::PipeReader pipe) : capture_(std::make_shared<Capture>()) {
+    files::starting_threads([&] {
+      thread_ = std::thread([pipe = std::move(pipe), capture = capture_]() mutable {
+        read_to_end(std::move(pipe), *capture);
+      });
+    });
+  }
 
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "harness.h"
 
 namespace vellumo::e2e {
@@ -66,6 +68,40 @@ TEST_F(Trust, ARuntimeFolderOthersCanEnterIsNotUsed) {
     std::error_code ignored;
     fs::remove_all(fallback, ignored);
   }
+}
+
+TEST_F(Trust, AnUnsafeFallbackFolderIsRefusedAndLaunchesNothing) {
+  if (target().wine) {
+    GTEST_SKIP() << "named pipes have no folder";
+  }
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "running as another user needs root";
+  }
+  // A user of this test alone, whose fallback folder is root's; with
+  // XDG_RUNTIME_DIR leading nowhere, that folder is where the link would be.
+  const std::string user = "54323";
+  const fs::path fallback = "/tmp/vellumo-" + user;
+  set_username("trust-folder");
+  set_env("XDG_RUNTIME_DIR", (dir() / "nowhere").string());
+  install_app(scenario());  // would be launched if the CLI took this for "not running"
+  ASSERT_EQ(std::system(("chown -R " + user + ":" + user + " " + dir().string()).c_str()), 0);
+  fs::remove_all(fallback);
+  fs::create_directory(fallback);
+
+  for (const bool no_launch : {false, true}) {
+    std::vector<std::string> words = {"--reuid=" + user, "--regid=" + user, "--clear-groups",
+                                      cli_path().string()};
+    if (no_launch) {
+      words.push_back("--no-launch");
+    }
+    words.push_back("ping");
+    expect_error(run("/usr/bin/setpriv", words), 1,
+                 "Refusing to send the request to " +
+                     (fallback / "Vellumo-cli-trust-folder").string() + ": the socket folder " +
+                     fallback.string() + " is owned by another user (uid 0), so it is not used.");
+  }
+  fs::remove_all(fallback);
+  EXPECT_TRUE(starts().empty());
 }
 
 }  // namespace

@@ -532,15 +532,20 @@ TEST(Files, ReplacementKeepsExtendedAttributesAndTheAccessList) {
 
 // A signal that ends the process mid-write deletes the temporary file
 // first, and the process still ends by that signal; so does one that comes
-// between the temporary file's creation and its cleanup being armed.
+// between the temporary file's creation and its cleanup being armed, also
+// while another thread, started as the program starts its threads, could
+// take it.
 TEST(Files, EndingSignalLeavesNoTemporary) {
   struct Row {
     int signal;
     bool at_creation = false;
+    bool other_thread = false;
   };
-  for (const Row row : {Row{SIGINT}, Row{SIGTERM}, Row{SIGHUP}, Row{SIGQUIT}, Row{SIGUSR1},
-                        Row{SIGALRM}, Row{SIGINT, true}, Row{SIGHUP, true}, Row{SIGUSR1, true}}) {
-    SCOPED_TRACE(std::to_string(row.signal) + (row.at_creation ? " at creation" : " mid-copy"));
+  for (const Row row :
+       {Row{SIGINT}, Row{SIGTERM}, Row{SIGHUP}, Row{SIGQUIT}, Row{SIGUSR1}, Row{SIGALRM},
+        Row{SIGINT, true}, Row{SIGHUP, true}, Row{SIGUSR1, true}, Row{SIGTERM, true, true}}) {
+    SCOPED_TRACE(std::to_string(row.signal) + (row.at_creation ? " at creation" : " mid-copy") +
+                 (row.other_thread ? " with another thread" : ""));
     ScratchFolder folder;
     put_file(folder / "source.wav", std::string(3 << 20, 's'));
     put_file(folder / "target.wav", "old");
@@ -554,6 +559,21 @@ TEST(Files, EndingSignalLeavesNoTemporary) {
       ::setrlimit(RLIMIT_CORE, &no_core);
       if (row.at_creation) {
         inject_after_create([&](const std::string&) { ::kill(::getpid(), row.signal); });
+      }
+      if (row.other_thread) {
+        const int running = ready[1];
+        starting_threads([running] {
+          std::thread([running] {
+            (void)::write(running, "x", 1);
+            for (;;) {
+              ::pause();
+            }
+          }).detach();
+        });
+        // A new thread has every signal blocked until it runs: wait, so that
+        // its own mask is the one in force.
+        char byte = 0;
+        (void)::read(ready[0], &byte, 1);
       }
       (void)copy_file_replacing(folder / "source.wav", folder / "target.wav", [&] {
         if (row.at_creation) {
