@@ -817,3 +817,84 @@ Result<LinkFacts, std::string> inspect_link(const std::string& path) {
 }
 
 }  // namespace vellumo::files
+
+namespace vellumo::files {
+
+// Walked one name at a time as the kernel walks it, as final_path does, so
+// that every folder passed through is looked at: those holding a link on
+// the way as well as those of the file it leads to; whoever could change
+// one of them could put another program in its place. What cannot be
+// looked at counts as changeable: nothing vouches for it.
+std::optional<std::string> changeable_by_others(const std::string& path) {
+  std::string absolute = path;
+  if (!path.starts_with('/')) {
+    std::string here(PATH_MAX, '\0');
+    if (::getcwd(here.data(), here.size()) == nullptr) {
+      return path;
+    }
+    here.resize(std::strlen(here.c_str()));
+    absolute = join_path(here, path, PathStyle::Posix);
+  }
+  const auto changeable = [](const struct stat& info) {
+    const FolderFacts facts{S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
+                            static_cast<std::uint32_t>(info.st_mode & 07777),
+                            static_cast<std::uint32_t>(info.st_gid)};
+    return others_could_change(facts, ::geteuid(), ::getegid());
+  };
+  std::vector<std::string> rest;  // the names still to walk, the next one last
+  const auto push = [&](std::string_view text) {
+    std::vector<std::string> names;
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('/', start), text.size());
+      if (end > start) {
+        names.emplace_back(text.substr(start, end - start));
+      }
+      start = end + 1;
+    }
+    rest.insert(rest.end(), names.rbegin(), names.rend());
+  };
+  struct stat info {};
+  if (::lstat("/", &info) != 0 || changeable(info)) {
+    return std::string("/");
+  }
+  std::string done = "/";  // folders only, each looked at, so that ".." is its parent
+  push(absolute);
+  for (int links = 0; !rest.empty();) {
+    const std::string name = std::move(rest.back());
+    rest.pop_back();
+    if (name == ".") {
+      continue;
+    }
+    if (name == "..") {
+      done = parent_folder(done, PathStyle::Posix).value_or("/");
+      continue;
+    }
+    std::string next = join_path(done, name, PathStyle::Posix);
+    if (::lstat(next.c_str(), &info) != 0) {
+      // Nothing more is there to change: what is missing could only be
+      // made in a folder already looked at.
+      return errno == ENOENT || errno == ENOTDIR ? std::nullopt : std::optional(next);
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      if (changeable(info)) {
+        return next;
+      }
+      done = std::move(next);
+      continue;
+    }
+    if (!system::trusted_link(info) || ++links > system::kMaxLinks) {
+      return next;
+    }
+    auto text = system::link_text(next, info);
+    if (!text) {
+      return next;
+    }
+    if (text->starts_with('/')) {
+      done.assign(1, '/');
+    }
+    push(*text);
+  }
+  return std::nullopt;
+}
+
+}  // namespace vellumo::files

@@ -284,4 +284,13 @@ void inject_change_before_rename(std::function<void(const std::string& path)> ch
 /// function: none). For tests only.
 void inject_after_create(std::function<void(const std::string& path)> created);
 
+/// POSIX: the first of the folders from the root down to `path`, then
+/// `path` itself (when it exists), that someone other than this
+/// process's user or root could change (as root: anyone but root): one
+/// owned by another user, or writable by others or by a group other
+/// than our primary group, a root-owned folder with the sticky bit
+/// excepted; or a link on the way that belongs to someone else (named
+/// by its own path). nullopt when there is none; always on Windows.
+std::optional<std::string> changeable_by_others(const std::string& path);
+
 }  // namespace vellumo::files

@@ -888,7 +888,12 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   put_file(gemini_file(), "{}\n");
   put_file(cursor_file(), "{}\n");
   put_file(windsurf_file(), "{}\n");
+  const fs::path claude = put_claude_program(dir() / "shared");
+  set_path_entries({text(dir() / "shared")});
   ASSERT_EQ(std::system(("chown -R 54321:54321 " + dir().string()).c_str()), 0);
+  // A PATH folder that another group may write: its `claude` is not run.
+  ASSERT_EQ(::chown(claude.parent_path().c_str(), 54321, 4242), 0);
+  fs::permissions(claude.parent_path(), fs::perms(0775));
   fs::permissions(gemini_file(), fs::perms(04755));
   ASSERT_EQ(::chown(cursor_file().c_str(), 0, 0), 0);
   fs::permissions(cursor_file(), fs::perms(0666));  // anyone may write it, yet not own it
@@ -924,6 +929,10 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   EXPECT_EQ(report_line(install, "PATH"),
             (ReportLine{"PATH", "skipped", path_line("added").detail.value() + planted}));
   expect_unwritten(others);
+  EXPECT_EQ(report_line(install, "Claude Code"),
+            (ReportLine{"Claude Code", "skipped",
+                        claude.string() + ": can be changed by other users, not run"}));
+  EXPECT_TRUE(claude_calls().empty());
 }
 
 TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {
