@@ -258,12 +258,19 @@ std::optional<std::string> unwritable_cli_path(std::string_view cli_path) {
   return "The CLI's path cannot be written as text: " + lossy_utf8(cli_path);
 }
 
-// Why a run as the superuser must change nothing: the home it would work
-// in (HOME, or where the data folder lies) belongs to another user, whose
+// Why a run as the superuser must change nothing: a folder it would work
+// in (named by any variable the targets or the data folder are found
+// through, or where the data folder lies) belongs to another user, whose
 // environment it was given. What it made there would be root's, and what
 // that user planted there would steer its writes.
 std::optional<std::string> other_users_home(const std::optional<std::string>& data_folder) {
-  for (const auto& folder : {home_folder(), data_folder}) {
+  std::vector<std::optional<std::string>> folders;
+  for (const char* name :
+       {"HOME", "CODEX_HOME", "XDG_CONFIG_HOME", "APPDATA", "XDG_DATA_HOME", "LOCALAPPDATA"}) {
+    folders.push_back(files::env_path(name));
+  }
+  folders.push_back(data_folder);
+  for (const auto& folder : folders) {
     if (const auto theirs = folder ? files::other_users_folder(*folder) : std::nullopt) {
       return *theirs + " belongs to another user: run vellumo-cli as that user";
     }

@@ -113,7 +113,15 @@ std::optional<TargetResult> claude_code_result(Mode mode, std::string_view name,
 std::optional<TargetResult> claude_code_target(Mode mode, std::string_view name,
                                                std::string_view cli_path, const std::string& home,
                                                const ProgramRunner& run) {
-  return claude_code_result(mode, name, cli_path, home, find_claude(home), run);
+  // The first `claude` found is the one the user's shell would run; a
+  // later one would be another program. When someone else could have put
+  // it there or changed it, running it would run their code with our
+  // rights (root's, for a run that kept the user's HOME).
+  const auto claude = find_claude(home);
+  if (claude && files::changeable_by_others(*claude)) {
+    return line(name, TargetState::Skipped, *claude + ": can be changed by other users, not run");
+  }
+  return claude_code_result(mode, name, cli_path, home, claude, run);
 }
 
 }  // namespace vellumo::agents

@@ -33,4 +33,15 @@ std::optional<std::string> unsafe_folder_reason(const FolderFacts& folder, std::
   return std::nullopt;
 }
 
+bool others_could_change(const FolderFacts& entry, std::uint32_t uid, std::uint32_t group) {
+  if (entry.owner != uid && entry.owner != 0) {
+    return true;
+  }
+  if (entry.is_directory && entry.owner == 0 && (entry.mode & 01000) != 0) {
+    return false;
+  }
+  const std::uint32_t writers = entry.group == group ? 0002 : 0022;
+  return (entry.mode & writers) != 0;
+}
+
 }  // namespace vellumo

@@ -40,4 +40,12 @@ std::optional<std::string> unsafe_folder_reason(
     const FolderFacts& folder, std::uint32_t uid, bool allow_group_and_other_read,
     std::optional<std::uint32_t> writing_group = std::nullopt);
 
+/// Whether someone other than the user `uid` or root could change `entry`,
+/// a folder or file on the way to a program we run: it is owned by another
+/// user (when `uid` is root, by anyone but root), or it can be written by
+/// others or by a group other than `group`, our primary group. A folder of
+/// root's with the sticky bit (like /tmp) is the exception: there only
+/// their owners may replace its entries.
+bool others_could_change(const FolderFacts& entry, std::uint32_t uid, std::uint32_t group);
+
 }  // namespace vellumo

@@ -147,28 +147,22 @@ int open_at(int folder, const char* name, int flags, mode_t mode = 0) {
 
 int folder_fd(const Folder& folder) { return static_cast<int>(folder.handle()); }
 
+// What the rules of core/link_trust.h look at in `info`.
+FolderFacts facts_of(const struct stat& info) {
+  return {S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
+          static_cast<std::uint32_t>(info.st_mode & 07777),
+          static_cast<std::uint32_t>(info.st_gid)};
+}
+
 // Whether someone other than this process's user, or root, could change
-// what the folder of `info` holds: its owner, or those its permissions let
-// write. A root-owned folder with the sticky bit lets no one take away or
-// swap another's entries. As root, only root's own folders count.
+// the folder or file of `info` (see vellumo::others_could_change).
 bool others_could_change(const struct stat& info) {
-  const uid_t user = ::geteuid();
-  if (info.st_uid != user && info.st_uid != 0) {
-    return true;
-  }
-  if (info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0) {
-    return false;
-  }
-  return (info.st_mode & S_IWOTH) != 0 ||
-         ((info.st_mode & S_IWGRP) != 0 && info.st_gid != ::getegid());
+  return vellumo::others_could_change(facts_of(info), ::geteuid(), ::getegid());
 }
 
 // Whether the program's own folder of `info` is ours alone.
 bool own_folder(const struct stat& info) {
-  const FolderFacts facts{S_ISDIR(info.st_mode), static_cast<std::uint32_t>(info.st_uid),
-                          static_cast<std::uint32_t>(info.st_mode & 07777),
-                          static_cast<std::uint32_t>(info.st_gid)};
-  return !unsafe_folder_reason(facts, ::geteuid(), true, ::getegid());
+  return !unsafe_folder_reason(facts_of(info), ::geteuid(), true, ::getegid());
 }
 
 // Gives the folder `name` of `at`, just made, exactly `mode`: the umask
@@ -998,6 +992,35 @@ Result<LinkFacts, std::string> inspect_link(const std::string& path) {
     return platform::system_error_text(text.error());
   }
   return LinkFacts{true, std::move(text).value()};
+}
+
+std::optional<std::string> changeable_by_others(const std::string& path) {
+  // Each folder passed through is judged, those holding a link on the way
+  // as well as those of the file it leads to: whoever could change one of
+  // them could put another program in its place. What cannot be looked at
+  // counts as changeable: nothing vouches for it. A relative path is
+  // judged from the root too.
+  std::string absolute = path;
+  if (!path.starts_with('/')) {
+    std::string here(PATH_MAX, '\0');
+    if (::getcwd(here.data(), here.size()) == nullptr) {
+      return path;
+    }
+    here.resize(std::strlen(here.c_str()));
+    absolute = join_path(here, path, PathStyle::Posix);
+  }
+  auto walked = system::walk(absolute, system::WalkTo::File, true);
+  if (!walked) {
+    return walked.error().kind == system::Failure::Missing ? std::nullopt
+           : walked.error().kind == system::Failure::Other ? std::optional(path)
+                                                           : std::optional(walked.error().text);
+  }
+  struct stat info {};
+  const std::string name = walked->rest.empty() ? "." : walked->rest.front();
+  if (::fstatat(walked->folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? std::nullopt : std::optional(path);
+  }
+  return system::others_could_change(info) ? std::optional(path) : std::nullopt;
 }
 
 }  // namespace vellumo::files

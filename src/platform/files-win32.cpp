@@ -815,3 +815,9 @@ Result<void, std::string> remove_file(const std::string& path) {
 }
 
 }  // namespace vellumo::files
+
+namespace vellumo::files {
+
+std::optional<std::string> changeable_by_others(const std::string&) { return std::nullopt; }
+
+}  // namespace vellumo::files

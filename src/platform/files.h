@@ -332,4 +332,13 @@ void inject_after_create(std::function<void(const std::string& path)> created);
 /// is handled on a thread of its own.
 void starting_threads(const std::function<void()>& work);
 
+/// POSIX: the first of the folders from the root down to `path`, then
+/// `path` itself (when it exists), that someone other than this
+/// process's user or root could change (as root: anyone but root): one
+/// owned by another user, or writable by others or by a group other
+/// than our primary group, a root-owned folder with the sticky bit
+/// excepted; or a link on the way that belongs to someone else (named
+/// by its own path). nullopt when there is none; always on Windows.
+std::optional<std::string> changeable_by_others(const std::string& path);
+
 }  // namespace vellumo::files

@@ -213,6 +213,16 @@ TEST_F(AgentsClaudeCode, WhereClaudeIsFound) {
     const fs::path program = put_claude_program(dir() / "bin");
     EXPECT_EQ(via({text(dir() / "plain"), text(dir() / "folder"), text(dir() / "bin")}),
               text(program));
+    // The first `claude` found decides: one in a folder that others may
+    // write is not run, nor is a later one in its place.
+    const fs::path open = put_claude_program(dir() / "open");
+    fs::permissions(open.parent_path(), fs::perms::all);
+    set_path_entries({text(open.parent_path()), text(dir() / "bin")});
+    const std::size_t before = claude_calls().size();
+    expect_claude_line(
+        cli({"agents", "status"}),
+        claude_line("skipped", text(open) + ": can be changed by other users, not run"));
+    EXPECT_EQ(claude_calls().size(), before);
   }
 }
 

@@ -543,34 +543,51 @@ TEST_F(AgentsCommand, LockThatCannotBeHad) {
   }
 }
 
-// Root run with another user's home (sudo keeping HOME) changes nothing and
-// makes nothing there; it still reports.
+// Root run with another user's folder in its environment (sudo keeping
+// HOME, or any variable naming a folder) changes nothing and makes nothing
+// there; it still reports, and runs no program of theirs.
 TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
   if (target().wine || ::geteuid() != 0 || machine_has_claude()) {
     GTEST_SKIP() << "natively, as the superuser; needs no claude on the machine";
   }
   make_agent_folders();
   put_file(gemini_file(), "{}\n");
-  // Claude Code seems installed but `claude` is not found: failed too.
-  put_file(home() / ".claude.json", "{}");
+  // Claude Code's `claude` is in the home.
+  const fs::path claude = put_claude_program(home() / ".local" / "bin");
+  // Each variable in turn names a folder of theirs, the others root's own.
+  const std::pair<const char*, fs::path> theirs[] = {{"HOME", home()},
+                                                     {"CODEX_HOME", dir() / "codex"},
+                                                     {"XDG_CONFIG_HOME", dir() / "xdg-config"},
+                                                     {"APPDATA", dir() / "appdata"},
+                                                     {"XDG_DATA_HOME", dir() / "xdg-data"},
+                                                     {"LOCALAPPDATA", dir() / "localappdata"}};
+  for (const auto& [variable, folder] : theirs) {
+    SCOPED_TRACE(variable);
+    fs::create_directories(folder);
+    set_env(variable, folder.string());
+    ASSERT_EQ(::chown(folder.c_str(), 4242, 4242), 0);
+    std::vector<ReportLine> refused;
+    for (const std::string& name : kEveryTarget) {
+      refused.push_back(
+          {name, "failed",
+           folder.string() + " belongs to another user: run vellumo-cli as that user"});
+    }
+    const auto before = tree(dir());
+    for (const char* mode : {"install", "remove", "uninstall", "ensure"}) {
+      SCOPED_TRACE(mode);
+      expect_failed_report(cli({"agents", mode}), refused);
+      EXPECT_EQ(tree(dir()), before);
+    }
+    ASSERT_EQ(::chown(folder.c_str(), 0, 0), 0);
+  }
   ASSERT_EQ(::chown(home().c_str(), 4242, 4242), 0);
   std::vector<std::string> targets = kEveryTarget;
   std::erase(targets, "Claude Code");
-  std::vector<ReportLine> refused;
-  for (const std::string& name : kEveryTarget) {
-    refused.push_back({name, "failed",
-                       home().string() + " belongs to another user: run vellumo-cli as that user"});
-  }
-  const auto before = tree(dir());
-  for (const char* mode : {"install", "remove", "uninstall", "ensure"}) {
-    SCOPED_TRACE(mode);
-    expect_failed_report(cli({"agents", mode}), refused);
-    EXPECT_EQ(tree(dir()), before);
-  }
   std::vector<ReportLine> status = report("absent", targets);
-  status.insert(status.begin() + 1,
-                {"Claude Code", "skipped", "The claude command was not found."});
+  status.insert(status.begin() + 1, {"Claude Code", "skipped",
+                                     claude.string() + ": can be changed by other users, not run"});
   expect_report(cli({"agents", "status"}), status);
+  EXPECT_TRUE(claude_calls().empty());
 }
 
 // What an interrupted run left beside the files a run edits goes, once
@@ -925,7 +942,12 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   put_file(gemini_file(), "{}\n");
   put_file(cursor_file(), "{}\n");
   put_file(windsurf_file(), "{}\n");
+  const fs::path claude = put_claude_program(dir() / "shared");
+  set_path_entries({text(dir() / "shared")});
   ASSERT_EQ(std::system(("chown -R 54321:54321 " + dir().string()).c_str()), 0);
+  // A PATH folder that another group may write: its `claude` is not run.
+  ASSERT_EQ(::chown(claude.parent_path().c_str(), 54321, 4242), 0);
+  fs::permissions(claude.parent_path(), fs::perms(0775));
   fs::permissions(gemini_file(), fs::perms(04755));
   ASSERT_EQ(::chown(cursor_file().c_str(), 0, 0), 0);
   fs::permissions(cursor_file(), fs::perms(0666));  // anyone may write it, yet not own it
@@ -961,6 +983,10 @@ TEST_F(AgentsCommand, RunByAnOrdinaryUser) {
   EXPECT_EQ(report_line(install, "PATH"),
             (ReportLine{"PATH", "skipped", path_line("added").detail.value() + planted}));
   expect_unwritten(others);
+  EXPECT_EQ(report_line(install, "Claude Code"),
+            (ReportLine{"Claude Code", "skipped",
+                        claude.string() + ": can be changed by other users, not run"}));
+  EXPECT_TRUE(claude_calls().empty());
 }
 
 TEST_F(AgentsEnsure, OncePerLocationUnlessRemoved) {

@@ -35,5 +35,19 @@ TEST(LinkTrust, SocketFolders) {
             "can be written by other users");
 }
 
+// The folders and the file on the way to a program we run.
+TEST(LinkTrust, WhoCouldChangeAProgram) {
+  const std::uint32_t me = 1000, mine = 100;
+  EXPECT_FALSE(others_could_change({false, 0, 0755, 0}, me, mine));
+  EXPECT_FALSE(others_could_change({true, me, 0775, mine}, me, mine));
+  EXPECT_TRUE(others_could_change({true, me, 0775, 200}, me, mine));
+  EXPECT_TRUE(others_could_change({false, me, 0757, mine}, me, mine));
+  EXPECT_TRUE(others_could_change({true, 4242, 0700, mine}, me, mine));
+  EXPECT_TRUE(others_could_change({true, me, 0700, mine}, 0, 0));  // as root, root's only
+  // Root's sticky folder (/tmp) and no other.
+  EXPECT_FALSE(others_could_change({true, 0, 01777, 0}, me, mine));
+  EXPECT_TRUE(others_could_change({true, me, 01777, mine}, me, mine));
+}
+
 }  // namespace
 }  // namespace vellumo
