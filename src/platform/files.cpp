@@ -464,19 +464,19 @@ Result<bool, std::string> copy_file_replacing(const std::string& from, const std
     return Err{"Cannot write " + to + ": " + place.error()};
   }
   std::optional<std::string> read_error;
-  auto copied = replace_through_temporary(place->folder, place->name,
-                                          [&](system::NewFile& file) -> Result<bool, std::string> {
-                                            TRY_STATUS(injected(ReplaceStep::Write));
-                                            auto appended = file.append_file(from, keep_going);
-                                            if (!appended && appended.error().reading) {
-                                              read_error = std::move(appended.error().text);
-                                              return std::string();
-                                            }
-                                            if (!appended) {
-                                              return std::move(appended.error().text);
-                                            }
-                                            return *appended;
-                                          });
+  const auto fill = [&](system::NewFile& file) -> Result<bool, std::string> {
+    TRY_STATUS(injected(ReplaceStep::Write));
+    auto appended = file.append_file(from, keep_going);
+    if (!appended && appended.error().reading) {
+      read_error = std::move(appended.error().text);
+      return std::string();
+    }
+    if (!appended) {
+      return std::move(appended.error().text);
+    }
+    return *appended;
+  };
+  auto copied = replace_through_temporary(place->folder, place->name, fill);
   if (read_error) {
     return Err{"Cannot read " + from + ": " + *read_error};
   }

@@ -198,9 +198,9 @@ using EditTransform =
 /// Edits the file at `path`, which belongs to another program: reads it
 /// (opened without waiting, so that a FIFO or a device never blocks it, and
 /// read only when it is a regular file of at most kMaxEditedSize bytes),
-/// asks `transform` for the new text, and when there is
-/// one and the file can be replaced without taking anything away, writes
-/// it as write_file_replacing does. Just before the rename the file is
+/// asks `transform` for the new text, and when there is one and the file
+/// can be replaced without taking anything away, writes it as
+/// write_file_replacing does. Just before the rename the file is
 /// looked at again; when it changed since it was read (another program
 /// wrote it meanwhile), the edit is made again from its new content, three
 /// times at most, `transform` being asked each time. The error is the

@@ -552,8 +552,8 @@ TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
   }
   make_agent_folders();
   put_file(gemini_file(), "{}\n");
-  // Claude Code's `claude` is in the home.
-  const fs::path claude = put_claude_program(home() / ".local" / "bin");
+  // Claude Code seems installed but `claude` is not found: failed too.
+  put_file(home() / ".claude.json", "{}");
   // Each variable in turn names a folder of theirs, the others root's own.
   const std::pair<const char*, fs::path> theirs[] = {{"HOME", home()},
                                                      {"CODEX_HOME", dir() / "codex"},
@@ -580,6 +580,8 @@ TEST_F(AgentsCommand, RootWithAnotherUsersHome) {
     }
     ASSERT_EQ(::chown(folder.c_str(), 0, 0), 0);
   }
+  // Their `claude`, in their home, is not run.
+  const fs::path claude = put_claude_program(home() / ".local" / "bin");
   ASSERT_EQ(::chown(home().c_str(), 4242, 4242), 0);
   std::vector<std::string> targets = kEveryTarget;
   std::erase(targets, "Claude Code");
@@ -904,9 +906,10 @@ TEST_F(AgentsCommand, FilesThatAreLeftAlone) {
     }
     for (const std::string mode : {"status", "install", "ensure", "remove"}) {
       SCOPED_TRACE(mode);
+      // A read that waited on a FIFO or a device would run into the time
+      // limit, which fails the run.
       const RunResult run = cli({"agents", mode}, {.timeout = target().wine ? 60s : 10s});
       EXPECT_EQ(run.exit_code, 0) << run.err;
-      EXPECT_TRUE(target().wine || run.took < 5s) << run.took.count();
       const bool looks_only = mode == "status" || mode == "remove";
       for (const auto& [name, path, detail] : files) {
         if (!name.empty()) {
