@@ -27,6 +27,15 @@ inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
   return fd;
 }
 
+/// openat() with O_CLOEXEC, retried while a signal interrupts it.
+inline int open_at(int folder, const char* name, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::openat(folder, name, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 /// Writes all of `bytes` to `fd`, going on after a partial write and after
 /// one a signal interrupts: 0, or the errno of the write that failed (EIO
 /// for one that took no bytes). A socket (`to_socket`) is written with
