@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "cli/agents_command.h"
+#include "cli/app_commands.h"
 #include "cli/dictation.h"
-#include "cli/dispatch.h"
 #include "cli/meetings.h"
 #include "cli/output.h"
 #include "core/link_protocol.h"

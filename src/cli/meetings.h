@@ -30,29 +30,25 @@ Status print_text_member(const CliOptions& options, const std::string& reference
 Status edit_meeting(const CliOptions& options, const std::string& reference, std::string_view key,
                     std::string value);
 
-/// `record start` (with --title and --source) or `record stop`.
 Status record(const CliOptions& options, const std::vector<std::string>& words);
-/// `import <file>`: the file made absolute.
+/// Sends the file made absolute.
 Status import_media(const CliOptions& options, const std::vector<std::string>& words);
-/// `join <id> <id> ...`, each reference resolved in order, --title or null.
+/// Each reference resolved in order; the title is --title, or null.
 Status join(const CliOptions& options, const std::vector<std::string>& words);
-/// `transcribe <id>`, --model or null.
+/// The model is --model, or null.
 Status transcribe(const CliOptions& options, const std::vector<std::string>& words);
-/// `rename-speaker <id> <from> <to>`.
 Status rename_speaker(const CliOptions& options, const std::vector<std::string>& words);
-/// `labels <id> on|off`, with --confirm as `confirmed`.
+/// Sends --confirm as `confirmed`.
 Status labels(const CliOptions& options, const std::vector<std::string>& words);
-/// `generate-notes <id>`: --preset checked before anything is sent.
+/// --preset is checked before anything is sent.
 Status generate_notes(const CliOptions& options, const std::vector<std::string>& words);
-/// `set-notes` and `set-transcript`: the text input (read first) as the
-/// meeting's `key`.
+/// The text input (read first) as the meeting's `key`.
 Status set_text(const CliOptions& options, const std::vector<std::string>& words,
                 std::string_view key);
-/// `export <id> <path>`: the path and the format checked first.
+/// The path and the format are checked first.
 Status export_meeting(const CliOptions& options, const std::vector<std::string>& words);
-/// `export-audio <id> <path>`.
 Status export_audio(const CliOptions& options, const std::vector<std::string>& words);
-/// `delete <id>`: refused without --confirm before anything else.
+/// Refused without --confirm before anything else.
 Status delete_meeting(const CliOptions& options, const std::vector<std::string>& words);
 
 /// An empty reference would be a prefix of every ID: refused, as a usage
