@@ -2,7 +2,8 @@
 
 // What the JSON value (core/json.h) and the JSON tape (core/json_tape.h)
 // share: the layout of every JSON text the program writes, so that both
-// writers follow one set of rules, and the messages of refused texts.
+// writers follow one set of rules, and the messages of refused texts; and
+// what the tape's builder and its member scanner share.
 // Internal to src/core.
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "core/json.h"
+#include "core/swar.h"
 
 namespace vellumo::json_internal {
 
@@ -26,6 +28,21 @@ std::string refusal_message(std::string_view text);
 
 /// The writers hand their buffer to the drain once it holds this much.
 inline constexpr std::size_t kDrainAt = std::size_t{1} << 20;
+
+/// Where a run of plain string bytes from `p` ends: the first `"` or `\`.
+/// The string was checked, so one of them comes before `end`.
+inline const char* end_of_plain(const char* p, const char* end) {
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t word = swar::load(p);
+    if (const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\')) {
+      return p + swar::first(mask);
+    }
+  }
+  while (*p != '"' && *p != '\\') {
+    ++p;
+  }
+  return p;
+}
 
 /// Appends `text` with the escapes of write_json_string, without quotes.
 void append_escaped(std::string& out, std::string_view text);

@@ -1,3 +1,6 @@
+// The JSON tape's builder: one pass that checks a text and, unless it only
+// checks, records it as a tape.
+
 #include "core/json_tape.h"
 
 #include <algorithm>
@@ -11,6 +14,8 @@
 
 namespace vellumo {
 namespace {
+
+using json_internal::end_of_plain;
 
 // What each one-letter escape stands for (`"`, `\`, `/`, b, f, n, r, t);
 // zero for other letters.
@@ -46,21 +51,6 @@ std::uint32_t hex_digit(char c) { return kHexValue[static_cast<unsigned char>(c)
 
 std::uint32_t hex4_of(const char* p) {
   return hex_digit(p[0]) << 12 | hex_digit(p[1]) << 8 | hex_digit(p[2]) << 4 | hex_digit(p[3]);
-}
-
-// Where a run of plain string bytes from `p` ends: the first `"` or `\`.
-// The string was checked, so one of them comes before `end`.
-const char* end_of_plain(const char* p, const char* end) {
-  for (; end - p >= 8; p += 8) {
-    const std::uint64_t word = swar::load(p);
-    if (const std::uint64_t mask = swar::equal_to(word, '"') | swar::equal_to(word, '\\')) {
-      return p + swar::first(mask);
-    }
-  }
-  while (*p != '"' && *p != '\\') {
-    ++p;
-  }
-  return p;
 }
 
 // Unescapes the body of a checked string where it stands, from `p` (after
@@ -127,59 +117,6 @@ char* unescape_in_place(char* p, const char* end) {
     }
   }
   return out;
-}
-
-// The scanner of JsonTextMembers runs over checked text only: it finds
-// where things end, not whether they are well formed.
-
-bool is_space(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-const char* skip_space(const char* p, const char* end) {
-  while (p != end && is_space(*p)) {
-    ++p;
-  }
-  return p;
-}
-
-// From an opening quotation mark to just past the closing one.
-const char* skip_string(const char* p, const char* end) {
-  for (p = end_of_plain(p + 1, end); *p != '"'; p = end_of_plain(p + 2, end)) {
-  }
-  return p + 1;
-}
-
-// From the first byte of a value to just past its last.
-const char* skip_value(const char* p, const char* end) {
-  if (*p == '"') {
-    return skip_string(p, end);
-  }
-  if (*p != '{' && *p != '[') {
-    while (p != end && !is_space(*p) && *p != ',' && *p != '}' && *p != ']') {
-      ++p;
-    }
-    return p;
-  }
-  std::size_t depth = 0;
-  for (;;) {
-    switch (*p) {
-      case '"':
-        p = skip_string(p, end);
-        continue;
-      case '{':
-      case '[':
-        ++depth;
-        break;
-      case '}':
-      case ']':
-        if (--depth == 0) {
-          return p + 1;
-        }
-        break;
-      default:
-        break;
-    }
-    ++p;
-  }
 }
 
 }  // namespace
@@ -787,155 +724,4 @@ bool JsonTape::check(std::string_view text) {
   JsonTape unused;
   return TapeBuilder(text, unused, TapeBuilder::Mode::CheckOnly).run();
 }
-
-bool JsonTextMembers::next(std::string_view& key, std::string_view& value) {
-  const char* const begin = text_.data();
-  const char* const end = begin + text_.size();
-  // At the object's opening brace, or after a member: at a comma or the
-  // closing brace.
-  const char* p = skip_space(begin + at_, end);
-  if (p == end || *p == '}' || (p = skip_space(p + 1, end)) == end || *p != '"') {
-    at_ = text_.size();
-    return false;
-  }
-  const char* const key_end = skip_string(p, end);
-  key = std::string_view(p + 1, static_cast<std::size_t>(key_end - p) - 2);
-  p = skip_space(skip_space(key_end, end) + 1, end);  // past the colon
-  const char* const value_end = skip_value(p, end);
-  value = std::string_view(p, static_cast<std::size_t>(value_end - p));
-  at_ = static_cast<std::size_t>(value_end - begin);
-  return true;
-}
-
-JsonNode JsonTape::root() const { return JsonNode(this, root_); }
-
-void JsonTape::narrow_to(const JsonNode& node) { root_ = node.index_; }
-
-std::string_view JsonNode::string() const {
-  const auto& t = token();
-  return t.kind == JsonKind::String ? tape_->text_at(static_cast<std::uint32_t>(t.data), t.size)
-                                    : std::string_view();
-}
-
-std::size_t JsonNode::size() const {
-  const auto& t = token();
-  return t.kind == JsonKind::Array || t.kind == JsonKind::Object ? t.size : 0;
-}
-
-JsonNode::Range<JsonNode::ItemIterator> JsonNode::items() const {
-  const auto& t = token();
-  if (t.kind != JsonKind::Array) {
-    return {ItemIterator(tape_, index_), ItemIterator(tape_, index_)};
-  }
-  return {ItemIterator(tape_, index_ + 1), ItemIterator(tape_, static_cast<std::uint32_t>(t.data))};
-}
-
-JsonNode::Range<JsonNode::MemberIterator> JsonNode::members() const {
-  const auto& t = token();
-  if (t.kind != JsonKind::Object) {
-    return {MemberIterator(tape_, nullptr), MemberIterator(tape_, nullptr)};
-  }
-  const JsonTape::Member* first = tape_->members_.data() + (t.data >> 32);
-  return {MemberIterator(tape_, first), MemberIterator(tape_, first + t.size)};
-}
-
-std::optional<JsonNode> JsonNode::find(std::string_view key) const {
-  const auto range = members();
-  const JsonTape::Member* first = range.first.member_;
-  const JsonTape::Member* last = range.last.member_;
-  const auto* it =
-      std::lower_bound(first, last, key, [&](const JsonTape::Member& m, std::string_view k) {
-        return tape_->text_at(m.key, m.key_size) < k;
-      });
-  if (it == last || tape_->text_at(it->key, it->key_size) != key) {
-    return std::nullopt;
-  }
-  return JsonNode(tape_, it->value);
-}
-
-Json JsonNode::to_json() const {
-  const auto& t = token();
-  switch (t.kind) {
-    case JsonKind::Null:
-      return Json(nullptr);
-    case JsonKind::False:
-      return Json(false);
-    case JsonKind::True:
-      return Json(true);
-    case JsonKind::Integer:
-      return Json(integer());
-    case JsonKind::Unsigned:
-      return Json(unsigned_integer());
-    case JsonKind::Float:
-      return Json(number());
-    case JsonKind::String:
-      return Json(std::string(string()));
-    case JsonKind::Array: {
-      Json array = Json::array();
-      auto& items = array.get_ref<Json::array_t&>();
-      items.reserve(t.size);
-      for (const JsonNode item : this->items()) {
-        items.push_back(item.to_json());
-      }
-      return array;
-    }
-    case JsonKind::Object: {
-      Json object = Json::object();
-      auto& members = object.get_ref<Json::object_t&>();
-      for (const auto& [key, value] : this->members()) {
-        members.emplace_hint(members.end(), std::string(key), value.to_json());
-      }
-      return object;
-    }
-  }
-  return Json(nullptr);
-}
-
-namespace json_internal {
-
-template <>
-struct Access<JsonNode> {
-  static void write(Writer<JsonNode>& w, const JsonNode& v, int depth) {
-    switch (v.kind()) {
-      case JsonKind::Null:
-        w.null();
-        break;
-      case JsonKind::False:
-        w.boolean(false);
-        break;
-      case JsonKind::True:
-        w.boolean(true);
-        break;
-      case JsonKind::Integer:
-        w.integer(v.integer());
-        break;
-      case JsonKind::Unsigned:
-        w.integer(v.unsigned_integer());
-        break;
-      case JsonKind::Float:
-        w.number(v.number());
-        break;
-      case JsonKind::String:
-        w.string(v.string());
-        break;
-      case JsonKind::Array:
-        w.array(v.items(), depth);
-        break;
-      case JsonKind::Object:
-        w.object(v.members(), depth);
-        break;
-    }
-  }
-};
-
-}  // namespace json_internal
-
-void write_json_pretty(std::string& out, const JsonNode& value, const JsonDrain& drain) {
-  json_internal::Writer<JsonNode>(out, drain, true).value(value, 0);
-}
-
-void write_json_compact(std::string& out, const JsonNode& value, const JsonDrain& drain) {
-  json_internal::Writer<JsonNode>(out, drain, false).value(value, 0);
-}
-
 }  // namespace vellumo
