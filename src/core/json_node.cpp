@@ -1,11 +1,10 @@
 // Reading a JSON tape: its nodes, their conversion to Json, and the writers
 // that print them.
 
-#include "core/json_tape.h"
-
 #include <algorithm>
 
 #include "core/json_internal.h"
+#include "core/json_tape.h"
 
 namespace vellumo {
 

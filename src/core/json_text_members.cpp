@@ -1,11 +1,10 @@
 // The reader of the top members of a checked JSON object (JsonTextMembers),
 // which records nothing: it finds where each key and value ends.
 
-#include "core/json_tape.h"
-
 #include <cstddef>
 
 #include "core/json_internal.h"
+#include "core/json_tape.h"
 
 namespace vellumo {
 namespace {
