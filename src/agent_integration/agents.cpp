@@ -222,9 +222,11 @@ Result<std::optional<Held>, std::string> lock_run(const std::optional<std::strin
            (error.changeable ? *error.changeable + " can be changed by other users" : error.text);
   };
   auto data = files::open_own_folder(*data_folder);
+  if (!data && data.error().changeable) {
+    return refused(data.error());
+  }
   if (!data) {
-    return data.error().changeable ? Result<std::optional<Held>, std::string>(refused(data.error()))
-                                   : std::optional<Held>();
+    return std::optional<Held>();
   }
   auto lock = files::FileLock::acquire(*data, std::string(kLockFileName), kLockPatience);
   if (!lock) {

@@ -150,10 +150,10 @@ Result<Walked, Failure> walk(const std::string& path, WalkTo to, bool judge) {
       return failure(errno);
     }
     at = std::move(folder);
-    struct stat info {};
     if (!judge) {
       return std::nullopt;
     }
+    struct stat info {};
     if (::fstat(at.get(), &info) != 0) {
       return failure(errno);
     }
