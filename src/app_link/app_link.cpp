@@ -77,7 +77,7 @@ std::string serialize_request(const Request& request) {
   out += ",\"args\":";
   write_json_compact(out, request.args);
   out += ",\"detach\":";
-  out += request.detach ? "true" : "false";
+  out += request.detach == Detach::Yes ? "true" : "false";
   out += "}\n";
   return out;
 }
@@ -135,7 +135,7 @@ Result<JsonTape, LinkError> send(const Request& request) {
   return parse_response(std::move(line));
 }
 
-Result<JsonTape> call_tape(Launch launch, std::string_view command, Json args, bool detach) {
+Result<JsonTape> call_tape(Launch launch, std::string_view command, Json args, Detach detach) {
   const Request request{std::string(command), std::move(args), detach};
   auto reply = send(request);
   if (reply) {

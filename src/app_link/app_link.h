@@ -21,11 +21,15 @@ class LinkStream;
 /// Replies may be at most this long (32 MiB, line feed not counted).
 inline constexpr std::size_t kMaxReplyBytes = 33554432;
 
+/// Whether the app answers a request at once, leaving its job running,
+/// rather than when the job is done.
+enum class Detach : bool { No, Yes };
+
 /// One request to the app.
 struct Request {
   std::string command;
   Json args = Json::object();
-  bool detach = false;
+  Detach detach = Detach::No;
 };
 
 enum class LinkErrorKind {
@@ -73,7 +77,7 @@ Result<JsonTape, LinkError> send(const Request& request);
 /// never built into a Json whole: a command prints it unchanged or takes
 /// from it the members it uses, so that a reply costs little more than its
 /// text.
-Result<JsonTape> call_tape(Launch launch, std::string_view command, Json args, bool detach);
+Result<JsonTape> call_tape(Launch launch, std::string_view command, Json args, Detach detach);
 
 }  // namespace app_link
 

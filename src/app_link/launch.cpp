@@ -11,7 +11,7 @@ namespace {
 constexpr auto kReadyLimit = std::chrono::seconds(90);
 constexpr auto kPingPause = std::chrono::milliseconds(500);
 
-bool ping() { return app_link::send(Request{"ping", Json::object(), false}).ok(); }
+bool ping() { return app_link::send(Request{"ping", Json::object(), Detach::No}).ok(); }
 
 }  // namespace
 

@@ -6,19 +6,19 @@
 #include "platform/platform.h"
 
 namespace vellumo {
+namespace {
 
-Status run_agents_command(const std::string& word) {
-  using agents::Mode;
-  std::optional<Mode> mode;
-  if (word == "status") {
-    mode = Mode::Status;
-  } else if (word == "install") {
-    mode = Mode::Install;
-  } else if (word == "remove" || word == "uninstall") {
-    mode = Mode::Remove;
-  } else if (word != "ensure") {
-    return CliError::usage("Use `agents status|install|remove`.");
-  }
+using agents::Mode;
+
+constexpr Named<Mode> kModes[] = {
+    {"status", Mode::Status},
+    {"install", Mode::Install},
+    {"remove", Mode::Remove},
+    {"uninstall", Mode::Remove},
+};
+
+// Runs the agents command of `mode`, or ensure when there is none.
+Status run(std::optional<Mode> mode) {
   // As the system names it: the PATH link needs its very bytes, and an
   // entry none that is not text.
   auto cli = platform::executable_name();
@@ -45,5 +45,11 @@ Status run_agents_command(const std::string& word) {
   }
   return {};
 }
+
+}  // namespace
+
+Status agents_command(const Call& call) { return run(call.word_as(1, kModes)); }
+
+Status ensure_agents(const Call&) { return run(std::nullopt); }
 
 }  // namespace vellumo

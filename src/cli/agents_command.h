@@ -1,13 +1,17 @@
 #pragma once
 
-#include <string>
-
+#include "cli/call.h"
 #include "core/result.h"
 
 namespace vellumo {
 
-/// `agents <word>`: status, install, remove (or uninstall) or ensure. Prints
-/// the report as a JSON array, then fails when any target failed.
-Status run_agents_command(const std::string& word);
+// The handlers of the `agents` rows. Each prints the report as a JSON
+// array, then fails when any target failed.
+
+/// `agents status|install|remove`, and `uninstall` for remove.
+Status agents_command(const Call& call);
+
+/// `agents ensure`: installs once per location unless the user removed it.
+Status ensure_agents(const Call& call);
 
 }  // namespace vellumo

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "cli/cli_options.h"
+#include "cli/call.h"
 #include "core/result.h"
 
 namespace vellumo {
@@ -12,13 +9,16 @@ namespace vellumo {
 // as it comes; their rows are in the command table.
 
 /// The app's state reduced to the status object.
-Status status(const CliOptions& options);
-/// The settings, or the one of `key` (null when there is none).
-Status settings_get(const CliOptions& options, const std::string* key);
+Status status(const Call& call);
+/// The settings, or with [key] the one of that key (null when there is
+/// none).
+Status settings_get(const Call& call);
+/// All the settings.
+Status settings(const Call& call);
 /// Each key=value pair checked against the settings the app has, then all
 /// of them saved.
-Status settings_set(const CliOptions& options, const std::vector<std::string>& words);
+Status settings_set(const Call& call);
 /// Any app command, the JSON checked first.
-Status invoke(const CliOptions& options, const std::vector<std::string>& words);
+Status invoke(const Call& call);
 
 }  // namespace vellumo

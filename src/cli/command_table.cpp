@@ -17,8 +17,6 @@
 namespace vellumo {
 namespace {
 
-using Words = std::vector<std::string>;
-
 // The usage text above its sections.
 constexpr std::string_view kUsageHead =
     "vellumo-cli " VELLUMO_VERSION R"~(: control Vellumo from a terminal, script or agent.
@@ -30,24 +28,16 @@ needed (--no-launch to skip). Results print as JSON; errors go to stderr.
 Exit codes: 0 ok, 1 failed, 2 usage, 3 Vellumo not running.
 )~";
 
-// A string literal as a template argument.
-template <std::size_t N>
-struct Literal {
-  char chars[N];
-  constexpr Literal(const char (&text)[N]) { std::copy_n(text, N, chars); }
-  constexpr std::string_view view() const { return {chars, N - 1}; }
-};
-
 // Sends one app command without arguments and prints its result as it
 // comes.
 template <Literal command>
-Status relay(const CliOptions& options, const Words&) {
-  return send_and_print(options, command.view(), Json::object());
+Status relay(const Call& call) {
+  return send_and_print(call.options(), command.view(), Json::object());
 }
 
 // A family's answer to words that fit none of its rows.
 template <Literal message>
-Status usage_error(const CliOptions&, const Words&) {
+Status usage_error(const Call&) {
   return CliError::usage(std::string(message.view()));
 }
 
@@ -58,42 +48,31 @@ std::string cli_path_text() {
   return path ? std::move(path).value() : std::string("vellumo-cli");
 }
 
-Status print_usage(const CliOptions&, const Words&) { return print_text(usage_text()); }
+Status print_usage(const Call&) { return print_text(usage_text()); }
 
-Status print_guide(const CliOptions&, const Words&) {
-  return print_text(guide_text(cli_path_text()));
-}
+Status print_guide(const Call&) { return print_text(guide_text(cli_path_text())); }
 
-Status print_version(const CliOptions&, const Words&) {
+Status print_version(const Call&) {
   return print_text("vellumo-cli " + std::string(kVersion) + " (protocol " +
                     std::to_string(PROTOCOL_VERSION) + ")\n");
 }
 
-Status quit(const CliOptions&, const Words&) {
+Status quit(const Call&) {
   // Quitting never starts the app just to stop it again.
   CliOptions quit_options;
   quit_options.no_launch = true;
   return send_and_print(quit_options, "quit_app", Json::object());
 }
 
-Status open_page(const CliOptions& options, const Words& words) {
-  return send_and_print(options, "show_page",
-                        Json{{"page", words.size() == 2 ? words[1] : "dictation"}});
+Status open_page(const Call& call) {
+  const std::string* page = call.optional_arg("[page]");
+  return send_and_print(call.options(), "show_page", Json{{"page", page ? *page : "dictation"}});
 }
 
-Status show_settings(const CliOptions& options, const Words& words) {
-  return settings_get(options, words.size() == 3 ? &words[2] : nullptr);
-}
+Status mcp_stub(const Call&) { return run_mcp_stub(cli_path_text()); }
 
-Status agents_command(const CliOptions&, const Words& words) {
-  return run_agents_command(words[1]);
-}
-
-Status mcp_stub(const CliOptions&, const Words&) { return run_mcp_stub(cli_path_text()); }
-
-Status unknown_meetings_command(const CliOptions&, const Words& words) {
-  return CliError::usage("Unknown meetings command: " +
-                         join_words(Words(words.begin() + 1, words.end())));
+Status unknown_meetings_command(const Call& call) {
+  return CliError::usage("Unknown meetings command: " + join_texts(call.args("[word]"), " "));
 }
 
 constexpr UsageSection kApp{"App"};
@@ -110,15 +89,14 @@ constexpr std::string_view kNone;
 // In the order of the usage text; dispatch takes the first row that fits,
 // so a family's answer to other words follows its rows.
 constexpr CommandRow kRows[] = {
-    {&kApp, "status", [](const CliOptions& o, const Words&) { return status(o); },
-     "Version, state and selected models"},
+    {&kApp, "status", status, "Version, state and selected models"},
     {&kApp, "quit", quit, "Quit Vellumo (saves an active recording first)"},
     {&kApp, "open [page]", open_page,
      "Open a window: dictation, meetings, setup, appearance, microphone, shortcuts"},
-    {&kApp, "settings get [key]", show_settings, "Show settings"},
+    {&kApp, "settings get [key]", settings_get, "Show settings"},
     {&kApp, "settings set key=value ...", settings_set,
      "Change settings (values are JSON where they parse)"},
-    {nullptr, "settings", show_settings},
+    {nullptr, "settings", settings},
     {nullptr, "settings [word] ...",
      usage_error<"Use `settings get [key]` or `settings set key=value ...`.">},
     {&kApp, "models list", relay<"get_model_library">, "Installed and available models"},
@@ -142,23 +120,15 @@ constexpr CommandRow kRows[] = {
 
     {&kMeetings, "meetings list", relay<"list_meetings">, kNone, "The meetings of the library."},
     {nullptr, "meetings", relay<"list_meetings">},
-    {&kMeetings, "meetings show <id>",
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[2], "get_meeting", false);
-     },
-     "Full record as JSON"},
-    {&kMeetings, "meetings transcript <id> [--cleaned]",
-     [](const CliOptions& o, const Words& w) {
-       return print_text_member(o, w[2], o.cleaned ? "cleanedTranscript" : "transcript");
-     },
-     kNone, "The transcript as plain text; with --cleaned the cleaned-up one."},
-    {&kMeetings, "meetings notes <id>",
-     [](const CliOptions& o, const Words& w) { return print_text_member(o, w[2], "notes"); }, kNone,
+    {&kMeetings, "meetings show <id>", for_meeting<"get_meeting">, "Full record as JSON"},
+    {&kMeetings, "meetings transcript <id> [--cleaned]", transcript, kNone,
+     "The transcript as plain text; with --cleaned the cleaned-up one."},
+    {&kMeetings, "meetings notes <id>", text_member<"notes">, kNone,
      "The meeting's notes as plain text."},
-    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]", record,
-     kNone,
+    {&kMeetings, "meetings record start [--title T] [--source both|microphone|system]",
+     record_start, kNone,
      "Start recording a meeting, from the microphone, the system's sound or both (the default)."},
-    {&kMeetings, "meetings record stop", record, kNone,
+    {&kMeetings, "meetings record stop", record_stop, kNone,
      "Stop the recording and keep it as a meeting."},
     {&kMeetings, "meetings import <file>", import_media, kNone,
      "A new meeting from an audio or video file."},
@@ -167,30 +137,19 @@ constexpr CommandRow kRows[] = {
     {&kMeetings, "meetings transcribe <id> [--model M] [--detach]", transcribe, kNone,
      "Transcribe the meeting and label its speakers, waiting until done, which can take minutes; "
      "--detach returns at once (see meetings wait)."},
-    {&kMeetings, "meetings wait <id> [--timeout S]",
-     [](const CliOptions& o, const Words& w) { return wait_for_meeting(o, w[2]); },
+    {&kMeetings, "meetings wait <id> [--timeout S]", wait_for_meeting,
      "Wait for a detached job to finish", kNone, WideColumn},
-    {&kMeetings, "meetings cancel <id>",
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[2], "cancel_meeting", false);
-     },
-     kNone, "Cancel the meeting's running job."},
-    {&kMeetings, "meetings rename <id> <title>",
-     [](const CliOptions& o, const Words& w) { return edit_meeting(o, w[2], "title", w[3]); },
-     kNone, "Give the meeting a new title."},
-    {&kMeetings, "meetings speakers <id>",
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[2], "meeting_speakers", false);
-     },
+    {&kMeetings, "meetings cancel <id>", for_meeting<"cancel_meeting">, kNone,
+     "Cancel the meeting's running job."},
+    {&kMeetings, "meetings rename <id> <title>", rename_meeting, kNone,
+     "Give the meeting a new title."},
+    {&kMeetings, "meetings speakers <id>", for_meeting<"meeting_speakers">,
      "Speaker labels in the transcript", kNone, WideColumn},
     {&kMeetings, "meetings rename-speaker <id> <from> <to>", rename_speaker,
      R"(e.g. "Speaker 2" "Ilka Brandt")", kNone, WideColumn},
     {&kMeetings, "meetings labels <id> on|off [--confirm]", labels, "Numbered voices on or off",
      kNone, WideColumn},
-    {&kMeetings, "meetings clean <id>",
-     [](const CliOptions& o, const Words& w) {
-       return send_for_meeting(o, w[2], "clean_meeting", true);
-     },
+    {&kMeetings, "meetings clean <id>", for_meeting<"clean_meeting", Reply::RecordAsSummary>,
      "Local transcript cleanup", kNone, WideColumn},
     {&kMeetings,
      "meetings generate-notes <id> [--preset "
@@ -198,11 +157,9 @@ constexpr CommandRow kRows[] = {
      generate_notes, kNone,
      "Notes from the transcript through the AI provider set in the app, which may be a paid cloud "
      "service; the preset is summary unless given."},
-    {&kMeetings, "meetings set-notes <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "notes"); }, kNone,
+    {&kMeetings, "meetings set-notes <id> --file F | --text T", set_text<"notes">, kNone,
      "Replace the notes with the given text, or with a file's (- reads standard input)."},
-    {&kMeetings, "meetings set-transcript <id> --file F | --text T",
-     [](const CliOptions& o, const Words& w) { return set_text(o, w, "transcript"); }, kNone,
+    {&kMeetings, "meetings set-transcript <id> --file F | --text T", set_text<"transcript">, kNone,
      "Replace the transcript with the given text, or with a file's (- reads standard input)."},
     {&kMeetings, "meetings export <id> <path> [--format md|txt|html|pdf|wav] [--cleaned]",
      export_meeting, kNone,
@@ -223,7 +180,8 @@ constexpr CommandRow kRows[] = {
      "Claude Code, Codex, Gemini, Cursor, Windsurf,\n"
      "Claude Desktop and opencode"},
     {nullptr, "agents", print_guide},
-    {nullptr, "agents uninstall|ensure", agents_command},
+    {nullptr, "agents uninstall", agents_command},
+    {nullptr, "agents ensure", ensure_agents},
     {nullptr, "agents [word] ...", usage_error<"Use `agents status|install|remove`.">},
     {&kElse, "mcp", mcp_stub, "MCP stub for agents: it points them to this CLI"},
     {&kElse, "version", print_version, kNone, "The version and the protocol of the app link."},

@@ -10,17 +10,16 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "cli/cli_options.h"
+#include "cli/call.h"
 #include "cli/syntax.h"
 #include "core/result.h"
 
 namespace vellumo {
 
-/// What runs a command: given the options and all the positional words,
-/// which fit the syntax of its row.
-using CommandHandler = Status (*)(const CliOptions& options, const std::vector<std::string>& words);
+/// What runs a command: given its words and options, which fit the syntax
+/// of its row, by the names the row gives them.
+using CommandHandler = Status (*)(const Call& call);
 
 /// A heading of the usage text, with the note beside it.
 struct UsageSection {

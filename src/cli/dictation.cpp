@@ -8,32 +8,28 @@ namespace {
 
 constexpr std::uint64_t kDefaultHistoryLimit = 20;
 
-// Start, stop and cancel print only the three members that describe the
-// dictation's state.
-Status send_dictation_command(const CliOptions& options, std::string_view command) {
-  TRY(const JsonTape result,
-      app_link::call_tape(options.launch(), command, Json::object(), options.detach));
-  Json state = Json::object();
-  for (const char* name : {"state", "error", "outputText"}) {
-    const auto value = result.root().find(name);
-    state[name] = value ? value->to_json() : Json(nullptr);
-  }
-  return print_json(state);
-}
+// The app's command for each word of `dictation start|stop|cancel`.
+constexpr WireWord kChanges[] = {
+    {"start", "start_dictation"},
+    {"stop", "stop_dictation"},
+    {"cancel", "cancel_dictation"},
+};
 
 }  // namespace
 
-Status change_dictation(const CliOptions& options, const std::vector<std::string>& words) {
-  const std::string& change = words[1];
-  return send_dictation_command(options, change == "start"  ? "start_dictation"
-                                         : change == "stop" ? "stop_dictation"
-                                                            : "cancel_dictation");
+Status change_dictation(const Call& call) {
+  const CliOptions& options = call.options();
+  const std::string_view command = call.word_as(1, kChanges);
+  TRY(const JsonTape result,
+      app_link::call_tape(options.launch(), command, Json::object(), options.detaching()));
+  // Only the three members that describe the dictation's state.
+  return print_json(pick_members(result.root(), {"state", "error", "outputText"}));
 }
 
-Status dictation_history(const CliOptions& options, const std::vector<std::string>&) {
+Status dictation_history(const Call& call) {
   TRY(const std::uint64_t limit,
-      options.count("limit", kDefaultHistoryLimit, "--limit must be a number."));
-  return send_and_print(options, "list_dictations", Json{{"limit", limit}});
+      call.number("--limit", kDefaultHistoryLimit, "--limit must be a number."));
+  return send_and_print(call.options(), "list_dictations", Json{{"limit", limit}});
 }
 
 }  // namespace vellumo

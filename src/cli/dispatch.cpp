@@ -35,7 +35,7 @@ Status dispatch(const Words& words, const CliOptions& options) {
   for (const CommandRow& row : command_table()) {
     if (fits(row.form, given)) {
       TRY_STATUS(check_references(row.form, given));
-      return row.handler(options, given);
+      return row.handler(Call(row.form, options, given));
     }
   }
   return CliError::usage("Unknown command: " + join_words(words));

@@ -34,9 +34,7 @@ Result<std::string> read_standard_input() {
 
 }  // namespace
 
-Result<std::string> read_text_input(const CliOptions& options) {
-  const std::string* text = options.value("text");
-  const std::string* file = options.value("file");
+Result<std::string> read_text_input(const std::string* text, const std::string* file) {
   if ((text == nullptr) == (file == nullptr)) {
     return CliError::usage("Pass --text \"...\" or --file <path> (use - for stdin).");
   }

@@ -16,20 +16,28 @@
 namespace vellumo {
 namespace {
 
-using Words = std::vector<std::string>;
-
 constexpr std::uint64_t kDefaultWaitSeconds = 14400;
 constexpr auto kPollPause = std::chrono::seconds(2);
 
 constexpr std::array<std::string_view, 6> kRunningStatuses = {
     "recording", "importing", "finalizing", "transcribing", "processingNotes", "generatingTitle"};
 
-// A member of a record as a Json of its own; null when absent or when
-// `record` is not an object.
-Json member(const JsonNode& record, std::string_view key) {
-  const auto value = record.find(key);
-  return value ? value->to_json() : Json(nullptr);
-}
+// The words --preset and --format take (and the aliases the texts do not
+// show), with the names the app knows them by.
+constexpr WireWord kPresets[] = {
+    {"summary", "summary"},
+    {"tasks", "tasks"},
+    {"speakers", "speakers"},
+    {"brief", "brief"},
+    {"custom", "custom"},
+    {"formatted-transcript", "formattedTranscript"},
+    {"formattedTranscript", "formattedTranscript"},
+};
+constexpr WireWord kFormats[] = {
+    {"md", "markdown"}, {"markdown", "markdown"}, {"txt", "text"},
+    {"text", "text"},   {"html", "html"},         {"htm", "html"},
+    {"pdf", "pdf"},     {"wav", "wav"},           {"audio", "wav"},
+};
 
 // A string member's text; empty when absent or no string.
 std::string_view string_member(const JsonNode& record, std::string_view key) {
@@ -41,14 +49,14 @@ Json text_or_null(const std::string* text) { return text ? Json(*text) : Json(nu
 
 // The record stays as read: its users take only the members they need.
 Result<JsonTape> get_meeting(const CliOptions& options, const std::string& id) {
-  return app_link::call_tape(options.launch(), "get_meeting", Json{{"id", id}}, false);
+  return app_link::call_tape(options.launch(), "get_meeting", Json{{"id", id}}, Detach::No);
 }
 
 // Prints the result as it comes, except that a meeting record (an object
 // with a `transcript`) is printed as its summary.
 Status send_and_print_meeting(const CliOptions& options, std::string_view command, Json args) {
   TRY(const JsonTape result,
-      app_link::call_tape(options.launch(), command, std::move(args), options.detach));
+      app_link::call_tape(options.launch(), command, std::move(args), options.detaching()));
   const JsonNode value = result.root();
   if (value.is_object() && value.find("transcript")) {
     return print_json(meeting_summary(value));
@@ -56,145 +64,137 @@ Status send_and_print_meeting(const CliOptions& options, std::string_view comman
   return print_json(value);
 }
 
-}  // namespace
-
-Status send_for_meeting(const CliOptions& options, const std::string& reference,
-                        std::string_view command, bool summarise) {
-  TRY(const std::string id, resolve_meeting_id(options, reference));
-  return summarise ? send_and_print_meeting(options, command, Json{{"id", id}})
-                   : send_and_print(options, command, Json{{"id", id}});
+Result<std::string> meeting_id(const Call& call) {
+  return resolve_meeting_id(call.options(), call.arg("<id>"));
 }
 
-Status print_text_member(const CliOptions& options, const std::string& reference,
-                         std::string_view key) {
-  TRY(const std::string id, resolve_meeting_id(options, reference));
-  TRY(const JsonTape record, get_meeting(options, id));
+// Reads the meeting, then saves it back with one of its editable members
+// replaced; the app's save takes all four.
+Status edit_meeting(const Call& call, std::string_view key, std::string value) {
+  TRY(const std::string id, meeting_id(call));
+  TRY(const JsonTape record, get_meeting(call.options(), id));
+  Json args = pick_members(record.root(), {"id", "title", "transcript", "notes"});
+  args[std::string(key)] = std::move(value);
+  return send_and_print_meeting(call.options(), "save_meeting", std::move(args));
+}
+
+}  // namespace
+
+Status send_for_meeting(const Call& call, std::string_view command, Reply reply) {
+  TRY(const std::string id, meeting_id(call));
+  return reply == Reply::RecordAsSummary
+             ? send_and_print_meeting(call.options(), command, Json{{"id", id}})
+             : send_and_print(call.options(), command, Json{{"id", id}});
+}
+
+Status print_text_member(const Call& call, std::string_view key) {
+  TRY(const std::string id, meeting_id(call));
+  TRY(const JsonTape record, get_meeting(call.options(), id));
   std::string text(string_member(record.root(), key));
   text += '\n';
   return print_text(text);
 }
 
-// Reads the meeting, then saves it back with one of its editable members
-// replaced; the app's save takes all four.
-Status edit_meeting(const CliOptions& options, const std::string& reference, std::string_view key,
-                    std::string value) {
-  TRY(const std::string id, resolve_meeting_id(options, reference));
-  TRY(const JsonTape record, get_meeting(options, id));
-  Json args = Json::object();
-  for (std::string_view name : {"id", "title", "transcript", "notes"}) {
-    args[std::string(name)] = member(record.root(), name);
-  }
-  args[std::string(key)] = std::move(value);
-  return send_and_print_meeting(options, "save_meeting", std::move(args));
+Status replace_text(const Call& call, std::string_view key) {
+  TRY(std::string text, read_text_input(call.option("--text"), call.option("--file")));
+  return edit_meeting(call, key, std::move(text));
 }
 
-Status record(const CliOptions& options, const Words& words) {
-  if (words[2] == "start") {
-    const std::string* title = options.value("title");
-    const std::string* source = options.value("source");
-    return send_and_print_meeting(
-        options, "start_meeting",
-        Json{{"title", title ? *title : ""}, {"source", source ? *source : "both"}});
-  }
-  return send_and_print_meeting(options, "stop_meeting", Json::object());
+Status transcript(const Call& call) {
+  return print_text_member(call, call.flag("--cleaned") ? "cleanedTranscript" : "transcript");
 }
 
-Status import_media(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[2]));
-  return send_and_print_meeting(options, "import_media", Json{{"path", path}});
+Status rename_meeting(const Call& call) { return edit_meeting(call, "title", call.arg("<title>")); }
+
+Status record_start(const Call& call) {
+  const std::string* title = call.option("--title");
+  const std::string* source = call.option("--source");
+  return send_and_print_meeting(
+      call.options(), "start_meeting",
+      Json{{"title", title ? *title : ""}, {"source", source ? *source : "both"}});
 }
 
-Status join(const CliOptions& options, const Words& words) {
+Status record_stop(const Call& call) {
+  return send_and_print_meeting(call.options(), "stop_meeting", Json::object());
+}
+
+Status import_media(const Call& call) {
+  TRY(const std::string path, absolute_path(call.arg("<file>")));
+  return send_and_print_meeting(call.options(), "import_media", Json{{"path", path}});
+}
+
+Status join(const Call& call) {
   Json ids = Json::array();
-  for (std::size_t i = 2; i < words.size(); ++i) {
-    TRY(std::string id, resolve_meeting_id(options, words[i]));
+  for (const std::string& reference : call.args("<id>")) {
+    TRY(std::string id, resolve_meeting_id(call.options(), reference));
     ids.push_back(std::move(id));
   }
   return send_and_print_meeting(
-      options, "join_meetings",
-      Json{{"ids", std::move(ids)}, {"title", text_or_null(options.value("title"))}});
+      call.options(), "join_meetings",
+      Json{{"ids", std::move(ids)}, {"title", text_or_null(call.option("--title"))}});
 }
 
-Status transcribe(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
-  return send_and_print_meeting(options, "transcribe_meeting",
-                                Json{{"id", id}, {"model", text_or_null(options.value("model"))}});
+Status transcribe(const Call& call) {
+  TRY(const std::string id, meeting_id(call));
+  return send_and_print_meeting(call.options(), "transcribe_meeting",
+                                Json{{"id", id}, {"model", text_or_null(call.option("--model"))}});
 }
 
-Status rename_speaker(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
-  return send_and_print_meeting(options, "rename_meeting_speaker",
-                                Json{{"id", id}, {"from", words[3]}, {"to", words[4]}});
-}
-
-Status labels(const CliOptions& options, const Words& words) {
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
+Status rename_speaker(const Call& call) {
+  TRY(const std::string id, meeting_id(call));
   return send_and_print_meeting(
-      options, "set_meeting_speaker_labels",
-      Json{{"id", id}, {"enabled", words[3] == "on"}, {"confirmed", options.confirm}});
+      call.options(), "rename_meeting_speaker",
+      Json{{"id", id}, {"from", call.arg("<from>")}, {"to", call.arg("<to>")}});
 }
 
-Status generate_notes(const CliOptions& options, const Words& words) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kPresets = {{
-      {"summary", "summary"},
-      {"tasks", "tasks"},
-      {"speakers", "speakers"},
-      {"brief", "brief"},
-      {"custom", "custom"},
-      {"formatted-transcript", "formattedTranscript"},
-      {"formattedTranscript", "formattedTranscript"},
-  }};
-  const std::string* given = options.value("preset");
-  const std::string_view wanted = given ? std::string_view(*given) : "summary";
-  std::string_view preset;
-  for (const auto& [name, sent] : kPresets) {
-    if (name == wanted) {
-      preset = sent;
-    }
+Status labels(const Call& call) {
+  TRY(const std::string id, meeting_id(call));
+  return send_and_print_meeting(call.options(), "set_meeting_speaker_labels",
+                                Json{{"id", id},
+                                     {"enabled", call.arg("on|off") == "on"},
+                                     {"confirmed", call.flag("--confirm")}});
+}
+
+Status generate_notes(const Call& call) {
+  const std::string* given = call.option("--preset");
+  const auto preset = call.choice("--preset", kPresets, given ? *given : "summary");
+  if (!preset) {
+    return CliError::usage("--preset is " + call.choices("--preset") + ".");
   }
-  if (preset.empty()) {
-    return CliError::usage(
-        "--preset is summary, tasks, speakers, brief, formatted-transcript or custom.");
-  }
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
-  const std::string* instructions = options.value("instructions");
+  TRY(const std::string id, meeting_id(call));
+  const std::string* instructions = call.option("--instructions");
   return send_and_print_meeting(
-      options, "generate_notes",
-      Json{{"id", id}, {"preset", preset}, {"instructions", instructions ? *instructions : ""}});
+      call.options(), "generate_notes",
+      Json{{"id", id}, {"preset", *preset}, {"instructions", instructions ? *instructions : ""}});
 }
 
-Status set_text(const CliOptions& options, const Words& words, std::string_view key) {
-  TRY(std::string text, read_text_input(options));
-  return edit_meeting(options, words[2], key, std::move(text));
-}
-
-Status export_meeting(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[3]));
-  TRY(const std::string format, export_format(options, words[3]));
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
+Status export_meeting(const Call& call) {
+  const std::string& given = call.arg("<path>");
+  TRY(const std::string path, absolute_path(given));
+  TRY(const std::string format, export_format(call, given));
+  TRY(const std::string id, meeting_id(call));
+  const std::string_view version = call.flag("--cleaned") ? "cleaned" : "recognized";
   TRY(const JsonTape ignored,
-      app_link::call_tape(options.launch(), "export_meeting",
-                          Json{{"id", id},
-                               {"path", path},
-                               {"format", format},
-                               {"transcriptVersion", options.cleaned ? "cleaned" : "recognized"}},
-                          false));
+      app_link::call_tape(
+          call.options().launch(), "export_meeting",
+          Json{{"id", id}, {"path", path}, {"format", format}, {"transcriptVersion", version}},
+          Detach::No));
   return print_json(Json{{"exported", path}, {"format", format}});
 }
 
-Status export_audio(const CliOptions& options, const Words& words) {
-  TRY(const std::string path, absolute_path(words[3]));
-  TRY(const std::string id, resolve_meeting_id(options, words[2]));
-  TRY(const JsonTape ignored, app_link::call_tape(options.launch(), "export_meeting_audio",
-                                                  Json{{"id", id}, {"path", path}}, false));
+Status export_audio(const Call& call) {
+  TRY(const std::string path, absolute_path(call.arg("<path>")));
+  TRY(const std::string id, meeting_id(call));
+  TRY(const JsonTape ignored, app_link::call_tape(call.options().launch(), "export_meeting_audio",
+                                                  Json{{"id", id}, {"path", path}}, Detach::No));
   return print_json(Json{{"exported", path}});
 }
 
-Status delete_meeting(const CliOptions& options, const Words& words) {
-  if (!options.confirm) {
+Status delete_meeting(const Call& call) {
+  if (!call.flag("--confirm")) {
     return CliError::usage("Deleting a meeting removes its audio and transcript. Add --confirm.");
   }
-  return send_for_meeting(options, words[2], "delete_meeting", false);
+  return send_for_meeting(call, "delete_meeting", Reply::AsItComes);
 }
 
 Status check_reference(const std::string& reference) {
@@ -205,13 +205,10 @@ Status check_reference(const std::string& reference) {
 }
 
 Json meeting_summary(const JsonNode& record) {
-  Json summary = Json::object();
-  for (std::string_view name :
-       {"id", "title", "status", "createdAt", "durationSeconds", "source", "transcriptionModel",
-        "speakerLabels", "speakerCount", "recognitionCompleteness", "recordingWarnings",
-        "recognitionWarnings", "error"}) {
-    summary[std::string(name)] = member(record, name);
-  }
+  Json summary = pick_members(
+      record, {"id", "title", "status", "createdAt", "durationSeconds", "source",
+               "transcriptionModel", "speakerLabels", "speakerCount", "recognitionCompleteness",
+               "recordingWarnings", "recognitionWarnings", "error"});
   summary["transcriptChars"] = count_characters(string_member(record, "transcript"));
   summary["notesChars"] = count_characters(string_member(record, "notes"));
   return summary;
@@ -225,7 +222,7 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
   }
   // The list is only searched: it stays as read, however long it is.
   TRY(const JsonTape list,
-      app_link::call_tape(options.launch(), "list_meetings", Json::object(), false));
+      app_link::call_tape(options.launch(), "list_meetings", Json::object(), Detach::No));
   const auto id_of = [](const JsonNode& meeting) -> std::optional<std::string_view> {
     const auto id = meeting.find("id");
     return id && id->is_string() ? std::optional(id->string()) : std::nullopt;
@@ -256,9 +253,9 @@ Result<std::string> resolve_meeting_id(const CliOptions& options, const std::str
   return std::string(matches[0]);
 }
 
-Result<std::string> export_format(const CliOptions& options, std::string_view path) {
+Result<std::string> export_format(const Call& call, std::string_view path) {
   std::string name;
-  if (const std::string* given = options.value("format")) {
+  if (const std::string* given = call.option("--format")) {
     name = *given;
   } else {
     name = "md";
@@ -274,29 +271,18 @@ Result<std::string> export_format(const CliOptions& options, std::string_view pa
       }
     }
   }
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kFormats = {{
-      {"md", "markdown"},
-      {"markdown", "markdown"},
-      {"txt", "text"},
-      {"text", "text"},
-      {"html", "html"},
-      {"htm", "html"},
-      {"pdf", "pdf"},
-      {"wav", "wav"},
-      {"audio", "wav"},
-  }};
-  for (const auto& [given, sent] : kFormats) {
-    if (given == name) {
-      return std::string(sent);
-    }
+  if (const auto format = call.choice("--format", kFormats, name)) {
+    return std::string(*format);
   }
-  return CliError::usage("Unknown export format `" + name + "`. Use md, txt, html, pdf or wav.");
+  return CliError::usage("Unknown export format `" + name + "`. Use " + call.choices("--format") +
+                         ".");
 }
 
-Status wait_for_meeting(const CliOptions& options, const std::string& reference) {
-  TRY(const std::string id, resolve_meeting_id(options, reference));
+Status wait_for_meeting(const Call& call) {
+  const CliOptions& options = call.options();
+  TRY(const std::string id, meeting_id(call));
   TRY(const std::uint64_t timeout,
-      options.count("timeout", kDefaultWaitSeconds, "--timeout is a number of seconds."));
+      call.number("--timeout", kDefaultWaitSeconds, "--timeout is a number of seconds."));
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     TRY(const JsonTape tape, get_meeting(options, id));

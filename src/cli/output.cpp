@@ -57,7 +57,7 @@ Status print_text(std::string_view text) {
 
 Status send_and_print(const CliOptions& options, std::string_view command, Json args) {
   TRY(const JsonTape result,
-      app_link::call_tape(options.launch(), command, std::move(args), options.detach));
+      app_link::call_tape(options.launch(), command, std::move(args), options.detaching()));
   return print_json(result.root());
 }
 

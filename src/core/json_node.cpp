@@ -139,4 +139,14 @@ void write_json_compact(std::string& out, const JsonNode& value, const JsonDrain
   json_internal::Writer<JsonNode>(out, drain, false).value(value, 0);
 }
 
+Json pick_members(const std::optional<JsonNode>& object,
+                  std::initializer_list<std::string_view> names) {
+  Json picked = Json::object();
+  for (const std::string_view name : names) {
+    const auto value = object ? object->find(name) : std::nullopt;
+    picked[std::string(name)] = value ? value->to_json() : Json(nullptr);
+  }
+  return picked;
+}
+
 }  // namespace vellumo

@@ -16,6 +16,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -228,6 +229,12 @@ struct JsonMember {
 inline JsonMember JsonNode::MemberIterator::operator*() const {
   return {tape_->text_at(member_->key, member_->key_size), JsonNode(tape_, member_->value)};
 }
+
+/// The members `names` of `object` as a Json object of their own, each
+/// null where `object` is absent, no object, or has no such member: the
+/// part of an app reply that a command prints.
+Json pick_members(const std::optional<JsonNode>& object,
+                  std::initializer_list<std::string_view> names);
 
 /// Appends `value` as pretty JSON, exactly as write_json_pretty writes the
 /// same value held as a Json.

@@ -198,7 +198,9 @@ std::string link_path(std::string_view tag) {
 void SystemHandle::close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 Result<void, std::string> LinkStream::write_all(std::string_view bytes) {
-  if (const int code = posix::write_all(static_cast<int>(handle_.get()), bytes, true); code != 0) {
+  if (const int code =
+          posix::write_all(static_cast<int>(handle_.get()), bytes, posix::Sink::Socket);
+      code != 0) {
     return system_error_text(code);
   }
   return {};

@@ -36,20 +36,23 @@ inline int open_at(int folder, const char* name, int flags, mode_t mode = 0) {
   return fd;
 }
 
+/// What a descriptor written to is: a socket is written with send(), which
+/// fails with EPIPE instead of raising SIGPIPE where the system can ask
+/// for that.
+enum class Sink : bool { File, Socket };
+
 /// Writes all of `bytes` to `fd`, going on after a partial write and after
 /// one a signal interrupts: 0, or the errno of the write that failed (EIO
-/// for one that took no bytes). A socket (`to_socket`) is written with
-/// send(), which fails with EPIPE instead of raising SIGPIPE where the
-/// system can ask for that.
-inline int write_all(int fd, std::string_view bytes, bool to_socket = false) {
+/// for one that took no bytes).
+inline int write_all(int fd, std::string_view bytes, Sink sink = Sink::File) {
 #if defined(MSG_NOSIGNAL)
   constexpr int kSendFlags = MSG_NOSIGNAL;
 #else
   constexpr int kSendFlags = 0;
 #endif
   while (!bytes.empty()) {
-    const ssize_t put = to_socket ? ::send(fd, bytes.data(), bytes.size(), kSendFlags)
-                                  : ::write(fd, bytes.data(), bytes.size());
+    const ssize_t put = sink == Sink::Socket ? ::send(fd, bytes.data(), bytes.size(), kSendFlags)
+                                             : ::write(fd, bytes.data(), bytes.size());
     if (put < 0 && errno == EINTR) {
       continue;
     }

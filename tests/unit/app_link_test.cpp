@@ -15,10 +15,10 @@ TEST(UserTag, KeepsOnlySafeAsciiUpTo64) {
 }
 
 TEST(Request, WireFormat) {
-  EXPECT_EQ(serialize_request({"get_state", Json::object(), false}),
+  EXPECT_EQ(serialize_request({"get_state", Json::object(), Detach::No}),
             "{\"version\":1,\"command\":\"get_state\",\"args\":{},\"detach\":false}\n");
   Json args = {{"z", 1.5}, {"a", "x\"y\n"}, {"m", {1, nullptr}}};
-  EXPECT_EQ(serialize_request({"n\xc3\xa9", args, true}),
+  EXPECT_EQ(serialize_request({"n\xc3\xa9", args, Detach::Yes}),
             "{\"version\":1,\"command\":\"n\xc3\xa9\",\"args\":{\"a\":\"x\\\"y\\n\",\"m\":[1,null],"
             "\"z\":1.5},\"detach\":true}\n");
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "cli/command_table.h"
+
 namespace vellumo {
 namespace {
 
@@ -41,7 +45,11 @@ std::string format_of(std::string_view path, const char* option = nullptr) {
   if (option) {
     options.values["format"] = option;
   }
-  auto format = export_format(options, path);
+  const auto row = std::ranges::find_if(command_table(), [](const CommandRow& r) {
+    return r.syntax.starts_with("meetings export ");
+  });
+  const std::vector<std::string> words = {"meetings", "export", "x", std::string(path)};
+  auto format = export_format(Call(row->form, options, words), path);
   return format ? *format : "error: " + format.error().message;
 }
 

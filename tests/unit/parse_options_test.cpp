@@ -39,8 +39,7 @@ TEST(ParseCommandLine, ValueOptions) {
   EXPECT_EQ(line.options.values.at("model"), "");
   EXPECT_EQ(line.options.values.at("no-launch"), "1");
   EXPECT_FALSE(line.options.no_launch);
-  EXPECT_EQ(*line.options.value("title"), "A=B");
-  EXPECT_EQ(line.options.value("Title"), nullptr);
+  EXPECT_FALSE(line.options.values.contains("Title"));
 
   auto missing = parse_command_line({"meetings", "--title"});
   ASSERT_FALSE(missing);
