@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cli/command_table.h"
+#include "cli/usage_head.h"
 #include "core/text.h"
 #include "docs/docs_model.h"
 #include "texts/texts.h"
@@ -362,7 +363,7 @@ Result<std::string, Error> generate(const std::vector<std::string>& args) {
   TRY(const std::string page_template, read_file(args[1]));
   TRY(const std::string manual_text, read_file(args[2]));
   TRY(vellumo::docs::Usage usage,
-      vellumo::docs::read_usage(vellumo::usage_head(), vellumo::command_table()));
+      vellumo::docs::read_usage(vellumo::kUsageHead, vellumo::command_table()));
   TRY(vellumo::docs::Manual manual, vellumo::docs::read_manual(manual_text));
   TRY(const Docs docs, vellumo::docs::combine(std::move(usage), std::move(manual)));
   if (kind == "man") {
