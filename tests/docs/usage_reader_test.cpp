@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "agent_integration/target_table.h"
 #include "cli/command_table.h"
 #include "cli/usage_head.h"
 #include "docs/docs_model.h"
@@ -17,12 +18,14 @@
 namespace vellumo::docs {
 namespace {
 
-std::string real_manual() {
-  std::ifstream file(VELLUMO_DOCS_MANUAL);
+std::string read_text(const char* path) {
+  std::ifstream file(path);
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
 }
+
+std::string real_manual() { return read_text(VELLUMO_DOCS_MANUAL); }
 
 // `text` with its one `from` replaced by `to`.
 std::string edited(std::string text, std::string_view from, std::string_view to) {
@@ -94,6 +97,25 @@ TEST(UsageReader, NamesWhatABrokenTextLacks) {
     ASSERT_FALSE(table) << c.message;
     EXPECT_NE(table.error().message.find(c.message), std::string::npos)
         << "expected: " << c.message << "\ngot: " << table.error().message;
+  }
+}
+
+// The usage text's line of the agents command and the README name the
+// agents by hand: each target of the table must be among them.
+TEST(AgentTargets, TheUsageAndTheReadmeNameEach) {
+  const auto row =
+      std::ranges::find(command_table(), "agents status|install|remove", &CommandRow::syntax);
+  ASSERT_NE(row, command_table().end());
+  const auto one_line = [](std::string text) {
+    std::ranges::replace(text, '\n', ' ');
+    return text;
+  };
+  const std::string column = one_line(std::string(row->column));
+  const std::string readme = one_line(read_text(VELLUMO_README));
+  for (const agents::Target& target : agents::targets()) {
+    const auto short_name = target.short_name.empty() ? target.name : target.short_name;
+    EXPECT_NE(column.find(short_name), std::string::npos) << short_name << " in: " << column;
+    EXPECT_NE(readme.find(target.name), std::string::npos) << target.name << " in the README";
   }
 }
 
