@@ -1,5 +1,6 @@
 #include "agent_integration/agents.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "agent_integration/agent_paths.h"
@@ -7,6 +8,7 @@
 #include "agent_integration/codex_config.h"
 #include "agent_integration/json_config.h"
 #include "agent_integration/marker.h"
+#include "agent_integration/target_table.h"
 #include "agent_integration/user_path.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -59,9 +61,10 @@ std::optional<std::string> existing_home() {
   return home;
 }
 
+}  // namespace
+
 // ------------------------------------------------------------ the targets
 
-// A run as each target sees it.
 struct Run {
   Mode mode;
   std::string_view cli_path;
@@ -70,6 +73,8 @@ struct Run {
   std::optional<std::string> home;      // existing_home()
 };
 
+namespace {
+
 // Where a target keeps what a run writes: the file, and for an agent
 // configured through that file, the agent's folder (no folder, no line).
 struct Place {
@@ -77,19 +82,30 @@ struct Place {
   std::string folder = {};
 };
 
-struct Target;
-using LineMaker = std::optional<TargetResult> (*)(const Target& target, const Run& run);
-
-// One target of the agents command: its display name, how its place is
-// found from the home folder (null for one that keeps nothing in a file of
-// its own), its line of a run (none when the agent is not there), and what
-// an interrupted run may have left beside its file.
-struct Target {
-  std::string_view name;
-  std::optional<Place> (*place)(const std::string& home);
-  LineMaker line;
-  files::Leftovers leftovers = files::Leftovers::Files;
-};
+// The place of the target's file in the home folder `home`.
+std::optional<Place> place_of(const Target& target, const std::string& home) {
+  const ConfigFile& file = target.file;
+  if (file.name.empty()) {
+    return std::nullopt;
+  }
+  std::optional<std::string> folder = file.moved ? file.moved(home) : std::nullopt;
+  if (!folder) {
+    folder = home;
+    for (std::size_t start = 0; start < file.folder.size();) {
+      const std::size_t end = std::min(file.folder.find('/', start), file.folder.size());
+      folder = files::join(*folder, file.folder.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  std::string path = files::join(*folder, file.name);
+  if (!file.other_name.empty() && !files::is_regular_file(path)) {
+    std::string other = files::join(*folder, file.other_name);
+    if (files::is_regular_file(other)) {
+      path = std::move(other);
+    }
+  }
+  return Place{std::move(path), std::move(*folder)};
+}
 
 TargetResult failed(const Target& target, const std::string& reason) {
   return {std::string(target.name), TargetState::Failed, reason};
@@ -121,83 +137,78 @@ std::optional<TargetResult> claude_code_line(const Target& target, const Run& ru
   return line;
 }
 
-using FileEditor = TargetResult (*)(Mode mode, std::string_view name, const std::string& file,
+using FileEditor = TargetResult (*)(Mode mode, const Target& target, const std::string& file,
                                     std::string_view cli_path);
 
 // An agent configured through the file of its place, which `edit` edits.
 template <FileEditor edit>
 std::optional<TargetResult> file_line(const Target& target, const Run& run) {
-  const auto place = run.home ? target.place(*run.home) : std::nullopt;
+  const auto place = run.home ? place_of(target, *run.home) : std::nullopt;
   if (!place || !files::is_directory(place->folder)) {
     return std::nullopt;
   }
   return run.no_entry ? failed(target, *run.no_entry)
-                      : edit(run.mode, target.name, place->file, run.cli_path);
+                      : edit(run.mode, target, place->file, run.cli_path);
 }
 
-template <EntryShape shape>
-TargetResult edit_json(Mode mode, std::string_view name, const std::string& file,
+TargetResult edit_toml(Mode mode, const Target& target, const std::string& file,
                        std::string_view cli_path) {
-  const char* container = shape == EntryShape::Opencode ? "mcp" : "mcpServers";
-  return edit_json_target(mode, {std::string(name), file, container, shape}, cli_path);
+  return edit_codex(mode, target.name, file, cli_path);
 }
 
-// The file `name` in the agent's folder `folder`.
-std::optional<Place> file_in(std::string folder, const char* name) {
-  std::string file = files::join(folder, name);
-  return Place{std::move(file), std::move(folder)};
+TargetResult edit_json(Mode mode, const Target& target, const std::string& file,
+                       std::string_view cli_path) {
+  return edit_json_target(
+      mode, {std::string(target.name), file, std::string(target.container), target.shape},
+      cli_path);
 }
 
-// PATH's link, where there is one (user_path_link finds the home folder
-// itself).
-std::optional<Place> path_place(const std::string& /*home*/) {
-  const auto link = user_path_link();
-  return link ? std::optional(Place{*link}) : std::nullopt;
+// Codex's folder, when CODEX_HOME names one by an absolute path.
+std::optional<std::string> codex_home(const std::string& /*home*/) {
+  return files::env_path("CODEX_HOME");
 }
 
-// Codex's folder: CODEX_HOME when set to an absolute path, else .codex in
-// the home folder.
-std::optional<Place> codex_place(const std::string& home) {
-  const auto codex_home = files::env_path("CODEX_HOME");
-  return file_in(codex_home ? *codex_home : files::join(home, ".codex"), "config.toml");
+// Claude Desktop's folder is the system's own choice (and APPDATA's):
+// the row's folder is where the manual says it is.
+std::optional<std::string> claude_desktop(const std::string& home) {
+  return claude_desktop_folder(home);
 }
 
-// opencode reads opencode.json or, when only that exists, opencode.jsonc.
-std::optional<Place> opencode_place(const std::string& home) {
-  const std::string folder = files::join(files::join(home, ".config"), "opencode");
-  for (const char* name : {"opencode.json", "opencode.jsonc"}) {
-    if (files::is_regular_file(files::join(folder, name))) {
-      return file_in(folder, name);
-    }
-  }
-  return file_in(folder, "opencode.json");
-}
-
-// The agents whose JSON file holds their servers under `mcpServers`.
-constexpr LineMaker kJsonLine = file_line<edit_json<EntryShape::Plain>>;
+constexpr LineMaker kJsonLine = file_line<edit_json>;
 
 // Every target, in the order of the report.
 constexpr Target kTargets[] = {
-    {"PATH", path_place, path_line, files::Leftovers::Links},
-    {"Claude Code", nullptr, claude_code_line},
-    {"Codex", codex_place, file_line<edit_codex>},
-    {"Gemini CLI",
-     [](const std::string& home) { return file_in(files::join(home, ".gemini"), "settings.json"); },
-     kJsonLine},
-    {"Cursor",
-     [](const std::string& home) { return file_in(files::join(home, ".cursor"), "mcp.json"); },
-     kJsonLine},
-    {"Windsurf",
-     [](const std::string& home) {
-       return file_in(files::join(files::join(home, ".codeium"), "windsurf"), "mcp_config.json");
-     },
-     kJsonLine},
-    {"Claude Desktop",
-     [](const std::string& home) {
-       return file_in(claude_desktop_folder(home), "claude_desktop_config.json");
-     },
-     kJsonLine},
-    {"opencode", opencode_place, file_line<edit_json<EntryShape::Opencode>>},
+    {.name = "PATH", .line = path_line, .link = user_path_link},
+    {.name = "Claude Code", .line = claude_code_line},
+    {.name = "Codex",
+     .line = file_line<edit_toml>,
+     .file = {.folder = ".codex", .name = "config.toml", .moved = codex_home}},
+    {.name = "Gemini CLI",
+     .short_name = "Gemini",
+     .line = kJsonLine,
+     .file = {.folder = ".gemini", .name = "settings.json"},
+     .container = "mcpServers"},
+    {.name = "Cursor",
+     .line = kJsonLine,
+     .file = {.folder = ".cursor", .name = "mcp.json"},
+     .container = "mcpServers"},
+    {.name = "Windsurf",
+     .line = kJsonLine,
+     .file = {.folder = ".codeium/windsurf", .name = "mcp_config.json"},
+     .container = "mcpServers"},
+    {.name = "Claude Desktop",
+     .line = kJsonLine,
+     .file = {.folder = ".config/Claude",
+              .name = "claude_desktop_config.json",
+              .moved = claude_desktop},
+     .container = "mcpServers"},
+    {.name = "opencode",
+     .line = kJsonLine,
+     .file = {.folder = ".config/opencode",
+              .name = "opencode.json",
+              .other_name = "opencode.jsonc"},
+     .container = "mcp",
+     .shape = EntryShape::Opencode},
 };
 
 // What a run that changes anything holds from reading the marker to
@@ -243,9 +254,14 @@ Result<std::optional<Held>, std::string> lock_run(const std::optional<std::strin
 void remove_leftovers(const Held& held) {
   files::remove_own_leftovers(held.data, std::string(kMarkerFileName));
   const auto home = existing_home();
+  if (!home) {
+    return;
+  }
   for (const Target& target : kTargets) {
-    if (const auto place = home && target.place ? target.place(*home) : std::nullopt) {
-      files::remove_leftovers(place->file, target.leftovers);
+    if (const auto link = target.link ? target.link() : std::nullopt) {
+      files::remove_leftovers(*link, files::Leftovers::Links);
+    } else if (const auto place = place_of(target, *home)) {
+      files::remove_leftovers(place->file, files::Leftovers::Files);
     }
   }
 }
@@ -310,6 +326,8 @@ std::vector<TargetResult> change_targets(Mode mode, std::string_view cli_path,
 }
 
 }  // namespace
+
+std::span<const Target> targets() { return kTargets; }
 
 bool same_path(std::string_view a, std::string_view b) { return components(a) == components(b); }
 

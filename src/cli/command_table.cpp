@@ -7,6 +7,7 @@
 #include "cli/dictation.h"
 #include "cli/meetings.h"
 #include "cli/output.h"
+#include "cli/usage_head.h"
 #include "core/link_protocol.h"
 #include "core/text.h"
 #include "mcp/mcp_server.h"
@@ -16,17 +17,6 @@
 
 namespace vellumo {
 namespace {
-
-// The usage text above its sections.
-constexpr std::string_view kUsageHead =
-    "vellumo-cli " VELLUMO_VERSION R"~(: control Vellumo from a terminal, script or agent.
-
-Usage: vellumo-cli <command> [options]
-
-The CLI talks to the running Vellumo app and starts it in the background if
-needed (--no-launch to skip). Results print as JSON; errors go to stderr.
-Exit codes: 0 ok, 1 failed, 2 usage, 3 Vellumo not running.
-)~";
 
 // Sends one app command without arguments and prints its result as it
 // comes.
@@ -235,10 +225,8 @@ static_assert(std::ranges::all_of(kRows, [](const CommandRow& row) {
 
 std::span<const CommandRow> command_table() { return kRows; }
 
-std::string_view usage_head() { return kUsageHead; }
-
 std::string usage_text() {
-  std::string text(kUsageHead);
+  std::string text = usage_head_text();
   const UsageSection* section = nullptr;
   for (const CommandRow& row : kRows) {
     if (row.section == nullptr || row.shown == ManualOnly) {

@@ -70,12 +70,8 @@ struct CommandRow {
 /// (checked when it is compiled).
 std::span<const CommandRow> command_table();
 
-/// The usage text's fixed head: the title, the usage line and the paragraph
-/// with the exit codes.
-std::string_view usage_head();
-
-/// The usage text for people: the fixed head, then each section's heading
-/// and lines; each line ends in a line feed.
+/// The usage text for people: the fixed head (usage_head.h), then each
+/// section's heading and lines; each line ends in a line feed.
 std::string usage_text();
 
 }  // namespace vellumo

@@ -33,7 +33,18 @@ struct CliError {
   friend bool operator==(const CliError&, const CliError&) = default;
 };
 
-int exit_code(ErrorKind kind);
+/// The exit code of an error of `kind`; success is 0.
+constexpr int exit_code(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::Usage:
+      return 2;
+    case ErrorKind::NotRunning:
+      return 3;
+    case ErrorKind::Failed:
+      return 1;
+  }
+  return 1;
+}
 
 /// Marks a value as the error of a Result, where the value and error types
 /// are the same (Result<std::string, std::string>): `return Err{text};`.

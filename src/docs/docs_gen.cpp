@@ -3,8 +3,9 @@
 // holds the shell's whole script and takes only the word tables, which are
 // made from the CLI's command table (and the manual's words); the page's
 // template takes the parts that the command table, the usage text's head,
-// the guide and the README's session make. Any text that does not read as expected stops the build
-// with a message naming what was expected.
+// the agents' targets, the guide and the README's session make. Any text
+// that does not read as expected stops the build with a message naming what
+// was expected.
 //
 //   vellumo_docs bash|zsh|fish|powershell TEMPLATE MANUAL OUTPUT
 //   vellumo_docs man TEMPLATE MANUAL OUTPUT README SOURCE_DATE_EPOCH
@@ -19,7 +20,9 @@
 #include <string_view>
 #include <vector>
 
+#include "agent_integration/target_table.h"
 #include "cli/command_table.h"
+#include "cli/usage_head.h"
 #include "core/text.h"
 #include "docs/docs_model.h"
 #include "texts/texts.h"
@@ -107,17 +110,16 @@ std::string roff(std::string_view text) {
   return out;
 }
 
-// A line of roff text broken at spaces into lines of at most 79 bytes,
-// none of them starting with a control character.
-std::string wrap(const std::string& line) {
-  constexpr std::size_t kWidth = 79;
+// A line of roff text broken at spaces into lines of at most `width`
+// bytes, none of them starting with a control character.
+std::string wrap(const std::string& line, std::size_t width = 79) {
   std::string out;
   std::size_t start = 0;
   while (start < line.size()) {
     std::size_t end = line.size();
-    if (end - start > kWidth) {
-      const auto space = line.rfind(' ', start + kWidth);
-      end = space == std::string::npos || space <= start ? line.find(' ', start + kWidth) : space;
+    if (end - start > width) {
+      const auto space = line.rfind(' ', start + width);
+      end = space == std::string::npos || space <= start ? line.find(' ', start + width) : space;
       end = end == std::string::npos ? line.size() : end;
     }
     const std::string piece = line.substr(start, end - start);
@@ -193,6 +195,43 @@ std::string exit_status(const Docs& docs) {
     out += ".TP\n.B " + code + "\n" + wrap(roff(meaning));
   }
   return out;
+}
+
+// The agents' configuration files, from the table of targets: each file
+// where the manual says it is, then the sentence that names their agents
+// (and a file's other name), up to its comma. The sentence is broken at 72
+// columns, as the template's text around it.
+std::string agent_files() {
+  std::vector<const vellumo::agents::Target*> agents;
+  std::string out;
+  for (const auto& target : vellumo::agents::targets()) {
+    if (!target.file.name.empty()) {
+      out += (agents.empty() ? ".B " : ".TQ\n.B ") +
+             roff("~/" + std::string(target.file.folder) + "/" + std::string(target.file.name)) +
+             "\n";
+      agents.push_back(&target);
+    }
+  }
+  std::string text = "The configuration files of";
+  for (std::size_t i = 0; i < agents.size(); ++i) {
+    // A comma after each name but the one before "and", and after the last.
+    const std::string after = i + 2 == agents.size() ? "" : ",";
+    if (!text.empty()) {
+      text += ' ';
+    }
+    if (i > 0 && i + 1 == agents.size()) {
+      text += "and ";
+    }
+    text += roff(agents[i]->name);
+    const std::string_view other = agents[i]->file.other_name;
+    if (other.empty()) {
+      text += after;
+      continue;
+    }
+    out += wrap(text + " (or", 72) + ".BR " + roff(other) + " )" + after + "\n";
+    text.clear();
+  }
+  return out + wrap(text, 72);
 }
 
 // Markdown as the guide and the README write it, to roff: headings,
@@ -330,6 +369,7 @@ Result<std::string, Error> man_page(const Docs& docs, std::string_view page_temp
       {"COMMANDS", commands(docs)},
       {"OPTIONS", options(docs)},
       {"EXIT_STATUS", exit_status(docs)},
+      {"AGENT_FILES", agent_files()},
       {"AGENTS", guide(vellumo::guide_text("vellumo-cli"))},
       {"EXAMPLES", session},
   };
@@ -362,7 +402,7 @@ Result<std::string, Error> generate(const std::vector<std::string>& args) {
   TRY(const std::string page_template, read_file(args[1]));
   TRY(const std::string manual_text, read_file(args[2]));
   TRY(vellumo::docs::Usage usage,
-      vellumo::docs::read_usage(vellumo::usage_head(), vellumo::command_table()));
+      vellumo::docs::read_usage(vellumo::kUsageHead, vellumo::command_table()));
   TRY(vellumo::docs::Manual manual, vellumo::docs::read_manual(manual_text));
   TRY(const Docs docs, vellumo::docs::combine(std::move(usage), std::move(manual)));
   if (kind == "man") {

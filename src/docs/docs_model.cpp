@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/text.h"
-#include "texts/texts.h"
 
 namespace vellumo::docs {
 namespace {
@@ -19,11 +18,6 @@ Strings split(std::string_view text, std::string_view separator) {
     }
     start = end + separator.size();
   }
-}
-
-Error at_line(std::size_t number, std::string_view what, std::string_view line) {
-  return Error{"usage text, line " + std::to_string(number) + ": expected " + std::string(what) +
-               ", found `" + std::string(line) + "`"};
 }
 
 // Every path of command words an entry spells, its alternatives expanded.
@@ -77,75 +71,15 @@ void add_unique(Strings& list, const std::string& word) {
 
 }  // namespace
 
-Result<Usage, Error> read_usage(std::string_view text, std::span<const CommandRow> rows) {
-  if (!text.ends_with('\n')) {
-    return Error{"usage text: expected it to end with a line feed"};
-  }
-  const Strings lines = split(text.substr(0, text.size() - 1), "\n");
-  std::size_t at = 0;
-  const auto line = [&]() -> std::string_view {
-    return at < lines.size() ? std::string_view(lines[at]) : std::string_view("<end of text>");
-  };
-  const auto blank = [&](std::string_view after) -> Result<void, Error> {
-    if (at >= lines.size() || !lines[at].empty()) {
-      return at_line(at + 1, "an empty line after " + std::string(after), line());
-    }
-    ++at;
-    return {};
-  };
-
+Result<Usage, Error> read_usage(const UsageHead& head, std::span<const CommandRow> rows) {
   Usage usage;
-  const std::string lead = "vellumo-cli " + std::string(kVersion) + ": ";
-  if (!line().starts_with(lead) || !line().ends_with('.') || line().size() == lead.size() + 1) {
-    return at_line(1, "`" + lead + "<summary>.`", line());
+  usage.summary = head.summary;
+  usage.synopsis = head.synopsis;
+  usage.description.assign(head.paragraph.begin(), head.paragraph.end());
+  for (const ExitCodeText& exit : head.exit_codes) {
+    usage.exit_codes.emplace_back(std::to_string(exit.code), exit.meaning);
   }
-  usage.summary = std::string(line().substr(lead.size(), line().size() - lead.size() - 1));
-  ++at;
-  TRY_STATUS(blank("the title"));
-
-  constexpr std::string_view kUsageLead = "Usage: ";
-  if (!line().starts_with(std::string(kUsageLead) + "vellumo-cli ")) {
-    return at_line(at + 1, "`Usage: vellumo-cli ...`", line());
-  }
-  usage.synopsis = std::string(line().substr(kUsageLead.size()));
-  ++at;
-  TRY_STATUS(blank("the usage line"));
-
-  constexpr std::string_view kExitLead = "Exit codes: ";
-  while (at < lines.size() && !lines[at].empty() && !lines[at].starts_with(kExitLead)) {
-    usage.description.push_back(lines[at++]);
-  }
-  if (usage.description.empty()) {
-    return at_line(at + 1, "the paragraph that describes the program", line());
-  }
-  if (!line().starts_with(kExitLead) || !line().ends_with('.')) {
-    return at_line(at + 1, "`Exit codes: 0 <meaning>, ....` after the paragraph", line());
-  }
-  const std::string_view codes =
-      line().substr(kExitLead.size(), line().size() - kExitLead.size() - 1);
-  for (const std::string& item : split(codes, ", ")) {
-    const auto space = item.find(' ');
-    if (space == 0 || space == std::string::npos || space + 1 == item.size() ||
-        item.find_first_not_of("0123456789") != space) {
-      return at_line(at + 1, "exit codes as `<number> <meaning>`", item);
-    }
-    usage.exit_codes.emplace_back(item.substr(0, space), item.substr(space + 1));
-  }
-  ++at;
-  for (const std::string& paragraph_line : usage.description) {
-    for (auto open = paragraph_line.find("(--"); open != std::string::npos;
-         open = paragraph_line.find("(--", open + 1)) {
-      const auto end = paragraph_line.find_first_not_of("abcdefghijklmnopqrstuvwxyz-", open + 3);
-      usage.named_options.push_back(paragraph_line.substr(open + 1, end - open - 1));
-    }
-  }
-  if (usage.named_options.empty()) {
-    return Error{"usage text: expected the opening paragraph to name an option as `(--name`"};
-  }
-
-  if (at < lines.size()) {
-    return at_line(at + 1, "the end of the head after the exit codes", line());
-  }
+  usage.named_options.assign(head.named_options.begin(), head.named_options.end());
   TRY(usage.sections, read_commands(rows));
   return usage;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/command_table.h"
+#include "cli/usage_head.h"
 #include "core/result.h"
 #include "docs/usage_reader.h"
 
@@ -28,8 +29,8 @@ struct Usage {
   std::vector<UsageSection> sections;
 };
 
-/// The usage text's head as the program prints it, and the command rows.
-Result<Usage, Error> read_usage(std::string_view head, std::span<const CommandRow> rows);
+/// The usage text's head and the command rows.
+Result<Usage, Error> read_usage(const UsageHead& head, std::span<const CommandRow> rows);
 
 /// The manual's own words (the file manual.txt beside the templates): what
 /// no row of the command table says.
