@@ -260,33 +260,6 @@ TEST(AgentJsonEntry, Facts) {
                false, false, false);
 }
 
-TEST(AgentJsonEntry, DecisionTable) {
-  const EntryFacts absent{true, false, false};
-  const EntryFacts equal{false, true, true};
-  const EntryFacts own{false, false, true};
-  const EntryFacts foreign{false, false, false};
-  const EntryFacts equal_not_own{false, true,
-                                 false};  // cannot come from a real entry; order of rules
-
-  EXPECT_EQ(decide_entry(Mode::Status, equal), TargetState::Present);
-  EXPECT_EQ(decide_entry(Mode::Status, absent), TargetState::Absent);
-  EXPECT_EQ(decide_entry(Mode::Status, own), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Status, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Status, equal_not_own), TargetState::Present);
-
-  EXPECT_EQ(decide_entry(Mode::Install, equal), TargetState::Present);
-  EXPECT_EQ(decide_entry(Mode::Install, absent), TargetState::Added);
-  EXPECT_EQ(decide_entry(Mode::Install, own), TargetState::Updated);
-  EXPECT_EQ(decide_entry(Mode::Install, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Install, equal_not_own), TargetState::Present);
-
-  EXPECT_EQ(decide_entry(Mode::Remove, equal), TargetState::Removed);
-  EXPECT_EQ(decide_entry(Mode::Remove, absent), TargetState::Absent);
-  EXPECT_EQ(decide_entry(Mode::Remove, own), TargetState::Removed);
-  EXPECT_EQ(decide_entry(Mode::Remove, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Remove, equal_not_own), TargetState::Skipped);
-}
-
 // --------------------------------------------------------------- planning
 
 void expect_no_write(const EditPlan& p, TargetState state) {
