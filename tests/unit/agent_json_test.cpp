@@ -313,24 +313,28 @@ const char* const kSpreadLf =
     "  \"n\" : 1\n"
     "}";
 
+// kSpreadLf with the entry added: other servers keep their text byte for
+// byte, the rest is indented anew.
+const std::string kSpreadAdded =
+    "{\n"
+    "  \"theme\": \"dark\",\n"
+    "  \"mcpServers\": {\n"
+    "    \"other\": {\n"
+    "            \"command\": \"node\",\n"
+    "            \"args\": [ \"a\",   \"b\" ]\n"
+    "        },\n"
+    "    \"vellumo\": " +
+    kPlainEntry +
+    "\n"
+    "  },\n"
+    "  \"n\": 1\n"
+    "}\n";
+
 TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
   const EditPlan p = plan(Mode::Install, kSpreadLf);
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
-  EXPECT_EQ(*p.new_text,
-            "{\n"
-            "  \"theme\": \"dark\",\n"
-            "  \"mcpServers\": {\n"
-            "    \"other\": {\n"
-            "            \"command\": \"node\",\n"
-            "            \"args\": [ \"a\",   \"b\" ]\n"
-            "        },\n"
-            "    \"vellumo\": " +
-                kPlainEntry +
-                "\n"
-                "  },\n"
-                "  \"n\": 1\n"
-                "}\n");
+  EXPECT_EQ(*p.new_text, kSpreadAdded);
   // Removing it again gives the re-indented text without the entry.
   const EditPlan back = plan(Mode::Remove, *p.new_text);
   EXPECT_EQ(back.state, TargetState::Removed);
@@ -362,19 +366,7 @@ TEST(AgentJsonPlan, CrlfFilesKeepCrlf) {
   const EditPlan p = plan(Mode::Install, crlf(kSpreadLf));
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
-  EXPECT_EQ(*p.new_text, crlf("{\n"
-                              "  \"theme\": \"dark\",\n"
-                              "  \"mcpServers\": {\n"
-                              "    \"other\": {\n"
-                              "            \"command\": \"node\",\n"
-                              "            \"args\": [ \"a\",   \"b\" ]\n"
-                              "        },\n"
-                              "    \"vellumo\": " +
-                              kPlainEntry +
-                              "\n"
-                              "  },\n"
-                              "  \"n\": 1\n"
-                              "}\n"));
+  EXPECT_EQ(*p.new_text, crlf(kSpreadAdded));
   // A single pair anywhere is enough, even inside a nested value.
   const EditPlan mixed = plan(Mode::Install, "{\"a\": [1,\r\n2]}");
   EXPECT_EQ(*mixed.new_text,
