@@ -166,8 +166,11 @@ int copy_attributes(int from, int to) {
 // fsync of a file, counted for synced_files: a replacement that never
 // brings its data to the disk is seen by a test.
 int counted_fsync(int fd) {
-  count_sync();
-  return ::fsync(fd);
+  const int result = ::fsync(fd);
+  if (result == 0) {
+    count_sync();
+  }
+  return result;
 }
 
 // The temporary files being written, where a signal handler can read
