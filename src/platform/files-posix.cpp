@@ -163,6 +163,16 @@ int copy_attributes(int from, int to) {
   return 0;
 }
 
+// fsync of a file, counted for synced_files: a replacement that never
+// brings its data to the disk is seen by a test.
+int counted_fsync(int fd) {
+  const int result = ::fsync(fd);
+  if (result == 0) {
+    count_sync();
+  }
+  return result;
+}
+
 // The temporary files being written, where a signal handler can read
 // them: fixed slots of plain bytes, each free (0), being filled (1) or
 // holding a folder and a name in it (2).
@@ -580,7 +590,7 @@ Result<void, std::string> NewFile::make_private() {
 
 Result<void, std::string> NewFile::flush() {
   TRY_STATUS(injected(ReplaceStep::Flush));
-  if (::fsync(static_cast<int>(handle_.get())) != 0) {
+  if (counted_fsync(static_cast<int>(handle_.get())) != 0) {
     return error_text(errno);
   }
   return {};
@@ -684,6 +694,16 @@ namespace vellumo::files {
 void starting_threads(const std::function<void()>& work) {
   const system::EndingSignalsHeld held;
   work();
+}
+
+std::vector<std::string> remembered_temporaries() {
+  std::vector<std::string> names;
+  for (const system::TemporarySlot& slot : system::temporary_slots) {
+    if (slot.state.load() == 2) {
+      names.emplace_back(slot.name);
+    }
+  }
+  return names;
 }
 
 Result<void, std::string> rename_replacing(const std::string& from, const std::string& to) {

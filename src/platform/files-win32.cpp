@@ -676,6 +676,7 @@ Result<void, std::string> NewFile::flush() {
   if (!FlushFileBuffers(as_handle(handle_.get()))) {
     return last_error_text();
   }
+  count_sync();
   return {};
 }
 
@@ -819,5 +820,16 @@ Result<void, std::string> remove_file(const std::string& path) {
 namespace vellumo::files {
 
 std::optional<std::string> changeable_by_others(const std::string&) { return std::nullopt; }
+
+void inject_chmod_unsupported(bool) {}
+
+std::vector<std::string> remembered_temporaries() {
+  const std::lock_guard lock(system::temporaries_mutex);
+  std::vector<std::string> names;
+  for (const system::Temporary& temporary : system::temporaries) {
+    names.push_back(temporary.path.substr(temporary.path.find_last_of('\\') + 1));
+  }
+  return names;
+}
 
 }  // namespace vellumo::files

@@ -21,6 +21,7 @@ std::atomic<int> injected_step{-1};
 std::function<void(ReplaceStep)> injected_before;
 std::function<void(const std::string&)> injected_change;
 std::function<void(const std::string&)> injected_creation;
+std::atomic<std::uint64_t> syncs{0};
 
 // An edit is made again at most this often when the file keeps changing.
 constexpr int kEditAttempts = 3;
@@ -522,6 +523,7 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
     system::holding_interruptions([&] {
       made = system::make_link(folder, temporary, target);
       if (made) {
+        system::after_create(folder.path_of(temporary));
         system::remember_temporary(folder, temporary, -1);
       }
     });
@@ -531,7 +533,10 @@ Result<void, std::string> place_link(const std::string& target, const std::strin
       }
       continue;
     }
-    auto renamed = system::rename_in(folder, temporary, place->name);
+    auto renamed = injected(ReplaceStep::Rename);
+    if (renamed) {
+      renamed = system::rename_in(folder, temporary, place->name);
+    }
     if (!renamed) {
       (void)system::remove_in(folder, temporary);
     }
@@ -625,5 +630,9 @@ void system::after_create(const std::string& path) {
     injected_creation(path);
   }
 }
+
+void system::count_sync() { syncs.fetch_add(1, std::memory_order_relaxed); }
+
+std::uint64_t synced_files() { return syncs.load(std::memory_order_relaxed); }
 
 }  // namespace vellumo::files

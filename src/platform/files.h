@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/result.h"
 #include "platform/handle.h"
@@ -303,13 +304,13 @@ class FileLock {
 /// The steps of a replacement, for tests that make one of them fail.
 enum class ReplaceStep { CreateTemporary, Write, Flush, Attributes, Rename };
 
-/// Makes the next replacements fail at `step` (nullopt: none), as the
-/// system would. For tests only.
+/// Makes the next replacements fail at `step` (nullopt: none), and
+/// place_link at Rename, as the system would. For tests only.
 void inject_replace_failure(std::optional<ReplaceStep> step);
 
-/// Has every replacement call `before` just before each of its steps, as
-/// another program would come in between (an empty function: none). For
-/// tests only.
+/// Has every replacement call `before` just before each of its steps, and
+/// place_link before its rename, as another program would come in between
+/// (an empty function: none). For tests only.
 void inject_before_step(std::function<void(ReplaceStep step)> before);
 
 /// Has every edit_file call `change` with the final path of the file it
@@ -319,8 +320,23 @@ void inject_change_before_rename(std::function<void(const std::string& path)> ch
 
 /// Has every replacement call `created` with the path of its temporary
 /// file just after creating it, before its cleanup is armed (an empty
-/// function: none). For tests only.
+/// function: none); so does place_link with its temporary link. For tests
+/// only.
 void inject_after_create(std::function<void(const std::string& path)> created);
+
+/// Makes setting the mode of a folder open_own_folder made, without
+/// following a link, fail with EOPNOTSUPP (true) or not (false), as a C
+/// library that cannot do so would (POSIX; nothing on Windows). For tests
+/// only.
+void inject_chmod_unsupported(bool unsupported);
+
+/// How many files this process's replacements have brought to the disk so
+/// far. For tests only.
+std::uint64_t synced_files();
+
+/// The names of the temporary files and links an ending signal would
+/// delete now. For tests only.
+std::vector<std::string> remembered_temporaries();
 
 /// Runs `work`, which starts threads, so that those threads never take a
 /// signal that ends the process (POSIX): the signals remember_temporary

@@ -168,6 +168,10 @@ void holding_interruptions(const std::function<void()>& work);
 /// is remembered: the seam of inject_after_create.
 void after_create(const std::string& path);
 
+/// Called by NewFile::flush once the data is on the disk: the count of
+/// synced_files.
+void count_sync();
+
 /// A failed copy: `reading` tells whether the source or the copy failed.
 struct CopyFailure {
   bool reading = false;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -79,11 +80,24 @@ bool own_folder(const struct stat& info) {
   return !unsafe_folder_reason(facts_of(info), ::geteuid(), true, ::getegid());
 }
 
+// Set by inject_chmod_unsupported.
+std::atomic<bool> chmod_unsupported{false};
+
+// fchmodat without following a link; EOPNOTSUPP, as some C libraries
+// give, when a test asks for it.
+int chmod_not_following(int at, const std::string& name, std::uint32_t mode) {
+  if (chmod_unsupported.load(std::memory_order_relaxed)) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return ::fchmodat(at, name.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW);
+}
+
 // Gives the folder `name` of `at`, just made, exactly `mode`: the umask
 // may have taken bits away, the owner's too. That folder, never what a
 // link put in its place meanwhile would lead to.
 void set_mode_of_new_folder(int at, const std::string& name, std::uint32_t mode) {
-  if (::fchmodat(at, name.c_str(), static_cast<mode_t>(mode), AT_SYMLINK_NOFOLLOW) != 0 &&
+  if (chmod_not_following(at, name, mode) != 0 &&
       errno == EOPNOTSUPP) {  // a C library that cannot do so without following
     struct stat info {};
     if (::fstatat(at, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
@@ -272,6 +286,10 @@ Result<Folder, Failure> open_own_folder(const std::string& path, std::uint32_t m
 }  // namespace vellumo::files::system
 
 namespace vellumo::files {
+
+void inject_chmod_unsupported(bool unsupported) {
+  system::chmod_unsupported.store(unsupported, std::memory_order_relaxed);
+}
 
 std::optional<std::string> other_users_folder(const std::string& path) {
   if (::geteuid() != 0) {

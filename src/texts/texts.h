@@ -17,8 +17,7 @@ inline constexpr std::string_view kVersion = VELLUMO_VERSION;
 inline constexpr std::array<std::string_view, 6> kUsagePages = {
     "dictation", "meetings", "setup", "appearance", "microphone", "shortcuts"};
 
-/// The guide for agents: 40 lines, each ending in a line feed, with
-/// `cli_path` on line 6 after "CLI: ", inserted unchanged.
+/// The guide for agents, with `cli_path` after "CLI: ", inserted unchanged.
 std::string guide_text(std::string_view cli_path);
 
 }  // namespace vellumo

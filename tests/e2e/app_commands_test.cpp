@@ -10,12 +10,6 @@ using AppCommands = E2eTest;
 
 Json ok(Json result) { return Json{{"reply", Json{{"ok", true}, {"result", std::move(result)}}}}; }
 
-std::string json_text(std::string_view text) {
-  std::string quoted;
-  write_json_string(quoted, text);
-  return quoted;
-}
-
 TEST_F(AppCommands, EachSendsExactlyOneRequest) {
   Json s = scenario();
   s["default"] = ok(Json{{"done", true}});
@@ -93,28 +87,41 @@ TEST_F(AppCommands, StatusShapesTheState) {
   });
   start_app(s);
 
-  const std::string cli_json = json_text(cli_path_text());
-  auto status =
-      [&](const std::string& active, const std::string& dictation, const std::string& error,
-          const std::string& meeting, const std::string& recording, const std::string& labels,
-          const std::string& notes, const std::string& state, const std::string& version) {
-        return "{\n  \"activeMeetingId\": " + active + ",\n  \"cli\": " + cli_json +
-               ",\n  \"dictationModel\": " + dictation + ",\n  \"error\": " + error +
-               ",\n  \"meetingModel\": " + meeting + ",\n  \"meetingRecording\": " + recording +
-               ",\n  \"meetingSpeakerLabels\": " + labels + ",\n  \"notesModel\": " + notes +
-               ",\n  \"state\": " + state + ",\n  \"version\": " + version + "\n}\n";
-      };
-  expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
-                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
+  // The first state's status; each later one is told by what differs.
+  const Json idle = {{"activeMeetingId", nullptr},
+                     {"cli", cli_path_text()},
+                     {"dictationModel", "base"},
+                     {"error", "no mic"},
+                     {"meetingModel", "base"},
+                     {"meetingRecording", false},
+                     {"meetingSpeakerLabels", true},
+                     {"notesModel", "gpt"},
+                     {"state", "idle"},
+                     {"version", "1.4.2"}};
+  const auto status = [&](const Json& changes = Json::object()) {
+    Json printed = idle;
+    printed.update(changes);
+    return to_json_pretty(printed) + "\n";
+  };
+  expect_output(cli({"status"}), status());
   // No settings at all: their four members are null, nothing is left out.
-  expect_output(cli({"status", "--detach"}), status("null", "null", "null", "null", "true", "null",
-                                                    "null", "\"recording\"", "\"1.4.2\""));
-  expect_output(cli({"status"}), status("\"m-1\"", "\"base\"", "\"no mic\"", "\"large\"", "false",
-                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
-  expect_output(cli({"status"}), status("null", "\"base\"", "\"no mic\"", "\"base\"", "false",
-                                        "true", "\"gpt\"", "\"idle\"", "\"1.4.2\""));
-  expect_output(cli({"status"}),
-                status("null", "null", "null", "null", "null", "null", "null", "null", "null"));
+  expect_output(cli({"status", "--detach"}), status({{"dictationModel", nullptr},
+                                                     {"error", nullptr},
+                                                     {"meetingModel", nullptr},
+                                                     {"meetingRecording", true},
+                                                     {"meetingSpeakerLabels", nullptr},
+                                                     {"notesModel", nullptr},
+                                                     {"state", "recording"}}));
+  expect_output(cli({"status"}), status({{"activeMeetingId", "m-1"}, {"meetingModel", "large"}}));
+  // A meeting model that is not text gives way to the dictation model.
+  expect_output(cli({"status"}), status());
+  // A state that is not an object: every member null but the CLI's path.
+  Json nothing = idle;
+  for (auto member : nothing.items()) {
+    member.value() = nullptr;
+  }
+  nothing["cli"] = cli_path_text();
+  expect_output(cli({"status"}), to_json_pretty(nothing) + "\n");
   // --detach does not reach the state request.
   EXPECT_EQ(requests(), std::vector<std::string>(5,
                                                  "{\"version\":1,\"command\":\"get_state\","

@@ -5,6 +5,7 @@
 
 #include "agent_integration/user_path.h"
 
+#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,15 +18,8 @@ namespace {
 using agents::Mode;
 using agents::TargetState;
 
-constexpr std::string_view kBlank = " \t\r\n\v\f";
-
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(kBlank);
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(kBlank) - first + 1);
-}
+// An ASCII blank: isspace in the C locale, which the harness keeps.
+bool blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 void check_plans(std::string_view value, std::string_view folder, const agents::EnvLookup& lookup) {
   const auto entries = agents::path_entries(value);
@@ -42,7 +36,7 @@ void check_plans(std::string_view value, std::string_view folder, const agents::
 
   // A folder that is a plain entry of its own: an install makes it found,
   // a removal makes it gone, and other entries keep their text and order.
-  const bool plain = !folder.empty() && trim(folder) == folder &&
+  const bool plain = !folder.empty() && !blank(folder.front()) && !blank(folder.back()) &&
                      folder.find_first_of(";%") == std::string_view::npos &&
                      folder.find_first_not_of('\\') != std::string_view::npos;
   if (install.new_value) {
@@ -72,11 +66,17 @@ void check_plans(std::string_view value, std::string_view folder, const agents::
 void check_same_folder(std::string_view value, const std::map<std::string, std::string>& env,
                        const agents::EnvLookup& lookup) {
   const agents::EnvLookup nothing_set = [](std::string_view) { return std::nullopt; };
-  for (std::string_view entry : agents::path_entries(value)) {
-    // Without variables every entry stands for its own trimmed text, and
-    // trailing backslashes and ASCII case make no difference.
-    const std::string_view text = trim(entry);
+  for (std::string_view text : agents::path_entries(value)) {
+    if (blank(text.front()) || blank(text.back())) {
+      continue;
+    }
+    // Without variables every entry stands for its text without the ASCII
+    // blanks around it, and only those: other spaces may begin or end a
+    // folder's name. Trailing backslashes and ASCII case make no difference.
+    const std::string entry = " \t\r\n\v\f" + std::string(text) + "\f\v\n\r\t ";
     FUZZ_CHECK(agents::same_folder(entry, text, nothing_set));
+    FUZZ_CHECK(!agents::same_folder("\xc2\xa0" + std::string(text), text, nothing_set));
+    FUZZ_CHECK(!agents::same_folder(std::string(text) + "\xc2\xa0", text, nothing_set));
     FUZZ_CHECK(agents::same_folder(entry, std::string(text) + "\\\\", nothing_set));
     std::string upper(text);
     for (char& c : upper) {

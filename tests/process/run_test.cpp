@@ -265,8 +265,6 @@ TEST(Run, ArgumentsArriveUnchanged) {
 }
 
 TEST(Run, TimeLimitKillsTheWholeTree) {
-  EXPECT_EQ(kTimeLimit, 45s);
-
   test::ScratchFolder folder;
   const fs::path child_file = folder.path() / "child";
   const fs::path grandchild_file = folder.path() / "grandchild";

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <toml++/toml.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -133,26 +134,43 @@ TEST(AgentCodex, Facts) {
   EXPECT_FALSE(facts.mentions || facts.points);
 }
 
-TEST(AgentCodex, DecisionTable) {
-  const CodexFacts none{false, false, false};
-  const CodexFacts points{true, true, true};
-  const CodexFacts mentions{true, true, false};
-  const CodexFacts foreign{true, false, false};
-
-  EXPECT_EQ(decide_codex(Mode::Status, points), TargetState::Present);
-  EXPECT_EQ(decide_codex(Mode::Status, none), TargetState::Absent);
-  EXPECT_EQ(decide_codex(Mode::Status, mentions), TargetState::Skipped);
-  EXPECT_EQ(decide_codex(Mode::Status, foreign), TargetState::Skipped);
-
-  EXPECT_EQ(decide_codex(Mode::Install, points), TargetState::Present);
-  EXPECT_EQ(decide_codex(Mode::Install, none), TargetState::Added);
-  EXPECT_EQ(decide_codex(Mode::Install, mentions), TargetState::Updated);
-  EXPECT_EQ(decide_codex(Mode::Install, foreign), TargetState::Skipped);
-
-  EXPECT_EQ(decide_codex(Mode::Remove, points), TargetState::Removed);
-  EXPECT_EQ(decide_codex(Mode::Remove, none), TargetState::Absent);
-  EXPECT_EQ(decide_codex(Mode::Remove, mentions), TargetState::Removed);
-  EXPECT_EQ(decide_codex(Mode::Remove, foreign), TargetState::Skipped);
+// The decision grid of every file target: what the file says of the entry,
+// and the state each mode reaches. A Codex block is judged by the same grid
+// through its own facts, except where an inline table, an array of tables or
+// a later block of ours makes it differ.
+TEST(AgentTargets, DecisionGrid) {
+  using Decide = std::function<TargetState(Mode)>;
+  const auto entry = [](EntryFacts facts) -> Decide {
+    return [facts](Mode mode) { return decide_entry(mode, facts); };
+  };
+  const auto codex = [](CodexFacts facts) -> Decide {
+    return [facts](Mode mode) { return decide_codex(mode, facts); };
+  };
+  using enum TargetState;
+  const struct {
+    const char* name;
+    Decide decide;
+    TargetState status, install, remove;
+  } rows[] = {
+      {"absent", entry({.absent = true}), Absent, Added, Absent},
+      {"equal", entry({.equal = true, .own = true}), Present, Present, Removed},
+      {"own", entry({.own = true}), Skipped, Updated, Removed},
+      {"foreign", entry({}), Skipped, Skipped, Skipped},
+      // Cannot come from a real entry: the order of the rules.
+      {"equal, not own", entry({.equal = true}), Present, Present, Skipped},
+      {"inline table", codex({.not_a_table = true}), Skipped, Skipped, Skipped},
+      {"array of servers", codex({.servers_array = true}), Skipped, Skipped, Skipped},
+      // A later block of ours is removed with the first, which is not
+      // updated for it.
+      {"later block ours", codex({.header = true, .later_mentions = true}), Skipped, Skipped,
+       Removed},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.decide(Mode::Status), row.status);
+    EXPECT_EQ(row.decide(Mode::Install), row.install);
+    EXPECT_EQ(row.decide(Mode::Remove), row.remove);
+  }
 }
 
 TEST(AgentCodex, InstallIntoEmptyText) {

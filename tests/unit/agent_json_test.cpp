@@ -260,33 +260,6 @@ TEST(AgentJsonEntry, Facts) {
                false, false, false);
 }
 
-TEST(AgentJsonEntry, DecisionTable) {
-  const EntryFacts absent{true, false, false};
-  const EntryFacts equal{false, true, true};
-  const EntryFacts own{false, false, true};
-  const EntryFacts foreign{false, false, false};
-  const EntryFacts equal_not_own{false, true,
-                                 false};  // cannot come from a real entry; order of rules
-
-  EXPECT_EQ(decide_entry(Mode::Status, equal), TargetState::Present);
-  EXPECT_EQ(decide_entry(Mode::Status, absent), TargetState::Absent);
-  EXPECT_EQ(decide_entry(Mode::Status, own), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Status, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Status, equal_not_own), TargetState::Present);
-
-  EXPECT_EQ(decide_entry(Mode::Install, equal), TargetState::Present);
-  EXPECT_EQ(decide_entry(Mode::Install, absent), TargetState::Added);
-  EXPECT_EQ(decide_entry(Mode::Install, own), TargetState::Updated);
-  EXPECT_EQ(decide_entry(Mode::Install, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Install, equal_not_own), TargetState::Present);
-
-  EXPECT_EQ(decide_entry(Mode::Remove, equal), TargetState::Removed);
-  EXPECT_EQ(decide_entry(Mode::Remove, absent), TargetState::Absent);
-  EXPECT_EQ(decide_entry(Mode::Remove, own), TargetState::Removed);
-  EXPECT_EQ(decide_entry(Mode::Remove, foreign), TargetState::Skipped);
-  EXPECT_EQ(decide_entry(Mode::Remove, equal_not_own), TargetState::Skipped);
-}
-
 // --------------------------------------------------------------- planning
 
 void expect_no_write(const EditPlan& p, TargetState state) {
@@ -340,24 +313,28 @@ const char* const kSpreadLf =
     "  \"n\" : 1\n"
     "}";
 
+// kSpreadLf with the entry added: other servers keep their text byte for
+// byte, the rest is indented anew.
+const std::string kSpreadAdded =
+    "{\n"
+    "  \"theme\": \"dark\",\n"
+    "  \"mcpServers\": {\n"
+    "    \"other\": {\n"
+    "            \"command\": \"node\",\n"
+    "            \"args\": [ \"a\",   \"b\" ]\n"
+    "        },\n"
+    "    \"vellumo\": " +
+    kPlainEntry +
+    "\n"
+    "  },\n"
+    "  \"n\": 1\n"
+    "}\n";
+
 TEST(AgentJsonPlan, OtherServersKeepTheirTextByteForByte) {
   const EditPlan p = plan(Mode::Install, kSpreadLf);
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
-  EXPECT_EQ(*p.new_text,
-            "{\n"
-            "  \"theme\": \"dark\",\n"
-            "  \"mcpServers\": {\n"
-            "    \"other\": {\n"
-            "            \"command\": \"node\",\n"
-            "            \"args\": [ \"a\",   \"b\" ]\n"
-            "        },\n"
-            "    \"vellumo\": " +
-                kPlainEntry +
-                "\n"
-                "  },\n"
-                "  \"n\": 1\n"
-                "}\n");
+  EXPECT_EQ(*p.new_text, kSpreadAdded);
   // Removing it again gives the re-indented text without the entry.
   const EditPlan back = plan(Mode::Remove, *p.new_text);
   EXPECT_EQ(back.state, TargetState::Removed);
@@ -389,19 +366,7 @@ TEST(AgentJsonPlan, CrlfFilesKeepCrlf) {
   const EditPlan p = plan(Mode::Install, crlf(kSpreadLf));
   EXPECT_EQ(p.state, TargetState::Added);
   ASSERT_TRUE(p.new_text);
-  EXPECT_EQ(*p.new_text, crlf("{\n"
-                              "  \"theme\": \"dark\",\n"
-                              "  \"mcpServers\": {\n"
-                              "    \"other\": {\n"
-                              "            \"command\": \"node\",\n"
-                              "            \"args\": [ \"a\",   \"b\" ]\n"
-                              "        },\n"
-                              "    \"vellumo\": " +
-                              kPlainEntry +
-                              "\n"
-                              "  },\n"
-                              "  \"n\": 1\n"
-                              "}\n"));
+  EXPECT_EQ(*p.new_text, crlf(kSpreadAdded));
   // A single pair anywhere is enough, even inside a nested value.
   const EditPlan mixed = plan(Mode::Install, "{\"a\": [1,\r\n2]}");
   EXPECT_EQ(*mixed.new_text,

@@ -3,20 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "agent_integration/agent_paths.h"
-#include "agent_integration/target.h"
 
 namespace vellumo::agents {
 namespace {
-
-TEST(Agents, StateWords) {
-  EXPECT_EQ(state_word(TargetState::Present), "present");
-  EXPECT_EQ(state_word(TargetState::Absent), "absent");
-  EXPECT_EQ(state_word(TargetState::Added), "added");
-  EXPECT_EQ(state_word(TargetState::Updated), "updated");
-  EXPECT_EQ(state_word(TargetState::Removed), "removed");
-  EXPECT_EQ(state_word(TargetState::Skipped), "skipped");
-  EXPECT_EQ(state_word(TargetState::Failed), "failed");
-}
 
 TEST(Agents, SamePathComparesComponents) {
   EXPECT_TRUE(same_path("/opt/v/vellumo-cli", "/opt//v/vellumo-cli"));

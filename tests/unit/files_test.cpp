@@ -99,7 +99,10 @@ TEST(Files, WriteFileReplacingCreatesAndReplaces) {
   const std::string big = std::string(3 << 20, 'x') + "\r\n";
   ASSERT_TRUE(write_file_replacing(path, big));
   EXPECT_EQ(file_bytes(path), big);
+  // Each replacement brings its data to the disk.
+  const std::uint64_t synced = synced_files();
   ASSERT_TRUE(write_file_replacing(path, "short"));
+  EXPECT_EQ(synced_files(), synced + 1);
   EXPECT_EQ(file_bytes(path), "short");
   EXPECT_EQ(folder.names(), Names{"settings.json"});
 
@@ -439,6 +442,50 @@ TEST(Files, ReplacementKeepsModeAndLinks) {
   EXPECT_EQ(folder.names(), before);
 }
 
+// Where the C library cannot set a mode without following a link, a folder
+// made for us still gets exactly its mode, whatever the umask.
+TEST(Files, OwnFolderGetsItsModeWhereChmodFollowsLinks) {
+  ScratchFolder folder;
+  inject_chmod_unsupported(true);
+  const mode_t mask = ::umask(0777);
+  auto made = open_own_folder(folder / "data", 0700);
+  ::umask(mask);
+  inject_chmod_unsupported(false);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(mode_of(folder / "data"), 0700u);
+}
+
+// A placed link's temporary is remembered for the ending signals from its
+// creation until its rename, and deleted when the rename fails.
+TEST(Files, PlacedLinkIsRememberedUntilItsRename) {
+  ScratchFolder folder;
+  std::string created;
+  Names at_creation{"-"};
+  Names at_rename{"-"};
+  inject_after_create([&](const std::string& path) {
+    created = path.substr(path.rfind('/') + 1);
+    at_creation = remembered_temporaries();
+  });
+  inject_before_step([&](ReplaceStep step) {
+    if (step == ReplaceStep::Rename) {
+      at_rename = remembered_temporaries();
+    }
+  });
+  ASSERT_TRUE(place_link("target", folder / "link"));
+  EXPECT_EQ(at_creation, Names{});
+  EXPECT_EQ(at_rename, Names{created});
+  EXPECT_EQ(remembered_temporaries(), Names{});
+  inject_after_create({});
+  inject_before_step({});
+
+  inject_replace_failure(ReplaceStep::Rename);
+  EXPECT_FALSE(place_link("other", folder / "link"));
+  inject_replace_failure(std::nullopt);
+  EXPECT_EQ(remembered_temporaries(), Names{});
+  EXPECT_EQ(folder.names(), Names{"link"});
+  EXPECT_EQ(std::filesystem::read_symlink(folder / "link"), "target");
+}
+
 // A link that another user may have planted is never followed to a file
 // that is replaced, also when it is swapped in while the edit is made (the
 // superuser follows only its own).
@@ -540,12 +587,13 @@ TEST(Files, EndingSignalLeavesNoTemporary) {
     int signal;
     bool at_creation = false;
     bool other_thread = false;
+    bool link = false;  // a link placed rather than a file copied
   };
-  for (const Row row :
-       {Row{SIGINT}, Row{SIGTERM}, Row{SIGHUP}, Row{SIGQUIT}, Row{SIGUSR1}, Row{SIGALRM},
-        Row{SIGINT, true}, Row{SIGHUP, true}, Row{SIGUSR1, true}, Row{SIGTERM, true, true}}) {
+  for (const Row row : {Row{SIGINT}, Row{SIGTERM}, Row{SIGHUP}, Row{SIGQUIT}, Row{SIGUSR1},
+                        Row{SIGALRM}, Row{SIGINT, true}, Row{SIGHUP, true}, Row{SIGUSR1, true},
+                        Row{SIGTERM, true, true}, Row{SIGTERM, true, false, true}}) {
     SCOPED_TRACE(std::to_string(row.signal) + (row.at_creation ? " at creation" : " mid-copy") +
-                 (row.other_thread ? " with another thread" : ""));
+                 (row.other_thread ? " with another thread" : "") + (row.link ? " of a link" : ""));
     ScratchFolder folder;
     put_file(folder / "source.wav", std::string(3 << 20, 's'));
     put_file(folder / "target.wav", "old");
@@ -574,6 +622,10 @@ TEST(Files, EndingSignalLeavesNoTemporary) {
         // its own mask is the one in force.
         char byte = 0;
         (void)::read(ready[0], &byte, 1);
+      }
+      if (row.link) {
+        (void)place_link("source.wav", folder / "link");
+        ::_exit(0);  // the signal should have ended us by now
       }
       (void)copy_file_replacing(folder / "source.wav", folder / "target.wav", [&] {
         if (row.at_creation) {

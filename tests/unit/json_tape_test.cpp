@@ -136,6 +136,11 @@ TEST(JsonTape, AgreesWithTheParserOnTrickyTexts) {
       "\"\\ud83d\\ud83d\"",
       "\"\\ude00\\ud83d\"",
       "\"\\ud83d\\",
+      // High bytes where an escape's letter or digits belong.
+      "\"\\\xff\"",
+      "\"\\u00\xff\"",
+      "\"\\u\xff\xfe\xfd\xfc\"",
+      "\"\\ud83d\\u\xff\xff\xff\xff\"",
       "\"ab\\ud83d\\ude00cdefghijklmnop\\n\"",
       // Raw bytes inside and outside strings.
       "\"a\nb\"",
