@@ -13,7 +13,7 @@ namespace {
 // The options without a value, as the command line sets them.
 struct Flag {
   std::string_view name;
-  bool CliOptions::* given;
+  bool CliOptions::*given;
 };
 constexpr Flag kFlags[] = {
     {"--detach", &CliOptions::detach},
@@ -88,8 +88,7 @@ bool Call::flag(std::string_view name) const {
   return options_.*flag->given;
 }
 
-std::optional<std::string_view> Call::choice(std::string_view name,
-                                             std::span<const WireWord> wire,
+std::optional<std::string_view> Call::choice(std::string_view name, std::span<const WireWord> wire,
                                              std::string_view word) const {
   const std::string_view choices = option_named(name, true).value;
   const auto known = [wire](std::string_view w) {
