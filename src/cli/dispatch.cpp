@@ -16,10 +16,10 @@ using Words = std::vector<std::string>;
 
 // The words at each `<id>` of the row's syntax are meeting references.
 Status check_references(const Syntax& syntax, const Words& words) {
-  const auto arguments = syntax.arguments();
-  for (std::size_t i = syntax.word_count; i < words.size(); ++i) {
-    if (arguments[std::min(i - syntax.word_count, arguments.size() - 1)].text == "<id>") {
-      TRY_STATUS(check_reference(words[i]));
+  const auto given = std::span(words).subspan(syntax.word_count);
+  for (std::size_t at = 0; at < given.size(); ++at) {
+    if (argument_at(syntax, at).text == "<id>") {
+      TRY_STATUS(check_reference(given[at]));
     }
   }
   return {};
@@ -29,8 +29,8 @@ Status check_references(const Syntax& syntax, const Words& words) {
 
 Status dispatch(const Words& words, const CliOptions& options) {
   Words given = words.empty() ? Words{"help"} : words;
-  if (given[0] == "meeting") {
-    given[0] = "meetings";  // the family's other name
+  if (given.front() == "meeting") {
+    given.front() = "meetings";  // the family's other name
   }
   for (const CommandRow& row : command_table()) {
     if (fits(row.form, given)) {

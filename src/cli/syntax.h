@@ -195,6 +195,12 @@ constexpr Syntax read_syntax(std::string_view text) {
   return syntax;
 }
 
+/// The argument of `syntax` that the word `at` places after its command
+/// words stands at: the last argument takes every word after it.
+constexpr const SyntaxArgument& argument_at(const Syntax& syntax, std::size_t at) {
+  return syntax.argument_list[std::min(at, syntax.argument_count - 1)];
+}
+
 /// Whether the positional words take the shape of `syntax`: its command
 /// words, then as many words as its arguments allow, each word of a choice
 /// one of its words. Options play no part.
@@ -218,7 +224,7 @@ constexpr bool fits(const Syntax& syntax, std::span<const std::string> words) {
     return false;
   }
   for (std::size_t i = 0; i < given.size(); ++i) {
-    const SyntaxArgument& argument = arguments[std::min(i, arguments.size() - 1)];
+    const SyntaxArgument& argument = argument_at(syntax, i);
     if (argument.choice && !is_one_of(argument.text, given[i])) {
       return false;
     }
