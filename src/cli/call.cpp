@@ -36,7 +36,7 @@ const std::string& Call::arg(std::string_view name) const {
   if (argument->optional) {
     misread(name);
   }
-  return words_[form_.word_count + static_cast<std::size_t>(argument - form_.argument_list.data())];
+  return words_[position_of(*argument)];
 }
 
 const std::string* Call::optional_arg(std::string_view name) const {
@@ -44,20 +44,18 @@ const std::string* Call::optional_arg(std::string_view name) const {
   if (!argument->optional) {
     misread(name);
   }
-  const std::size_t at =
-      form_.word_count + static_cast<std::size_t>(argument - form_.argument_list.data());
+  const std::size_t at = position_of(*argument);
   return at < words_.size() ? &words_[at] : nullptr;
 }
 
 std::span<const std::string> Call::args(std::string_view name) const {
   const SyntaxArgument* first = argument_named(name);
-  const std::size_t at = static_cast<std::size_t>(first - form_.argument_list.data());
-  const auto rest = form_.arguments().subspan(at);
+  const auto rest = form_.arguments().subspan(position_of(*first) - form_.word_count);
   if (!rest.back().repeats ||
       !std::ranges::all_of(rest, [name](const auto& a) { return a.text == name; })) {
     misread(name);
   }
-  return words_.subspan(form_.word_count + at);
+  return words_.subspan(position_of(*first));
 }
 
 const std::string* Call::option(std::string_view name) const {
@@ -125,6 +123,10 @@ const SyntaxArgument* Call::argument_named(std::string_view name) const {
     misread(name);
   }
   return &*found;
+}
+
+std::size_t Call::position_of(const SyntaxArgument& argument) const {
+  return form_.word_count + static_cast<std::size_t>(&argument - form_.argument_list.data());
 }
 
 const SyntaxOption& Call::option_named(std::string_view name, bool with_value) const {

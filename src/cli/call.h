@@ -94,6 +94,8 @@ class Call {
 
  private:
   const SyntaxArgument* argument_named(std::string_view name) const;
+  /// Where the word at `argument` stands among all the words.
+  std::size_t position_of(const SyntaxArgument& argument) const;
   const SyntaxOption& option_named(std::string_view name, bool with_value) const;
   [[noreturn]] void misread(std::string_view name) const;
 

@@ -1,6 +1,6 @@
 #include "cli/dispatch.h"
 
-#include <algorithm>
+#include <span>
 
 #include "cli/command_table.h"
 #include "cli/meetings.h"
